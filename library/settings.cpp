@@ -1,0 +1,109 @@
+// settings.cpp - the registry values and the status file that the library
+// keeps, read and written one operation at a time.
+#include "rendak.h"
+
+#include <string.h>
+
+// A read succeeds only when the value is exactly one 4-byte word: a shorter
+// value would leave stale bytes in the result, a longer one does not fit.
+BOOL QueryDword(HKEY hKey, LPCWSTR name, DWORD* pValue)
+{
+    DWORD data = 0;
+    DWORD cb = sizeof(data);
+    if (RegQueryValueExW(hKey, name, NULL, NULL, (LPBYTE)&data, &cb) != ERROR_SUCCESS ||
+        cb != sizeof(data)) {
+        return FALSE;
+    }
+    *pValue = data;
+    return TRUE;
+}
+
+// Reads one DWORD of a key opened for reading into *pTarget; 0 when the key
+// or the value cannot be read.
+static void ReadDwordInto(LPCWSTR keyPath, REGSAM access, LPCWSTR valueName,
+                          LONG volatile* pTarget)
+{
+    HKEY hKey;
+    DWORD value = 0;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, access, &hKey) != ERROR_SUCCESS) {
+        AtomicWrite(pTarget, 0);
+        return;
+    }
+    if (!QueryDword(hKey, valueName, &value)) {
+        value = 0;
+    }
+    AtomicWrite(pTarget, (LONG)value);
+    RegCloseKey(hKey);
+}
+
+void ReadOemWiFiSwitch(LPCWSTR name)
+{
+    if (wcscmp(name, L"WIFI") == 0) {
+        ReadDwordInto(REG_OEM_KEY, KEY_READ, L"WIFI", &g_lOemWiFi);
+    }
+}
+
+void ReadDriverWiFiParam(LPCWSTR name)
+{
+    if (wcsncmp(name, L"WIFI", 4) == 0) {
+        ReadDwordInto(REG_ADAPTER_KEY, KEY_READ, L"WIFI", &g_lDriverWiFi);
+    }
+}
+
+// Writes the adapter's "WIFI" parameter and commits it at once: the driver
+// reads it after a restart, so it must survive an abrupt end.
+void WriteDriverWiFiParam(LPCWSTR name, DWORD value)
+{
+    HKEY hKey;
+    LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, REG_ADAPTER_KEY, 0, NULL,
+                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &hKey, NULL);
+    if (result != ERROR_SUCCESS) {
+        NKDbgPrintfW(L"RegCreateKeyExW failed with %d", result);
+        return;
+    }
+    if (wcsncmp(name, L"WIFI", 4) == 0) {
+        result = RegSetValueExW(hKey, L"WIFI", 0, REG_DWORD, (const BYTE*)&value, sizeof(value));
+        if (result != ERROR_SUCCESS) {
+            NKDbgPrintfW(L"RegCreateKeyExW failed with %d", result);
+        }
+    }
+    RegFlushKey(hKey);
+    RegCloseKey(hKey);
+}
+
+void SyncWiFiStateFromDriver(int flag)
+{
+    if (flag == 0) {
+        ReadDriverWiFiParam(L"WIFI");
+        AtomicWrite(&g_lWiFiState, AtomicRead(&g_lDriverWiFi) == 1 ? 1 : 0);
+    }
+    ReadDriverWiFiParam(L"WIFI");
+}
+
+void ReadDriverDomain(void)
+{
+    ReadDwordInto(REG_ADAPTER_KEY, KEY_ALL_ACCESS, L"Domain", &g_lCurrentDomain);
+}
+
+// The status file holds "1" when the radio was last left on, "0" when off.
+void WriteStatusFile(int value)
+{
+    FILE* file = _wfopen(STATUS_FILE, L"wt");
+    if (file == NULL) {
+        return;
+    }
+    fwprintf(file, L"%d", value);
+    fclose(file);
+}
+
+int ReadStatusFile(void)
+{
+    FILE* file = _wfopen(STATUS_FILE, L"rt");
+    if (file == NULL) {
+        return 0;
+    }
+    int value = 0;
+    fwscanf(file, L"%d", &value);
+    fclose(file);
+    return value;
+}

@@ -1,0 +1,58 @@
+// debug.cpp - the kernel's debug output. Each line goes to the journal, to
+// the device's debug.log (which the device console follows), to the host's
+// debugger output, and to standard error when HANDHELD_DEBUG=stderr.
+#include "sim.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+
+static int g_toStderr = -1;
+
+void DebugLine(const wchar_t* pszText)
+{
+    Journal(L"Debug|%ls", pszText);
+    ::OutputDebugStringW(pszText);
+
+    std::wstring path = DeviceFolder() + L"\\debug.log";
+    FILE* f = _wfopen(path.c_str(), L"ab");
+    if (f) {
+        char line[1200];
+        int n = snprintf(line, 64, "[%llu] ", (unsigned long long)SimNow());
+        n += WideCharToMultiByte(CP_UTF8, 0, pszText, -1, line + n, (int)sizeof(line) - n - 2,
+                                 NULL, NULL) - 1;
+        if (n > 0 && line[n - 1] != '\n') {
+            line[n++] = '\n';
+        }
+        fwrite(line, 1, (size_t)n, f);
+        fclose(f);
+    }
+    if (g_toStderr < 0) {
+        wchar_t v[16] = L"";
+        GetEnvironmentVariableW(L"HANDHELD_DEBUG", v, 16);
+        g_toStderr = wcscmp(v, L"stderr") == 0;
+    }
+    if (g_toStderr) {
+        fwprintf(stderr, L"debug: %ls%ls", pszText,
+                 (*pszText && pszText[wcslen(pszText) - 1] == L'\n') ? L"" : L"\n");
+    }
+}
+
+extern "C" {
+
+void WINAPIV CeNKDbgPrintfW(LPCWSTR lpszFmt, ...)
+{
+    wchar_t buffer[1024];
+    va_list args;
+    va_start(args, lpszFmt);
+    _vsnwprintf(buffer, 1023, lpszFmt, args);
+    va_end(args);
+    buffer[1023] = L'\0';
+    DebugLine(buffer);
+}
+
+void WINAPI CeOutputDebugStringW(LPCWSTR lpOutputString)
+{
+    DebugLine(lpOutputString ? lpOutputString : L"");
+}
+
+}  // extern "C"

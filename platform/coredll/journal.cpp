@@ -1,0 +1,113 @@
+// journal.cpp - the record of platform calls that tests and tools read.
+#include "sim.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <stdarg.h>
+#include <stdio.h>
+#include <vector>
+
+struct JournalEntry {
+    std::wstring text;
+    DWORD thread;
+};
+
+static std::mutex g_journalLock;
+static std::condition_variable g_journalGrew;
+static std::vector<JournalEntry> g_journal;
+static int g_mirror = -1;  // -1: not yet decided; 1: mirror to journal.log
+
+// Appends to the device's journal.log too, so another process can follow.
+static void MirrorToFile(const std::wstring& line)
+{
+    if (g_mirror < 0) {
+        wchar_t v[8] = L"";
+        g_mirror = GetEnvironmentVariableW(L"HANDHELD_JOURNAL", v, 8) > 0 && v[0] == L'1';
+    }
+    if (!g_mirror) {
+        return;
+    }
+    std::wstring path = DeviceFolder() + L"\\journal.log";
+    FILE* f = _wfopen(path.c_str(), L"ab");
+    if (!f) {
+        return;
+    }
+    char buffer[2048];
+    int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), (int)line.size(), buffer,
+                                sizeof(buffer) - 2, NULL, NULL);
+    buffer[n] = '\n';
+    fwrite(buffer, 1, (size_t)n + 1, f);
+    fclose(f);
+}
+
+void Journal(const wchar_t* pszFormat, ...)
+{
+    wchar_t buffer[1024];
+    va_list args;
+    va_start(args, pszFormat);
+    _vsnwprintf(buffer, 1023, pszFormat, args);
+    va_end(args);
+    buffer[1023] = L'\0';
+    SimJournalAdd(buffer);
+}
+
+extern "C" {
+
+SIM_API void WINAPI SimJournalAdd(LPCWSTR pszEntry)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_journalLock);
+        g_journal.push_back({pszEntry, GetCurrentThreadId()});
+    }
+    g_journalGrew.notify_all();
+    MirrorToFile(pszEntry);
+}
+
+SIM_API void WINAPI SimJournalClear(void)
+{
+    std::lock_guard<std::mutex> lock(g_journalLock);
+    g_journal.clear();
+}
+
+SIM_API DWORD WINAPI SimJournalCount(void)
+{
+    std::lock_guard<std::mutex> lock(g_journalLock);
+    return (DWORD)g_journal.size();
+}
+
+SIM_API DWORD WINAPI SimJournalEntry(DWORD dwIndex, LPWSTR pszBuffer, DWORD cch)
+{
+    std::lock_guard<std::mutex> lock(g_journalLock);
+    if (dwIndex >= g_journal.size()) {
+        return 0;
+    }
+    const std::wstring& text = g_journal[dwIndex].text;
+    if (pszBuffer && cch > 0) {
+        size_t n = text.size() < cch - 1 ? text.size() : cch - 1;
+        wmemcpy(pszBuffer, text.c_str(), n);
+        pszBuffer[n] = L'\0';
+    }
+    return (DWORD)text.size();
+}
+
+SIM_API BOOL WINAPI SimJournalWaitFor(LPCWSTR pszPrefix, DWORD dwCount, DWORD dwTimeoutMs)
+{
+    size_t cchPrefix = wcslen(pszPrefix);
+    auto enough = [&] {
+        DWORD n = 0;
+        for (const JournalEntry& e : g_journal) {
+            n += e.text.compare(0, cchPrefix, pszPrefix) == 0;
+        }
+        return n >= dwCount;
+    };
+    std::unique_lock<std::mutex> lock(g_journalLock);
+    return g_journalGrew.wait_for(lock, std::chrono::milliseconds(dwTimeoutMs), enough);
+}
+
+SIM_API DWORD WINAPI SimJournalThread(DWORD dwIndex)
+{
+    std::lock_guard<std::mutex> lock(g_journalLock);
+    return dwIndex < g_journal.size() ? g_journal[dwIndex].thread : 0;
+}
+
+}  // extern "C"

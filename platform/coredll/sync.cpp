@@ -1,0 +1,115 @@
+// sync.cpp - events, waits and handles. Named objects belong to the device:
+// each device has its own namespace, so two simulated handhelds on one host
+// (two tests running side by side) never share an event.
+#include "sim.h"
+
+#include <map>
+#include <mutex>
+
+static std::mutex g_eventLock;
+static std::map<HANDLE, std::wstring> g_eventNames;  // named events of this process
+
+static std::wstring DeviceObjectName(LPCWSTR lpName)
+{
+    return L"Handheld." + DeviceName() + L"." + lpName;
+}
+
+static std::wstring NameOf(HANDLE h)
+{
+    std::lock_guard<std::mutex> lock(g_eventLock);
+    auto it = g_eventNames.find(h);
+    return it != g_eventNames.end() ? it->second : std::wstring();
+}
+
+static void Remember(HANDLE h, LPCWSTR lpName)
+{
+    if (h && lpName) {
+        std::lock_guard<std::mutex> lock(g_eventLock);
+        g_eventNames[h] = lpName;
+    }
+}
+
+extern "C" {
+
+HANDLE WINAPI CeCreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
+                                     BOOL bInitialState, LPCWSTR lpName)
+{
+    if (lpName) {
+        DWORD error = FaultFor(L"CreateEventW", lpName);
+        if (error) {
+            Journal(L"CreateEventW|%ls|failed", lpName);
+            SetLastError(error);
+            return NULL;
+        }
+    }
+    HANDLE h = CreateEventW(lpEventAttributes, bManualReset, bInitialState,
+                            lpName ? DeviceObjectName(lpName).c_str() : NULL);
+    DWORD error = GetLastError();
+    Remember(h, lpName);
+    if (lpName) {
+        Journal(L"CreateEventW|%ls|%ls", lpName,
+                h == NULL ? L"failed" : error == ERROR_ALREADY_EXISTS ? L"opened" : L"created");
+    }
+    SetLastError(error);
+    return h;
+}
+
+HANDLE WINAPI CeOpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName)
+{
+    if (lpName == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return NULL;
+    }
+    HANDLE h = OpenEventW(dwDesiredAccess, bInheritHandle, DeviceObjectName(lpName).c_str());
+    Remember(h, lpName);
+    Journal(L"OpenEventW|%ls|%ls", lpName, h ? L"opened" : L"failed");
+    return h;
+}
+
+BOOL WINAPI CeEventModify(HANDLE hEvent, DWORD func)
+{
+    BOOL ok = FALSE;
+    switch (func) {
+    case EVENT_SET:
+        ok = SetEvent(hEvent);
+        break;
+    case EVENT_RESET:
+        ok = ResetEvent(hEvent);
+        break;
+    case EVENT_PULSE:
+        ok = PulseEvent(hEvent);
+        break;
+    default:
+        SetLastError(ERROR_INVALID_PARAMETER);
+        break;
+    }
+    std::wstring name = NameOf(hEvent);
+    Journal(L"EventModify|%ls|%lu|%d", name.empty() ? L"?" : name.c_str(), func, ok);
+    return ok;
+}
+
+// Waits on named events are journaled: a tool can see a worker go back to waiting.
+DWORD WINAPI CeWaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
+{
+    std::wstring name = NameOf(hHandle);
+    if (!name.empty()) {
+        Journal(L"Wait|%ls|begin", name.c_str());
+    }
+    DWORD r = WaitForSingleObject(hHandle, dwMilliseconds);
+    if (!name.empty() || r == WAIT_FAILED) {
+        Journal(L"Wait|%ls|%lu", name.empty() ? L"?" : name.c_str(), r);
+    }
+    return r;
+}
+
+BOOL WINAPI CeCloseHandle(HANDLE hObject)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_eventLock);
+        g_eventNames.erase(hObject);
+    }
+    DevmgrForgetHandle(hObject);
+    return CloseHandle(hObject);
+}
+
+}  // extern "C"

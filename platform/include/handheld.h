@@ -1,0 +1,100 @@
+// handheld.h - control and observation of the simulated handheld, for tests
+// and tools. Exported by the simulated core library (coredll.dll) next to the
+// platform functions; product code never includes this header.
+#pragma once
+
+#include <windows.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#ifndef SIM_API
+#define SIM_API __declspec(dllimport)
+#endif
+
+// --- Devices ----------------------------------------------------------------
+// A device is a named, persistent handheld: its HKEY_LOCAL_MACHINE is the host
+// key HKCU\Software\Handheld\Devices\NAME\HKLM, its file store the folder
+// C:\Handheld\NAME\Store. The process works on HANDHELD_DEVICE (default
+// "default") until SimSelectDevice picks another. A device that does not
+// exist yet is made from the factory image on first use.
+#define SIM_MAX_DEVICE_NAME 40
+SIM_API BOOL WINAPI SimSelectDevice(LPCWSTR pszName);
+SIM_API LPCWSTR WINAPI SimDeviceName(void);
+// Restores the current device to its factory image: registry, file store,
+// settings and faults. The debug log is kept.
+SIM_API BOOL WINAPI SimResetDevice(void);
+// Removes a device altogether.
+SIM_API BOOL WINAPI SimDeleteDevice(LPCWSTR pszName);
+// Host folder of the current device (C:\Handheld\NAME) and of its file store.
+SIM_API DWORD WINAPI SimDeviceFolder(LPWSTR pszBuffer, DWORD cch);
+SIM_API DWORD WINAPI SimStorePath(LPCWSTR pszDevicePath, LPWSTR pszBuffer, DWORD cch);
+
+// --- Settings of the simulation -----------------------------------------------
+// DWORD values under HKCU\Software\Handheld\Devices\NAME\Settings, shared by
+// every process on the device. Names are listed in docs/handheld.md.
+SIM_API DWORD WINAPI SimGetSetting(LPCWSTR pszName, DWORD dwDefault);
+SIM_API BOOL WINAPI SimSetSetting(LPCWSTR pszName, DWORD dwValue);
+
+// --- The device's registry, without going through the journal or faults --------
+SIM_API BOOL WINAPI SimRegGetDword(LPCWSTR pszKey, LPCWSTR pszValue, DWORD* pdwValue);
+SIM_API BOOL WINAPI SimRegSetDword(LPCWSTR pszKey, LPCWSTR pszValue, DWORD dwValue);
+SIM_API BOOL WINAPI SimRegSetRaw(LPCWSTR pszKey, LPCWSTR pszValue, DWORD dwType,
+                                 const void* pData, DWORD cbData);
+SIM_API BOOL WINAPI SimRegDeleteValue(LPCWSTR pszKey, LPCWSTR pszValue);
+SIM_API BOOL WINAPI SimRegDeleteKey(LPCWSTR pszKey);  // with its subkeys
+SIM_API BOOL WINAPI SimRegKeyExists(LPCWSTR pszKey);
+
+// --- Clock ----------------------------------------------------------------------
+// Real: device time is host time. Scaled: device time runs dwScale times faster.
+// Virtual: Sleep returns at once after advancing device time; the device's
+// timed behaviour follows, and notifications that fall due are delivered
+// before Sleep returns. HANDHELD_CLOCK=real|virtual|scaled:N sets it too.
+#define SIM_CLOCK_REAL 0
+#define SIM_CLOCK_VIRTUAL 1
+#define SIM_CLOCK_SCALED 2
+SIM_API void WINAPI SimSetClock(DWORD dwMode, DWORD dwScale);
+SIM_API DWORD WINAPI SimClockMode(void);
+SIM_API ULONGLONG WINAPI SimNow(void);  // device milliseconds since this process began
+// Runs fn(pContext) once device time reaches dueMs (of SimNow). Under the
+// virtual clock it runs inside the Sleep that passes dueMs.
+typedef void(WINAPI* SIMTIMERPROC)(void* pContext);
+SIM_API void WINAPI SimScheduleAt(ULONGLONG dueMs, SIMTIMERPROC pfn, void* pContext);
+
+// --- The user who answers message boxes ------------------------------------------
+// Real: message boxes are shown. Scripted: each box is recorded and answered
+// from the queue (HANDHELD_ANSWERS=yes,no,ok,cancel or SimQueueAnswer), then
+// by default: OK, or No for a Yes/No question. HANDHELD_USER=scripted sets it.
+#define SIM_USER_REAL 0
+#define SIM_USER_SCRIPTED 1
+SIM_API void WINAPI SimSetUser(DWORD dwMode);
+SIM_API void WINAPI SimQueueAnswer(int nAnswer);
+// A hook answers every box instead (the command-line tool prints them).
+typedef int(WINAPI* SIMMESSAGEBOXHOOK)(HWND hOwner, LPCWSTR pszText, LPCWSTR pszCaption,
+                                        UINT uType, void* pContext);
+SIM_API void WINAPI SimSetMessageBoxHook(SIMMESSAGEBOXHOOK pfn, void* pContext);
+
+// --- Faults ----------------------------------------------------------------------
+// Makes the named operation fail with dwError on the named target: a key path
+// below HKLM, "key path\value" for value operations, a device file path, a
+// module or event name, or "*" for any. Stored with the device's settings,
+// so every process on the device sees it. bOnce: only the next such call.
+SIM_API BOOL WINAPI SimSetFault(LPCWSTR pszOperation, LPCWSTR pszTarget, DWORD dwError,
+                                BOOL bOnce);
+SIM_API void WINAPI SimClearFaults(void);
+
+// --- Journal -----------------------------------------------------------------------
+// Every platform call of interest, in order, as "Operation|field|field...".
+// HANDHELD_JOURNAL=1 also appends each entry to C:\Handheld\NAME\journal.log.
+SIM_API void WINAPI SimJournalClear(void);
+SIM_API DWORD WINAPI SimJournalCount(void);
+SIM_API DWORD WINAPI SimJournalEntry(DWORD dwIndex, LPWSTR pszBuffer, DWORD cch);
+SIM_API DWORD WINAPI SimJournalThread(DWORD dwIndex);
+SIM_API void WINAPI SimJournalAdd(LPCWSTR pszEntry);
+// Waits (host time, at most dwTimeoutMs) until dwCount entries begin with pszPrefix.
+SIM_API BOOL WINAPI SimJournalWaitFor(LPCWSTR pszPrefix, DWORD dwCount, DWORD dwTimeoutMs);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,1 @@
+// Placeholder: the tests of this area arrive with its work.

@@ -1,0 +1,204 @@
+// testing.cpp - the shared test fixture and helpers.
+#include "testing.h"
+
+#include <fstream>
+#include <sstream>
+
+void DeviceTest::SetUp()
+{
+    SimResetDevice();
+    SimClearFaults();
+    SimSetClock(SIM_CLOCK_VIRTUAL, 1);
+    SimSetUser(SIM_USER_SCRIPTED);
+    // The worker starts waiting on its own; counts of its waits start from there.
+    SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|begin", 1, 5000);
+    SimJournalClear();
+    // Programs that the test starts work on the same device.
+    SetEnvironmentVariableW(L"HANDHELD_DEVICE", SimDeviceName());
+}
+
+void DeviceTest::TearDown() { SimSetMessageBoxHook(NULL, NULL); }
+
+std::vector<std::wstring> JournalEntries()
+{
+    std::vector<std::wstring> entries;
+    DWORD count = SimJournalCount();
+    for (DWORD i = 0; i < count; i++) {
+        std::wstring text(SimJournalEntry(i, NULL, 0), L'\0');
+        SimJournalEntry(i, text.data(), (DWORD)text.size() + 1);
+        entries.push_back(text);
+    }
+    return entries;
+}
+
+std::vector<std::wstring> JournalMatching(const std::wstring& prefix)
+{
+    std::vector<std::wstring> found;
+    for (const std::wstring& e : JournalEntries()) {
+        if (e.compare(0, prefix.size(), prefix) == 0) {
+            found.push_back(e);
+        }
+    }
+    return found;
+}
+
+size_t CountJournal(const std::wstring& prefix) { return JournalMatching(prefix).size(); }
+
+static std::vector<std::wstring> Split(const std::wstring& text, size_t maxFields)
+{
+    std::vector<std::wstring> fields;
+    size_t start = 0;
+    while (fields.size() + 1 < maxFields) {
+        size_t bar = text.find(L'|', start);
+        if (bar == std::wstring::npos) {
+            break;
+        }
+        fields.push_back(text.substr(start, bar - start));
+        start = bar + 1;
+    }
+    fields.push_back(text.substr(start));
+    return fields;
+}
+
+std::vector<MessageBoxRecord> MessageBoxes()
+{
+    std::vector<MessageBoxRecord> boxes;
+    for (const std::wstring& e : JournalMatching(L"MessageBoxW|")) {
+        std::vector<std::wstring> f = Split(e, 5);
+        if (f.size() == 5) {
+            boxes.push_back({f[1], (unsigned)wcstoul(f[2].c_str(), NULL, 16), f[3], f[4]});
+        }
+    }
+    return boxes;
+}
+
+std::vector<DWORD> Sleeps()
+{
+    std::vector<DWORD> sleeps;
+    for (const std::wstring& e : JournalMatching(L"Sleep|")) {
+        sleeps.push_back((DWORD)wcstoul(e.c_str() + 6, NULL, 10));
+    }
+    return sleeps;
+}
+
+bool WaitForWorkerIdle(DWORD served, DWORD timeoutMs)
+{
+    return SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|begin", served, timeoutMs) != FALSE;
+}
+
+std::optional<DWORD> RegDword(const wchar_t* key, const wchar_t* value)
+{
+    DWORD data = 0;
+    if (!SimRegGetDword(key, value, &data)) {
+        return std::nullopt;
+    }
+    return data;
+}
+
+void SetRegDword(const wchar_t* key, const wchar_t* value, DWORD data)
+{
+    ASSERT_TRUE(SimRegSetDword(key, value, data));
+}
+
+static std::wstring StorePath(const wchar_t* devicePath)
+{
+    std::wstring path(SimStorePath(devicePath, NULL, 0), L'\0');
+    SimStorePath(devicePath, path.data(), (DWORD)path.size() + 1);
+    return path;
+}
+
+std::optional<std::string> ReadDeviceFile(const wchar_t* devicePath)
+{
+    std::ifstream in(StorePath(devicePath).c_str(), std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void WriteDeviceFile(const wchar_t* devicePath, const std::string& content)
+{
+    std::ofstream out(StorePath(devicePath).c_str(), std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+void DeleteDeviceFile(const wchar_t* devicePath) { DeleteFileW(StorePath(devicePath).c_str()); }
+
+std::string Narrow(const std::wstring& text)
+{
+    std::string out(text.size() * 3 + 1, '\0');
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), out.data(),
+                                (int)out.size(), NULL, NULL);
+    out.resize(n);
+    return out;
+}
+
+std::wstring Widen(const std::string& text)
+{
+    std::wstring out(text.size() + 1, L'\0');
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), (int)text.size(), out.data(),
+                                (int)out.size());
+    out.resize(n);
+    return out;
+}
+
+// Reads a pipe to its end on a thread of its own, so neither pipe can fill up.
+static DWORD WINAPI DrainPipe(LPVOID p)
+{
+    auto* pair = static_cast<std::pair<HANDLE, std::string*>*>(p);
+    char buffer[4096];
+    DWORD n;
+    while (ReadFile(pair->first, buffer, sizeof(buffer), &n, NULL) && n > 0) {
+        pair->second->append(buffer, n);
+    }
+    return 0;
+}
+
+RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD timeoutMs)
+{
+    RunResult result{(DWORD)-1, "", ""};
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
+    HANDLE outRead, outWrite, errRead, errWrite;
+    CreatePipe(&outRead, &outWrite, &sa, 0);
+    CreatePipe(&errRead, &errWrite, &sa, 0);
+    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = outWrite;
+    si.hStdError = errWrite;
+    PROCESS_INFORMATION pi = {};
+    std::wstring exe = Widen(BUILD_BIN_DIR) + L"/" + name;
+    std::wstring command = L"\"" + exe + L"\" " + args;
+    BOOL started = CreateProcessW(exe.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL,
+                                  &si, &pi);
+    CloseHandle(outWrite);
+    CloseHandle(errWrite);
+    if (!started) {
+        CloseHandle(outRead);
+        CloseHandle(errRead);
+        ADD_FAILURE() << "cannot start " << Narrow(exe);
+        return result;
+    }
+    std::pair<HANDLE, std::string*> outPair{outRead, &result.out}, errPair{errRead, &result.err};
+    HANDLE readers[2] = {CreateThread(NULL, 0, DrainPipe, &outPair, 0, NULL),
+                         CreateThread(NULL, 0, DrainPipe, &errPair, 0, NULL)};
+    if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(pi.hProcess, 99);
+        ADD_FAILURE() << Narrow(name) << " did not end within " << timeoutMs << " ms";
+    }
+    WaitForMultipleObjects(2, readers, TRUE, 5000);
+    GetExitCodeProcess(pi.hProcess, &result.exitCode);
+    CloseHandle(readers[0]);
+    CloseHandle(readers[1]);
+    CloseHandle(outRead);
+    CloseHandle(errRead);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return result;
+}

@@ -1,0 +1,60 @@
+// testing.h - what the tests share: a fresh simulated device per test, and
+// ways to look at what the library did to it.
+#pragma once
+
+#include <Rendak.h>
+#include <handheld.h>
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#define ADAPTER_KEY L"Comm\\TRXD385L1\\Parms"
+#define VENDOR_KEY L"SOFTWARE\\Velmont"
+#define OEM_KEY L"SOFTWARE\\OEMGeneric"
+#define STATE_KEY L"System\\State\\Hardware"
+#define STATUS_FILE_PATH L"\\Application Data\\WiFi_status.txt"
+
+// Every test starts on its own device in its factory state, on the virtual
+// clock, with a scripted user and an empty journal.
+class DeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
+struct MessageBoxRecord {
+    std::wstring owner;
+    unsigned flags;
+    std::wstring caption;
+    std::wstring text;
+};
+
+std::vector<std::wstring> JournalEntries();
+std::vector<std::wstring> JournalMatching(const std::wstring& prefix);
+size_t CountJournal(const std::wstring& prefix);
+std::vector<MessageBoxRecord> MessageBoxes();
+std::vector<DWORD> Sleeps();  // the Sleep calls, in milliseconds, in order
+// Waits for the reload worker to be back waiting after serving `served` wakes
+// since the test began.
+bool WaitForWorkerIdle(DWORD served, DWORD timeoutMs = 20000);
+
+std::optional<DWORD> RegDword(const wchar_t* key, const wchar_t* value);
+void SetRegDword(const wchar_t* key, const wchar_t* value, DWORD data);
+
+std::optional<std::string> ReadDeviceFile(const wchar_t* devicePath);
+void WriteDeviceFile(const wchar_t* devicePath, const std::string& content);
+void DeleteDeviceFile(const wchar_t* devicePath);
+
+struct RunResult {
+    DWORD exitCode;
+    std::string out;
+    std::string err;
+};
+// Runs a built program (BUILD_BIN_DIR\name) on this test's device, waits for it.
+RunResult RunProgram(const std::wstring& name, const std::wstring& args,
+                     DWORD timeoutMs = 60000);
+
+std::string Narrow(const std::wstring& text);
+std::wstring Widen(const std::string& text);
