@@ -1,23 +1,59 @@
-// adapter.cpp - the simulated Wi-Fi adapter. Its power changes take time on
-// the device clock, and the system state value "WiFi" follows them:
+// adapter.cpp - the simulated radios and the Wi-Fi adapter. The radio list is
+// kept in the device settings (Radios\N); the radio marked Adapter=1 is the
+// Wi-Fi adapter on the PC card. Its power changes take time on the device
+// clock, and the system state value "WiFi" follows them:
 //   0x100  the adapter's driver is loaded (card inserted, driver active)
 //   0x002  a power change is under way (or stuck there, by setting StateStuck)
 //   0x001  the radio is powered
 // With no driver loaded the value is 0. The bits are described in
-// docs/handheld.md.
+// docs/radios.md.
 #include "sim.h"
 
+#include <handheld_radio.h>
+
+#include <algorithm>
 #include <atomic>
+#include <shlwapi.h>
+#include <vector>
 
-static std::atomic<LONG> g_generation{0};  // power changes started by this process
+void KernelWatchForRestart();  // kernel.cpp
 
-// The settings key of the radio that is the adapter (Radios\N with Adapter=1).
-static std::wstring AdapterRadioKey()
+static std::atomic<LONG> g_generation{0};         // power changes started by this process
+static std::atomic<DWORD> g_listsHandedOut{0};    // device lists handed out in this process
+static std::atomic<DWORD> g_listsOutstanding{0};  // of those, not yet freed
+static std::atomic<DWORD> g_badFrees{0};          // frees of unknown or already-freed lists
+
+struct RadioEntry {
+    std::wstring key;  // "Radios\N" below the settings key
+    SIMRADIO radio;
+};
+
+static void ReadText(HKEY hRadios, const wchar_t* key, const wchar_t* name, WCHAR* out)
 {
+    DWORD cb = SIM_RADIO_NAME_CCH * sizeof(WCHAR);
+    out[0] = L'\0';
+    if (RegGetValueW(hRadios, key, name, RRF_RT_REG_SZ, NULL, out, &cb) != ERROR_SUCCESS) {
+        out[0] = L'\0';
+    }
+}
+
+static DWORD ReadNumber(HKEY hRadios, const wchar_t* key, const wchar_t* name)
+{
+    DWORD value = 0, cb = sizeof(value);
+    if (RegGetValueW(hRadios, key, name, RRF_RT_REG_DWORD, NULL, &value, &cb) != ERROR_SUCCESS) {
+        return 0;
+    }
+    return value;
+}
+
+// The radio list in its order (Radios\0, \1, ... by number, not by name).
+static std::vector<RadioEntry> ReadRadios()
+{
+    std::vector<std::pair<unsigned long, std::wstring>> keys;
+    std::vector<RadioEntry> radios;
     HKEY hSettings = OpenSettingsKey(FALSE);
-    std::wstring found;
     if (!hSettings) {
-        return found;
+        return radios;
     }
     HKEY hRadios;
     if (RegOpenKeyExW(hSettings, L"Radios", 0, KEY_READ, &hRadios) == ERROR_SUCCESS) {
@@ -27,32 +63,53 @@ static std::wstring AdapterRadioKey()
             if (RegEnumKeyExW(hRadios, i, name, &cch, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) {
                 break;
             }
-            DWORD adapter = 0, cb = sizeof(adapter);
-            if (RegGetValueW(hRadios, name, L"Adapter", RRF_RT_REG_DWORD, NULL, &adapter, &cb) ==
-                    ERROR_SUCCESS &&
-                adapter == 1) {
-                found = std::wstring(L"Radios\\") + name;
-                break;
-            }
+            keys.push_back({wcstoul(name, NULL, 10), name});
+        }
+        std::sort(keys.begin(), keys.end());
+        for (const auto& k : keys) {
+            RadioEntry e;
+            e.key = L"Radios\\" + k.second;
+            ReadText(hRadios, k.second.c_str(), L"Name", e.radio.szName);
+            ReadText(hRadios, k.second.c_str(), L"Display", e.radio.szDisplay);
+            e.radio.dwType = ReadNumber(hRadios, k.second.c_str(), L"Type");
+            e.radio.dwPower = ReadNumber(hRadios, k.second.c_str(), L"Power") ? 1 : 0;
+            e.radio.bAdapter = ReadNumber(hRadios, k.second.c_str(), L"Adapter") == 1;
+            e.radio.bListed = FALSE;
+            radios.push_back(e);
         }
         RegCloseKey(hRadios);
     }
     RegCloseKey(hSettings);
-    return found;
+    bool present = AdapterPresent();
+    for (RadioEntry& e : radios) {
+        e.radio.bListed = !e.radio.bAdapter || present;
+    }
+    return radios;
+}
+
+// The settings key of the radio that is the adapter (Radios\N with Adapter=1).
+static std::wstring AdapterRadioKey()
+{
+    for (const RadioEntry& e : ReadRadios()) {
+        if (e.radio.bAdapter) {
+            return e.key;
+        }
+    }
+    return std::wstring();
 }
 
 static DWORD RadioPower()
 {
-    std::wstring key = AdapterRadioKey();
-    if (key.empty()) {
-        return 0;
+    for (const RadioEntry& e : ReadRadios()) {
+        if (e.radio.bAdapter) {
+            return e.radio.dwPower;
+        }
     }
-    return SimGetSetting((key + L"\\Power").c_str(), 0);
+    return 0;
 }
 
-static void SetRadioPower(DWORD on)
+static void SetPowerAt(const std::wstring& key, DWORD on)
 {
-    std::wstring key = AdapterRadioKey();
     HKEY hSettings = OpenSettingsKey(TRUE);
     if (key.empty() || !hSettings) {
         if (hSettings) {
@@ -62,6 +119,11 @@ static void SetRadioPower(DWORD on)
     }
     RegSetKeyValueW(hSettings, key.c_str(), L"Power", REG_DWORD, &on, sizeof(on));
     RegCloseKey(hSettings);
+}
+
+static void SetRadioPower(DWORD on)
+{
+    SetPowerAt(AdapterRadioKey(), on);
 }
 
 bool AdapterPresent()
@@ -86,6 +148,7 @@ DWORD AdapterStateValue()
 
 void AdapterPublishState()
 {
+    KernelWatchForRestart();
     DWORD value = AdapterStateValue();
     HKEY hKey;
     if (RegCreateKeyExW(DeviceRegistryRoot(), L"System\\State\\Hardware", 0, NULL, 0,
@@ -107,7 +170,6 @@ void AdapterSetDriverActive(bool active)
     AdapterPublishState();
 }
 
-
 // The power change has settled, unless a newer one has started since.
 static void WINAPI PowerSettled(void* pContext)
 {
@@ -119,15 +181,195 @@ static void WINAPI PowerSettled(void* pContext)
     AdapterPublishState();
 }
 
+// The radio's power is set at once; the state value shows "switching" until
+// PowerOnMs / PowerOffMs of device time have passed (0: no switching at all).
 void AdapterSetPower(bool on)
 {
     if (!AdapterPresent()) {
         return;
     }
+    LONG generation = ++g_generation;  // a pending settle of an older change is void
     SetRadioPower(on ? 1 : 0);
-    SimSetSetting(L"Switching", 1);
-    AdapterPublishState();
     DWORD delay = SimGetSetting(on ? L"PowerOnMs" : L"PowerOffMs", on ? 2500 : 1500);
-    LONG generation = ++g_generation;
-    SimScheduleAt(SimNow() + delay, PowerSettled, (void*)(LONG_PTR)generation);
+    SimSetSetting(L"Switching", delay ? 1 : 0);
+    AdapterPublishState();
+    if (delay) {
+        SimScheduleAt(SimNow() + delay, PowerSettled, (void*)(LONG_PTR)generation);
+    }
 }
+
+static void WriteRadio(HKEY hRadios, DWORD index, const SIMRADIO& r)
+{
+    wchar_t key[16];
+    swprintf(key, 16, L"%lu", (unsigned long)index);
+    DWORD adapter = r.bAdapter ? 1 : 0, power = r.dwPower ? 1 : 0;
+    RegSetKeyValueW(hRadios, key, L"Name", REG_SZ, r.szName,
+                    (DWORD)((wcslen(r.szName) + 1) * sizeof(WCHAR)));
+    RegSetKeyValueW(hRadios, key, L"Display", REG_SZ, r.szDisplay,
+                    (DWORD)((wcslen(r.szDisplay) + 1) * sizeof(WCHAR)));
+    RegSetKeyValueW(hRadios, key, L"Type", REG_DWORD, &r.dwType, sizeof(DWORD));
+    RegSetKeyValueW(hRadios, key, L"Power", REG_DWORD, &power, sizeof(DWORD));
+    if (adapter) {
+        RegSetKeyValueW(hRadios, key, L"Adapter", REG_DWORD, &adapter, sizeof(DWORD));
+    }
+}
+
+static SIMRADIO MakeRadio(const wchar_t* name, const wchar_t* display, DWORD type, DWORD power,
+                          BOOL adapter)
+{
+    SIMRADIO r = {};
+    wcsncpy(r.szName, name, SIM_RADIO_NAME_CCH - 1);
+    wcsncpy(r.szDisplay, display, SIM_RADIO_NAME_CCH - 1);
+    r.dwType = type;
+    r.dwPower = power;
+    r.bAdapter = adapter;
+    return r;
+}
+
+extern "C" {
+
+SIM_API BOOL WINAPI SimSetRadios(const SIMRADIO* aRadios, DWORD dwCount)
+{
+    if ((dwCount && !aRadios) || dwCount > SIM_MAX_RADIOS) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    HKEY hSettings = OpenSettingsKey(TRUE);
+    if (!hSettings) {
+        return FALSE;
+    }
+    SHDeleteKeyW(hSettings, L"Radios");
+    HKEY hRadios;
+    BOOL ok = RegCreateKeyExW(hSettings, L"Radios", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hRadios,
+                              NULL) == ERROR_SUCCESS;
+    if (ok) {
+        for (DWORD i = 0; i < dwCount; i++) {
+            WriteRadio(hRadios, i, aRadios[i]);
+        }
+        RegCloseKey(hRadios);
+    }
+    RegCloseKey(hSettings);
+    AdapterPublishState();
+    return ok;
+}
+
+SIM_API BOOL WINAPI SimSetupRadios(DWORD dwLayout)
+{
+    const SIMRADIO phone = MakeRadio(L"CELL1", L"Phone", RADIODEVICES_PHONE, 1, FALSE);
+    const SIMRADIO wifi = MakeRadio(L"TRXD385L1", L"Wi-Fi", RADIODEVICES_MANAGED, 0, TRUE);
+    const SIMRADIO bth = MakeRadio(L"BTH1", L"Bluetooth", RADIODEVICES_BLUETOOTH, 0, FALSE);
+    const SIMRADIO wlan2 = MakeRadio(L"WLAN2", L"Wi-Fi 2", RADIODEVICES_MANAGED, 0, FALSE);
+    switch (dwLayout) {
+    case SIM_RADIOS_FACTORY: {
+        const SIMRADIO list[] = {phone, wifi, bth};
+        return SimSetRadios(list, 3);
+    }
+    case SIM_RADIOS_NONE:
+        return SimSetRadios(NULL, 0);
+    case SIM_RADIOS_NO_WIFI: {
+        const SIMRADIO list[] = {phone, bth};
+        return SimSetRadios(list, 2);
+    }
+    case SIM_RADIOS_TWO_WIFI: {
+        const SIMRADIO list[] = {phone, wifi, bth, wlan2};
+        return SimSetRadios(list, 4);
+    }
+    }
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+}
+
+SIM_API DWORD WINAPI SimRadioCount(void)
+{
+    return (DWORD)ReadRadios().size();
+}
+
+SIM_API BOOL WINAPI SimGetRadio(DWORD dwIndex, SIMRADIO* pRadio)
+{
+    KernelWatchForRestart();
+    std::vector<RadioEntry> radios = ReadRadios();
+    if (!pRadio || dwIndex >= radios.size()) {
+        return FALSE;
+    }
+    *pRadio = radios[dwIndex].radio;
+    return TRUE;
+}
+
+SIM_API BOOL WINAPI SimGetRadioPower(LPCWSTR pszName, DWORD* pdwPower)
+{
+    if (!pszName || !pdwPower) {
+        return FALSE;
+    }
+    for (const RadioEntry& e : ReadRadios()) {
+        if (SameName(e.radio.szName, pszName)) {
+            *pdwPower = e.radio.dwPower;
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
+SIM_API DWORD WINAPI SimRadioListsHandedOut(void)
+{
+    return g_listsHandedOut.load();
+}
+SIM_API DWORD WINAPI SimRadioListsOutstanding(void)
+{
+    return g_listsOutstanding.load();
+}
+SIM_API DWORD WINAPI SimRadioBadFrees(void)
+{
+    return g_badFrees.load();
+}
+
+SIM_API void WINAPI SimRadioNoteList(DWORD dwEvent)
+{
+    switch (dwEvent) {
+    case SIM_RADIO_LIST_ISSUED:
+        ++g_listsHandedOut;
+        ++g_listsOutstanding;
+        break;
+    case SIM_RADIO_LIST_FREED:
+        --g_listsOutstanding;
+        break;
+    case SIM_RADIO_LIST_BAD_FREE:
+        ++g_badFrees;
+        break;
+    }
+}
+
+// Switches the named radio: the adapter through its model, any other at once.
+SIM_API HRESULT WINAPI SimRadioSwitch(LPCWSTR pszName, DWORD dwPower)
+{
+    if (!pszName) {
+        return E_INVALIDARG;
+    }
+    for (const RadioEntry& e : ReadRadios()) {
+        if (!SameName(e.radio.szName, pszName)) {
+            continue;
+        }
+        if (!e.radio.bListed) {
+            return HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+        }
+        if (e.radio.bAdapter) {
+            AdapterSetPower(dwPower != 0);
+        } else {
+            SetPowerAt(e.key, dwPower ? 1 : 0);
+        }
+        return S_OK;
+    }
+    return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+}
+
+SIM_API void WINAPI SimSetStateStuck(BOOL bStuck)
+{
+    SimSetSetting(L"StateStuck", bStuck ? 1 : 0);
+    AdapterPublishState();
+}
+
+SIM_API DWORD WINAPI SimAdapterState(void)
+{
+    return AdapterStateValue();
+}
+
+}  // extern "C"
