@@ -1,43 +1,268 @@
-// devmgr.cpp - the device manager. PLACEHOLDER: completed with the start-up
-// work; until then there is no "NDL1:" and no driver can be activated.
-#include "sim.h"
+// devmgr.cpp - the device manager, simulated: the PC card's driver with its
+// stream device "NDL1:", activation and deactivation of that driver, and
+// CreateFileW for everything else (device paths mapped into the file store).
+//
+// The driver's state is the device's (settings CardInserted, DriverActive,
+// FailActivation, DriverActivations), so every process on the device sees
+// one driver. Handles are this process's own: each is a real kernel object
+// (an event), so CloseHandle on one never closes something unrelated, and
+// each remembers the driver instance it belongs to. A handle of an instance
+// that has been deactivated since is no longer good for anything.
+#include "notify.h"
 
-void DevmgrForgetHandle(HANDLE h) { (void)h; }
+#include <handheld_devmgr.h>
+
+#include <map>
+#include <mutex>
+
+#define STREAM_DEVICE_NAME L"NDL1:"
+#define PCCARD_DRIVER_KEY L"Drivers\\PCMCIA\\VELMONT-TRX3850_802.11g_PC_Card-A103"
+
+static std::mutex g_devLock;
+static std::map<HANDLE, DWORD> g_streams;  // open "NDL1:" handles and their driver instance
+static std::map<HANDLE, DWORD> g_devices;  // device handles and their driver instance
+static HANDLE g_hBus = NULL;               // the PC-card bus, parent of the driver
+
+// Instance 0 is the driver loaded at boot; each activation makes the next one.
+static DWORD CurrentInstance()
+{
+    return SimGetSetting(L"DriverActivations", 0);
+}
+
+static bool DriverActive()
+{
+    return SimGetSetting(L"DriverActive", 1) != 0;
+}
+
+// The device handle of a driver instance in this process, made on first use.
+static HANDLE DeviceHandleLocked(DWORD instance)
+{
+    for (const auto& d : g_devices) {
+        if (d.second == instance) {
+            return d.first;
+        }
+    }
+    HANDLE h = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (h) {
+        g_devices[h] = instance;
+    }
+    return h;
+}
+
+// "COM1:", "NDL1:": three letters, a digit and a colon name a stream device.
+static bool IsStreamDeviceName(const wchar_t* p)
+{
+    return iswalpha(p[0]) && iswalpha(p[1]) && iswalpha(p[2]) && iswdigit(p[3]) && p[4] == L':' &&
+           p[5] == L'\0';
+}
+
+void DevmgrForgetHandle(HANDLE h)
+{
+    {
+        std::lock_guard<std::mutex> lock(g_devLock);
+        g_streams.erase(h);
+        g_devices.erase(h);
+    }
+    NotifyForgetHandle(h);
+}
+
+static HANDLE OpenStreamDevice(LPCWSTR lpFileName)
+{
+    DWORD error = FaultFor(L"CreateFileW", lpFileName);
+    if (error == 0 && !(SameName(lpFileName, STREAM_DEVICE_NAME) && AdapterPresent())) {
+        error = ERROR_FILE_NOT_FOUND;
+    }
+    HANDLE h = INVALID_HANDLE_VALUE;
+    if (error == 0) {
+        h = CreateEventW(NULL, TRUE, FALSE, NULL);
+        if (h == NULL) {
+            h = INVALID_HANDLE_VALUE;
+            error = GetLastError();
+        } else {
+            std::lock_guard<std::mutex> lock(g_devLock);
+            g_streams[h] = CurrentInstance();
+        }
+    }
+    if (error) {
+        Journal(L"CreateFileW|%ls|failed %lu", lpFileName, error);
+    } else {
+        Journal(L"CreateFileW|%ls|opened", lpFileName);
+    }
+    SetLastError(error);
+    return h;
+}
 
 extern "C" {
 
 HANDLE WINAPI CeCreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                            LPSECURITY_ATTRIBUTES lpSecurityAttributes,
-                            DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
-                            HANDLE hTemplateFile)
+                            LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                            DWORD dwFlagsAndAttributes, HANDLE hTemplateFile)
 {
-    Journal(L"CreateFileW|%ls", lpFileName ? lpFileName : L"");
-    (void)dwDesiredAccess, (void)dwShareMode, (void)lpSecurityAttributes,
-        (void)dwCreationDisposition, (void)dwFlagsAndAttributes, (void)hTemplateFile;
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
+    if (lpFileName == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (IsStreamDeviceName(lpFileName)) {
+        return OpenStreamDevice(lpFileName);
+    }
+    // A device path lives in the device's store and never leaves it.
+    std::wstring path = lpFileName;
+    DWORD error = 0;
+    if (path[0] == L'\\' && path.size() > 1 && path[1] != L'\\') {
+        if (path.find(L"\\..") != std::wstring::npos) {
+            error = ERROR_ACCESS_DENIED;
+        }
+        path = DeviceFolder() + L"\\Store" + path;
+    }
+    if (error == 0) {
+        error = FaultFor(L"CreateFileW", lpFileName);
+    }
+    HANDLE h = INVALID_HANDLE_VALUE;
+    if (error == 0) {
+        h = CreateFileW(path.c_str(), dwDesiredAccess, dwShareMode, lpSecurityAttributes,
+                        dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile);
+        error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    }
+    if (error) {
+        Journal(L"CreateFileW|%ls|failed %lu", lpFileName, error);
+    } else {
+        Journal(L"CreateFileW|%ls|opened", lpFileName);
+    }
+    SetLastError(error);
+    return h;
 }
 
+// The record of a handle of "NDL1:". The record's size must be this build's
+// sizeof (a pointer-size dependent layout), as the device checks it.
 BOOL WINAPI CeGetDeviceInformationByFileHandle(HANDLE hFile, PDEVMGR_DEVICE_INFORMATION pdi)
 {
-    (void)hFile, (void)pdi;
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+    DWORD error = 0;
+    HANDLE hDevice = NULL, hBus = NULL;
+    if (pdi == NULL || pdi->dwSize != sizeof(DEVMGR_DEVICE_INFORMATION)) {
+        error = ERROR_INVALID_PARAMETER;
+    } else {
+        std::lock_guard<std::mutex> lock(g_devLock);
+        auto it = g_streams.find(hFile);
+        if (it == g_streams.end() || it->second != CurrentInstance() || !AdapterPresent()) {
+            error = ERROR_INVALID_HANDLE;
+        } else {
+            hDevice = DeviceHandleLocked(it->second);
+            if (g_hBus == NULL) {
+                g_hBus = CreateEventW(NULL, TRUE, FALSE, NULL);
+            }
+            hBus = g_hBus;
+        }
+    }
+    if (error == 0) {
+        DWORD cb = pdi->dwSize;
+        ZeroMemory(pdi, cb);
+        pdi->dwSize = cb;
+        pdi->hDevice = hDevice;
+        pdi->hParentDevice = hBus;
+        wcscpy(pdi->szLegacyName, STREAM_DEVICE_NAME);
+        wcscpy(pdi->szDeviceKey, PCCARD_DRIVER_KEY);
+        wcscpy(pdi->szDeviceName, L"$device\\NDL1");
+        wcscpy(pdi->szBusName, L"PCMCIA_0_1_0");
+        Journal(L"GetDeviceInformationByFileHandle|%ls|ok", STREAM_DEVICE_NAME);
+    } else {
+        Journal(L"GetDeviceInformationByFileHandle|?|failed %lu", error);
+    }
+    SetLastError(error);
+    return error == 0;
 }
 
 HANDLE WINAPI CeActivateDeviceEx(LPCWSTR lpszDevKey, LPCREGINI lpReg, DWORD cReg, LPVOID lpvParam)
 {
-    Journal(L"ActivateDeviceEx|%ls", lpszDevKey ? lpszDevKey : L"");
-    (void)lpReg, (void)cReg, (void)lpvParam;
-    SetLastError(ERROR_NOT_SUPPORTED);
-    return NULL;
+    (void)lpvParam;
+    std::wstring key = lpszDevKey ? lpszDevKey : L"";
+    for (DWORD i = 0; lpReg && i < cReg; i++) {
+        Journal(L"ActivateDeviceEx.entry|%ls|%lu|%lu", lpReg[i].lpszVal ? lpReg[i].lpszVal : L"",
+                lpReg[i].dwType, lpReg[i].dwLen);
+    }
+    DWORD error = 0;
+    HKEY hKey;
+    if (lpszDevKey == NULL || (cReg > 0 && lpReg == NULL)) {
+        error = ERROR_INVALID_PARAMETER;
+    } else if (!SameName(key, PCCARD_DRIVER_KEY) ||
+               RegOpenKeyExW(DeviceRegistryRoot(), key.c_str(), 0, KEY_READ, &hKey) !=
+                   ERROR_SUCCESS) {
+        error = ERROR_FILE_NOT_FOUND;  // the only driver this device knows
+    } else {
+        RegCloseKey(hKey);
+        error = FaultFor(L"ActivateDeviceEx", key);
+        if (error == 0 && SimGetSetting(L"CardInserted", 1) == 0) {
+            error = ERROR_DEV_NOT_EXIST;
+        } else if (error == 0 && SimGetSetting(L"FailActivation", 0) != 0) {
+            error = ERROR_GEN_FAILURE;
+        } else if (error == 0 && DriverActive()) {
+            error = ERROR_DEVICE_IN_USE;  // its stream device name is taken
+        }
+    }
+    HANDLE h = NULL;
+    if (error == 0) {
+        DWORD instance = CurrentInstance() + 1;
+        SimSetSetting(L"DriverActivations", instance);
+        {
+            std::lock_guard<std::mutex> lock(g_devLock);
+            h = DeviceHandleLocked(instance);
+        }
+        Journal(L"ActivateDeviceEx|%ls|ok", key.c_str());
+        AdapterSetDriverActive(true);
+    } else {
+        Journal(L"ActivateDeviceEx|%ls|failed %lu", key.c_str(), error);
+    }
+    SetLastError(error);
+    return h;
 }
 
 BOOL WINAPI CeDeactivateDevice(HANDLE hDevice)
 {
-    (void)hDevice;
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+    DWORD error = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_devLock);
+        auto it = g_devices.find(hDevice);
+        if (it == g_devices.end() || it->second != CurrentInstance() || !DriverActive()) {
+            error = ERROR_INVALID_HANDLE;
+        }
+    }
+    if (error == 0) {
+        error = FaultFor(L"DeactivateDevice", STREAM_DEVICE_NAME);
+    }
+    if (error == 0) {
+        Journal(L"DeactivateDevice|%ls|ok", STREAM_DEVICE_NAME);
+        AdapterSetDriverActive(false);
+    } else {
+        Journal(L"DeactivateDevice|%p|failed %lu", (void*)hDevice, error);
+    }
+    SetLastError(error);
+    return error == 0;
+}
+
+SIM_API BOOL WINAPI SimEjectCard(void)
+{
+    SimSetSetting(L"CardInserted", 0);
+    Journal(L"Device|card|ejected");
+    AdapterSetDriverActive(false);
+    return TRUE;
+}
+
+SIM_API BOOL WINAPI SimInsertCard(BOOL bLoadDriver)
+{
+    SimSetSetting(L"CardInserted", 1);
+    Journal(L"Device|card|inserted");
+    if (bLoadDriver) {
+        SimSetSetting(L"DriverActivations", CurrentInstance() + 1);
+        AdapterSetDriverActive(true);
+    } else {
+        SimSetSetting(L"DriverActive", 0);
+        AdapterPublishState();
+    }
+    return TRUE;
+}
+
+SIM_API DWORD WINAPI SimDriverActivations(void)
+{
+    return CurrentInstance();
 }
 
 }  // extern "C"
