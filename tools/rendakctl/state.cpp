@@ -1,0 +1,116 @@
+// state.cpp - reads what the simulated device shows, without going through the
+// library: registry values, the status file, the radio list.
+#include "rendakctl.h"
+
+#include <handheld.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+std::optional<DWORD> DeviceDword(const wchar_t* key, const wchar_t* value)
+{
+    DWORD data = 0;
+    if (!SimRegGetDword(key, value, &data)) {
+        return std::nullopt;
+    }
+    return data;
+}
+
+std::optional<std::string> StatusFileText()
+{
+    std::wstring path(SimStorePath(STATUS_FILE_PATH, NULL, 0), L'\0');
+    SimStorePath(STATUS_FILE_PATH, &path[0], (DWORD)path.size() + 1);
+    std::ifstream in(path.c_str(), std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+// The radio list is kept with the device's settings (Radios\0, \1, ... in the
+// order the device lists them); see docs/radios.md.
+std::vector<Radio> DeviceRadios()
+{
+    std::vector<std::pair<unsigned long, Radio>> found;
+    std::wstring path =
+        std::wstring(L"Software\\Handheld\\Devices\\") + SimDeviceName() + L"\\Settings\\Radios";
+    HKEY hRadios;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &hRadios) != ERROR_SUCCESS) {
+        return {};
+    }
+    wchar_t sub[64];
+    for (DWORD i = 0;; i++) {
+        DWORD cch = 64;
+        if (RegEnumKeyExW(hRadios, i, sub, &cch, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) {
+            break;
+        }
+        Radio r{L"", L"", 0, false};
+        wchar_t text[64];
+        DWORD cb = sizeof(text);
+        if (RegGetValueW(hRadios, sub, L"Name", RRF_RT_REG_SZ, NULL, text, &cb) == ERROR_SUCCESS) {
+            r.name = text;
+        }
+        cb = sizeof(text);
+        if (RegGetValueW(hRadios, sub, L"Display", RRF_RT_REG_SZ, NULL, text, &cb) ==
+            ERROR_SUCCESS) {
+            r.display = text;
+        }
+        DWORD number = 0;
+        cb = sizeof(number);
+        if (RegGetValueW(hRadios, sub, L"Type", RRF_RT_REG_DWORD, NULL, &number, &cb) ==
+            ERROR_SUCCESS) {
+            r.type = number;
+        }
+        number = 0;
+        cb = sizeof(number);
+        if (RegGetValueW(hRadios, sub, L"Power", RRF_RT_REG_DWORD, NULL, &number, &cb) ==
+            ERROR_SUCCESS) {
+            r.on = number != 0;
+        }
+        found.push_back({wcstoul(sub, NULL, 10), r});
+    }
+    RegCloseKey(hRadios);
+    std::stable_sort(found.begin(), found.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<Radio> radios;
+    for (const auto& f : found) {
+        radios.push_back(f.second);
+    }
+    return radios;
+}
+
+static const struct {
+    DWORD bit;
+    const char* name;
+} g_aStateBits[] = {
+    {STATE_ADAPTER, "adapter present"},
+    {STATE_SWITCHING, "switching"},
+    {STATE_POWERED, "powered"},
+};
+
+std::vector<std::string> StateBitNames(DWORD value)
+{
+    std::vector<std::string> names;
+    for (const auto& b : g_aStateBits) {
+        if (value & b.bit) {
+            names.push_back(b.name);
+        }
+    }
+    DWORD known = STATE_ADAPTER | STATE_SWITCHING | STATE_POWERED;
+    if (value & ~known) {
+        names.push_back("other bits " + Hex(value & ~known, 0));
+    }
+    return names;
+}
+
+std::string StateBitsText(DWORD value)
+{
+    std::string text;
+    for (const std::string& n : StateBitNames(value)) {
+        text += (text.empty() ? "" : ", ") + n;
+    }
+    return text.empty() ? "no bits set" : text;
+}
