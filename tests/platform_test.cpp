@@ -1,17 +1,236 @@
-// The platform layer's device behaviour, as the library relies on it.
+// The platform layer's device behaviour, as the library relies on it, and
+// the library's binding to it.
 #include "testing.h"
+
+#include <fstream>
+#include <map>
+#include <set>
 
 namespace {
 
 class Platform : public DeviceTest {};
+
+// The platform's own function, as the deliverables bind to it.
+template <typename F>
+F Core(const char* name)
+{
+    F f = reinterpret_cast<F>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"coredll.dll"), name)));
+    EXPECT_NE(f, nullptr) << name;
+    return f;
+}
+
+// Reads the import table of a PE file: module name -> imported function names.
+std::map<std::string, std::set<std::string>> Imports(const std::wstring& path)
+{
+    std::ifstream in(path.c_str(), std::ios::binary);
+    std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::map<std::string, std::set<std::string>> imports;
+    auto dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data());
+    auto nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(image.data() + dos->e_lfanew);
+    auto sections = IMAGE_FIRST_SECTION(nt);
+    auto offsetOf = [&](DWORD rva) -> size_t {
+        for (WORD i = 0; i < nt->FileHeader.NumberOfSections; i++) {
+            const IMAGE_SECTION_HEADER& s = sections[i];
+            if (rva >= s.VirtualAddress && rva < s.VirtualAddress + s.Misc.VirtualSize) {
+                return rva - s.VirtualAddress + s.PointerToRawData;
+            }
+        }
+        return 0;
+    };
+    DWORD rva = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    for (auto d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(image.data() + offsetOf(rva));
+         d->Name != 0; d++) {
+        std::string module = image.data() + offsetOf(d->Name);
+        for (char& c : module) {
+            c = (char)tolower(c);
+        }
+        auto thunk = reinterpret_cast<const ULONGLONG*>(
+            image.data() + offsetOf(d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk));
+        for (; *thunk; thunk++) {
+            if (!(*thunk & IMAGE_ORDINAL_FLAG64)) {
+                imports[module].insert(image.data() + offsetOf((DWORD)*thunk) + 2);
+            }
+        }
+    }
+    return imports;
+}
 
 TEST_F(Platform, FactoryImage)
 {
     EXPECT_EQ(RegDword(OEM_KEY, L"WIFI"), 1u);
     EXPECT_EQ(RegDword(L"Nls", L"SystemLCID"), 0x0409u);
     EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), std::nullopt);
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), std::nullopt);
     EXPECT_EQ(SimGetSetting(L"CardInserted", 0), 1u);
+}
+
+TEST_F(Platform, LibraryBindsItsPlatformCallsToThePlatformLibrariesOnly)
+{
+    auto imports = Imports(Widen(BUILD_BIN_DIR) + L"/Rendak.dll");
+    const char* platformCalls[] = {
+        "RegOpenKeyExW", "RegCreateKeyExW", "RegQueryValueExW", "RegSetValueExW", "RegFlushKey",
+        "RegCloseKey", "CreateEventW", "EventModify", "WaitForSingleObject", "CreateThread",
+        "Sleep", "PeekMessageW", "TranslateMessage", "DispatchMessageW", "CreateFileW",
+        "GetDeviceInformationByFileHandle", "DeactivateDevice", "ActivateDeviceEx", "CloseHandle",
+        "KernelIoControl", "NKDbgPrintfW", "OutputDebugStringW", "_wfopen", "fwprintf", "fwscanf",
+        "fclose", "LoadLibraryW", "LoadStringW", "FreeLibrary", "MessageBoxW",
+        "GetForegroundWindow", "LoadCursorW", "SetCursor", "wsprintfW"};
+    for (const char* name : platformCalls) {
+        EXPECT_EQ(imports["coredll.dll"].count(name), 1u) << name;
+    }
+    for (const char* name : {"GetWirelessDevices", "ChangeRadioState", "FreeDeviceList",
+                             "RegistryNotifyCallback", "RegistryCloseNotification"}) {
+        EXPECT_EQ(imports["ossvcs.dll"].count(name), 1u) << name;
+    }
+    for (const auto& [module, names] : imports) {
+        if (module == "coredll.dll" || module == "ossvcs.dll" || module == "aygshell.dll") {
+            continue;
+        }
+        for (const char* name : platformCalls) {
+            EXPECT_EQ(names.count(name), 0u) << name << " also bound to " << module;
+        }
+    }
+}
+
+TEST_F(Platform, RegistryFollowsTheDevicesRules)
+{
+    auto open = Core<decltype(&RegOpenKeyExW)>("RegOpenKeyExW");
+    auto query = Core<decltype(&RegQueryValueExW)>("RegQueryValueExW");
+    auto create = Core<decltype(&RegCreateKeyExW)>("RegCreateKeyExW");
+    auto set = Core<decltype(&RegSetValueExW)>("RegSetValueExW");
+    auto flush = Core<decltype(&RegFlushKey)>("RegFlushKey");
+    auto close = Core<decltype(&RegCloseKey)>("RegCloseKey");
+
+    // A key opened with access 0 can be read; the three spellings are one value.
+    SetRegDword(STATE_KEY, L"WiFi", 0x123);
+    HKEY hKey;
+    ASSERT_EQ(open(HKEY_LOCAL_MACHINE, L"system\\STATE\\hardware", 0, 0, &hKey), ERROR_SUCCESS);
+    for (const wchar_t* name : {L"WIFI", L"WiFi", L"Wifi"}) {
+        DWORD value = 0xCCCC, cb = sizeof(value);
+        EXPECT_EQ(query(hKey, name, NULL, NULL, (LPBYTE)&value, &cb), ERROR_SUCCESS) << name;
+        EXPECT_EQ(value, 0x123u) << name;
+    }
+    close(hKey);
+
+    // Writes land in this device only, and a flushed key is committed.
+    ASSERT_EQ(create(HKEY_LOCAL_MACHINE, L"Comm\\Test", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey,
+                     NULL),
+              ERROR_SUCCESS);
+    DWORD seven = 7;
+    EXPECT_EQ(set(hKey, L"Seven", 0, REG_DWORD, (const BYTE*)&seven, 4), ERROR_SUCCESS);
+    EXPECT_EQ(flush(hKey), ERROR_SUCCESS);
+    close(hKey);
+    EXPECT_EQ(RegDword(L"Comm\\Test", L"Seven"), 7u);
+    HKEY hHost;
+    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Comm\\Test", 0, KEY_READ, &hHost),
+              ERROR_SUCCESS);
+
+    // A reset restores the factory image.
+    SimResetDevice();
+    EXPECT_FALSE(SimRegKeyExists(L"Comm\\Test"));
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
+}
+
+TEST_F(Platform, FaultsFailTheNamedOperationOnceOrUntilCleared)
+{
+    auto open = Core<decltype(&RegOpenKeyExW)>("RegOpenKeyExW");
+    HKEY hKey;
+    ASSERT_TRUE(SimSetFault(L"RegOpenKeyExW", L"Nls", ERROR_ACCESS_DENIED, TRUE));
+    EXPECT_EQ(open(HKEY_LOCAL_MACHINE, L"NLS", 0, KEY_READ, &hKey), ERROR_ACCESS_DENIED);
+    ASSERT_EQ(open(HKEY_LOCAL_MACHINE, L"Nls", 0, KEY_READ, &hKey), ERROR_SUCCESS);
+    RegCloseKey(hKey);
+
+    ASSERT_TRUE(SimSetFault(L"RegOpenKeyExW", L"*", ERROR_FILE_NOT_FOUND, FALSE));
+    EXPECT_EQ(open(HKEY_LOCAL_MACHINE, L"Nls", 0, KEY_READ, &hKey), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(open(HKEY_LOCAL_MACHINE, L"Comm", 0, KEY_READ, &hKey), ERROR_FILE_NOT_FOUND);
+    SimClearFaults();
+    ASSERT_EQ(open(HKEY_LOCAL_MACHINE, L"Comm", 0, KEY_READ, &hKey), ERROR_SUCCESS);
+    RegCloseKey(hKey);
+}
+
+TEST_F(Platform, DevicePathsLiveInTheFileStoreAndNeverLeaveIt)
+{
+    using OpenFn = FILE* (*)(const wchar_t*, const wchar_t*);
+    auto wfopen = Core<OpenFn>("_wfopen");
+    auto wprint = Core<int (*)(FILE*, const wchar_t*, ...)>("fwprintf");
+    auto wscan = Core<int (*)(FILE*, const wchar_t*, ...)>("fwscanf");
+    auto fclose_ = Core<int (*)(FILE*)>("fclose");
+
+    FILE* f = wfopen(L"\\Application Data\\note.txt", L"wt");
+    ASSERT_NE(f, nullptr);
+    wprint(f, L"%d", 42);
+    fclose_(f);
+    EXPECT_EQ(ReadDeviceFile(L"\\Application Data\\note.txt"), "42");
+    f = wfopen(L"\\Application Data\\note.txt", L"rt");
+    ASSERT_NE(f, nullptr);
+    int value = 0;
+    EXPECT_EQ(wscan(f, L"%d", &value), 1);
+    EXPECT_EQ(value, 42);
+    fclose_(f);
+
+    EXPECT_EQ(wfopen(L"\\Application Data\\..\\..\\escape.txt", L"wt"), nullptr);
+    EXPECT_EQ(wfopen(L"\\No Such Folder\\x.txt", L"wt"), nullptr);
+}
+
+TEST_F(Platform, VirtualSleepAdvancesDeviceTimeAtOnceAndRunsDueTimers)
+{
+    auto sleep = Core<decltype(&Sleep)>("Sleep");
+    static std::vector<ULONGLONG> fired;
+    fired.clear();
+    ULONGLONG start = SimNow();
+    SimScheduleAt(start + 2500, [](void*) { fired.push_back(SimNow()); }, nullptr);
+    SimScheduleAt(start + 1000, [](void*) { fired.push_back(SimNow()); }, nullptr);
+    DWORD host = GetTickCount();
+    sleep(4000);
+    EXPECT_LT(GetTickCount() - host, 1000u);
+    EXPECT_EQ(SimNow() - start, 4000u);
+    EXPECT_EQ(fired, (std::vector<ULONGLONG>{start + 1000, start + 2500}));
+}
+
+TEST_F(Platform, NamedEventsBelongToTheDevice)
+{
+    // This program does not import the library: load it, as a client would.
+    ASSERT_NE(LoadLibraryW(L"Rendak.dll"), nullptr);
+    ASSERT_TRUE(SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|begin", 1, 10000));
+    SimJournalClear();
+    auto create = Core<decltype(&CreateEventW)>("CreateEventW");
+    auto modify = Core<BOOL(WINAPI*)(HANDLE, DWORD)>("EventModify");
+    HANDLE mine = create(NULL, FALSE, FALSE, L"Olbrin_ReloadWiFi");  // the library's event
+    ASSERT_NE(mine, nullptr);
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
+    // The desktop's namespace does not hold it under its plain name.
+    EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, L"Olbrin_ReloadWiFi"), nullptr);
+    EXPECT_TRUE(modify(mine, 3));
+    ASSERT_TRUE(WaitForWorkerIdle(1));
+    CloseHandle(mine);
+}
+
+TEST_F(Platform, ScriptedUserRecordsEachBoxAndAnswersFromTheQueueThenByDefault)
+{
+    auto box = Core<decltype(&MessageBoxW)>("MessageBoxW");
+    SimQueueAnswer(IDYES);
+    EXPECT_EQ(box(NULL, L"first", L"Q", MB_YESNO), IDYES);
+    EXPECT_EQ(box(NULL, L"second", L"Q", MB_YESNO), IDNO);
+    EXPECT_EQ(box(NULL, L"third", L"Msg", MB_OK), IDOK);
+    std::vector<MessageBoxRecord> boxes = MessageBoxes();
+    ASSERT_EQ(boxes.size(), 3u);
+    EXPECT_EQ(boxes[2].text, L"third");
+    EXPECT_EQ(boxes[2].caption, L"Msg");
+    EXPECT_EQ(boxes[0].flags, (unsigned)MB_YESNO);
+}
+
+TEST_F(Platform, DebugOutputReachesTheJournalAndTheDevicesLog)
+{
+    auto print = Core<void(WINAPIV*)(LPCWSTR, ...)>("NKDbgPrintfW");
+    print(L"value=%d text=%s\n", 17, L"wide");
+    EXPECT_EQ(CountJournal(L"Debug|value=17 text=wide\n"), 1u);
+    std::wstring folder(SimDeviceFolder(NULL, 0), L'\0');
+    SimDeviceFolder(folder.data(), (DWORD)folder.size() + 1);
+    std::ifstream log((folder + L"\\debug.log").c_str());
+    std::string content((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(content.find("value=17 text=wide"), std::string::npos);
 }
 
 }  // namespace
