@@ -69,14 +69,40 @@ TEST_F(Platform, FactoryImage)
 TEST_F(Platform, LibraryBindsItsPlatformCallsToThePlatformLibrariesOnly)
 {
     auto imports = Imports(Widen(BUILD_BIN_DIR) + L"/Rendak.dll");
-    const char* platformCalls[] = {
-        "RegOpenKeyExW", "RegCreateKeyExW", "RegQueryValueExW", "RegSetValueExW", "RegFlushKey",
-        "RegCloseKey", "CreateEventW", "EventModify", "WaitForSingleObject", "CreateThread",
-        "Sleep", "PeekMessageW", "TranslateMessage", "DispatchMessageW", "CreateFileW",
-        "GetDeviceInformationByFileHandle", "DeactivateDevice", "ActivateDeviceEx", "CloseHandle",
-        "KernelIoControl", "NKDbgPrintfW", "OutputDebugStringW", "_wfopen", "fwprintf", "fwscanf",
-        "fclose", "LoadLibraryW", "LoadStringW", "FreeLibrary", "MessageBoxW",
-        "GetForegroundWindow", "LoadCursorW", "SetCursor", "wsprintfW"};
+    const char* platformCalls[] = {"RegOpenKeyExW",
+                                   "RegCreateKeyExW",
+                                   "RegQueryValueExW",
+                                   "RegSetValueExW",
+                                   "RegFlushKey",
+                                   "RegCloseKey",
+                                   "CreateEventW",
+                                   "EventModify",
+                                   "WaitForSingleObject",
+                                   "CreateThread",
+                                   "Sleep",
+                                   "PeekMessageW",
+                                   "TranslateMessage",
+                                   "DispatchMessageW",
+                                   "CreateFileW",
+                                   "GetDeviceInformationByFileHandle",
+                                   "DeactivateDevice",
+                                   "ActivateDeviceEx",
+                                   "CloseHandle",
+                                   "KernelIoControl",
+                                   "NKDbgPrintfW",
+                                   "OutputDebugStringW",
+                                   "_wfopen",
+                                   "fwprintf",
+                                   "fwscanf",
+                                   "fclose",
+                                   "LoadLibraryW",
+                                   "LoadStringW",
+                                   "FreeLibrary",
+                                   "MessageBoxW",
+                                   "GetForegroundWindow",
+                                   "LoadCursorW",
+                                   "SetCursor",
+                                   "wsprintfW"};
     for (const char* name : platformCalls) {
         EXPECT_EQ(imports["coredll.dll"].count(name), 1u) << name;
     }
@@ -115,17 +141,16 @@ TEST_F(Platform, RegistryFollowsTheDevicesRules)
     close(hKey);
 
     // Writes land in this device only, and a flushed key is committed.
-    ASSERT_EQ(create(HKEY_LOCAL_MACHINE, L"Comm\\Test", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey,
-                     NULL),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        create(HKEY_LOCAL_MACHINE, L"Comm\\Test", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL),
+        ERROR_SUCCESS);
     DWORD seven = 7;
     EXPECT_EQ(set(hKey, L"Seven", 0, REG_DWORD, (const BYTE*)&seven, 4), ERROR_SUCCESS);
     EXPECT_EQ(flush(hKey), ERROR_SUCCESS);
     close(hKey);
     EXPECT_EQ(RegDword(L"Comm\\Test", L"Seven"), 7u);
     HKEY hHost;
-    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Comm\\Test", 0, KEY_READ, &hHost),
-              ERROR_SUCCESS);
+    EXPECT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Comm\\Test", 0, KEY_READ, &hHost), ERROR_SUCCESS);
 
     // A reset restores the factory image.
     SimResetDevice();
@@ -180,8 +205,10 @@ TEST_F(Platform, VirtualSleepAdvancesDeviceTimeAtOnceAndRunsDueTimers)
     static std::vector<ULONGLONG> fired;
     fired.clear();
     ULONGLONG start = SimNow();
-    SimScheduleAt(start + 2500, [](void*) { fired.push_back(SimNow()); }, nullptr);
-    SimScheduleAt(start + 1000, [](void*) { fired.push_back(SimNow()); }, nullptr);
+    SimScheduleAt(
+        start + 2500, [](void*) { fired.push_back(SimNow()); }, nullptr);
+    SimScheduleAt(
+        start + 1000, [](void*) { fired.push_back(SimNow()); }, nullptr);
     DWORD host = GetTickCount();
     sleep(4000);
     EXPECT_LT(GetTickCount() - host, 1000u);

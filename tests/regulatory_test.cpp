@@ -16,7 +16,10 @@ const Row kRows[] = {{1, 0x10, 0x07FF}, {2, 0x20, 0x07FF}, {3, 0x30, 0x1FFF},
 
 class Regulatory : public DeviceTest {};
 
-size_t ReloadSignals() { return CountJournal(L"EventModify|Olbrin_ReloadWiFi|3|1"); }
+size_t ReloadSignals()
+{
+    return CountJournal(L"EventModify|Olbrin_ReloadWiFi|3|1");
+}
 
 TEST_F(Regulatory, FlagIsClearAtLoadAndSetByAnyChange)
 {

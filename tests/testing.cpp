@@ -19,7 +19,10 @@ void DeviceTest::SetUp()
     SetEnvironmentVariableW(L"HANDHELD_DEVICE", SimDeviceName());
 }
 
-void DeviceTest::TearDown() { SimSetMessageBoxHook(NULL, NULL); }
+void DeviceTest::TearDown()
+{
+    SimSetMessageBoxHook(NULL, NULL);
+}
 
 std::vector<std::wstring> JournalEntries()
 {
@@ -44,7 +47,10 @@ std::vector<std::wstring> JournalMatching(const std::wstring& prefix)
     return found;
 }
 
-size_t CountJournal(const std::wstring& prefix) { return JournalMatching(prefix).size(); }
+size_t CountJournal(const std::wstring& prefix)
+{
+    return JournalMatching(prefix).size();
+}
 
 static std::vector<std::wstring> Split(const std::wstring& text, size_t maxFields)
 {
@@ -126,7 +132,10 @@ void WriteDeviceFile(const wchar_t* devicePath, const std::string& content)
     out << content;
 }
 
-void DeleteDeviceFile(const wchar_t* devicePath) { DeleteFileW(StorePath(devicePath).c_str()); }
+void DeleteDeviceFile(const wchar_t* devicePath)
+{
+    DeleteFileW(StorePath(devicePath).c_str());
+}
 
 std::string Narrow(const std::wstring& text)
 {
@@ -177,8 +186,8 @@ RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD t
     PROCESS_INFORMATION pi = {};
     std::wstring exe = Widen(BUILD_BIN_DIR) + L"/" + name;
     std::wstring command = L"\"" + exe + L"\" " + args;
-    BOOL started = CreateProcessW(exe.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL,
-                                  &si, &pi);
+    BOOL started =
+        CreateProcessW(exe.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
     if (!started) {

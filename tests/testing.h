@@ -53,8 +53,7 @@ struct RunResult {
     std::string err;
 };
 // Runs a built program (BUILD_BIN_DIR\name) on this test's device, waits for it.
-RunResult RunProgram(const std::wstring& name, const std::wstring& args,
-                     DWORD timeoutMs = 60000);
+RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD timeoutMs = 60000);
 
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);
