@@ -1,1 +1,364 @@
-// Placeholder: the tests of this area arrive with its work.
+// Radio switching: the three radio exports on the simulated radios and Wi-Fi
+// adapter, the state waits counted in device time, and the status file.
+#include "testing.h"
+
+#include <handheld_radio.h>
+#define WINCE_HOST_CRT
+#include <wince.h>
+
+namespace {
+
+#define WIFI_RADIO L"TRXD385L1"
+#define STATE_READS L"RegQueryValueExW|" STATE_KEY L"\\WiFi|"
+
+class Radio : public DeviceTest {
+protected:
+    void SetUp() override
+    {
+        DeviceTest::SetUp();
+        outstandingBefore_ = SimRadioListsOutstanding();
+        badFreesBefore_ = SimRadioBadFrees();
+        handedOutBefore_ = SimRadioListsHandedOut();
+    }
+    // Every list the library fetched in this test was returned exactly once.
+    void ExpectListsFreedOnce(DWORD expectedLists)
+    {
+        EXPECT_EQ(SimRadioListsHandedOut() - handedOutBefore_, expectedLists);
+        EXPECT_EQ(SimRadioListsOutstanding(), outstandingBefore_);
+        EXPECT_EQ(SimRadioBadFrees(), badFreesBefore_);
+        EXPECT_EQ(CountJournal(L"FreeDeviceList|ok"), expectedLists);
+        EXPECT_EQ(CountJournal(L"FreeDeviceList|unknown"), 0u);
+    }
+    DWORD outstandingBefore_ = 0, badFreesBefore_ = 0, handedOutBefore_ = 0;
+};
+
+std::optional<DWORD> Power(const wchar_t* name)
+{
+    DWORD power = 0;
+    if (!SimGetRadioPower(name, &power)) {
+        return std::nullopt;
+    }
+    return power;
+}
+
+void StoreDomain()
+{
+    SetRegDword(ADAPTER_KEY, L"Domain", 0x10);
+}
+
+SIMRADIO MakeRadio(const wchar_t* name, DWORD type, DWORD power, BOOL adapter)
+{
+    SIMRADIO r = {};
+    wcsncpy(r.szName, name, SIM_RADIO_NAME_CCH - 1);
+    wcsncpy(r.szDisplay, name, SIM_RADIO_NAME_CCH - 1);
+    r.dwType = type;
+    r.dwPower = power;
+    r.bAdapter = adapter;
+    return r;
+}
+
+TEST_F(Radio, TurnOnWithoutDomainShowsMessageAndChangesNothing)
+{
+    WriteDeviceFile(STATUS_FILE_PATH, "0");
+    SetRegDword(ADAPTER_KEY, L"WIFI", 0);
+    TurnOnWiFiModule();
+
+    std::vector<MessageBoxRecord> boxes = MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"The Wi-Fi Regulatory was lost, please set it again.");
+    EXPECT_EQ(boxes[0].caption, L"Error !");
+    EXPECT_EQ(boxes[0].flags, 0x10010u);
+    EXPECT_EQ(Power(WIFI_RADIO), 0u);
+    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "0");
+    EXPECT_EQ(CountJournal(L"GetWirelessDevices|"), 0u);
+    EXPECT_TRUE(Sleeps().empty());
+}
+
+TEST_F(Radio, TurnOnSwitchesTheAdapterAndWaitsOneReadingOut)
+{
+    StoreDomain();
+    ULONGLONG start = SimNow();
+    TurnOnWiFiModule();
+
+    EXPECT_EQ(Power(WIFI_RADIO), 1u);
+    EXPECT_EQ(JournalMatching(L"ChangeRadioState|"),
+              std::vector<std::wstring>{L"ChangeRadioState|TRXD385L1|1|1|0x00000000"});
+    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+    EXPECT_EQ(IfWiFiHasTurnedOn(), 1);
+    // Switching takes 2500 ms: the first reading shows it, one 4000 ms pause.
+    EXPECT_EQ(Sleeps(), std::vector<DWORD>{4000});
+    EXPECT_EQ(CountJournal(STATE_READS), 2u);
+    EXPECT_EQ(SimNow() - start, 4000u);
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x101u);
+    // The wait cursor is shown and the previous one put back.
+    EXPECT_EQ(JournalMatching(L"SetCursor|"),
+              (std::vector<std::wstring>{L"SetCursor|wait", L"SetCursor|none"}));
+    EXPECT_TRUE(MessageBoxes().empty());
+    ExpectListsFreedOnce(1);
+}
+
+TEST_F(Radio, PhoneAndBluetoothAreNeverTouched)
+{
+    StoreDomain();
+    TurnOnWiFiModule();
+    TurnOffWiFiModule();
+    TurnOnWiFiModule();
+    EXPECT_EQ(Power(L"CELL1"), 1u);
+    EXPECT_EQ(Power(L"BTH1"), 0u);
+    for (const std::wstring& e : JournalMatching(L"ChangeRadioState|")) {
+        EXPECT_EQ(e.compare(0, 27, L"ChangeRadioState|TRXD385L1|"), 0) << Narrow(e);
+    }
+    EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 3u);
+    ExpectListsFreedOnce(3);
+}
+
+TEST_F(Radio, TurnOffWithoutDomainStillSwitchesOffAndRecordsZero)
+{
+    StoreDomain();
+    TurnOnWiFiModule();
+    SimRegDeleteValue(ADAPTER_KEY, L"Domain");
+    SimJournalClear();
+    ULONGLONG start = SimNow();
+    TurnOffWiFiModule();
+
+    EXPECT_TRUE(MessageBoxes().empty());
+    EXPECT_EQ(Power(WIFI_RADIO), 0u);
+    EXPECT_EQ(JournalMatching(L"ChangeRadioState|"),
+              std::vector<std::wstring>{L"ChangeRadioState|TRXD385L1|0|2|0x00000000"});
+    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);
+    // Two writes in a row: only the last number is left.
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "0");
+    EXPECT_EQ(IfWiFiHasTurnedOn(), 0);
+    // Switching off takes 1500 ms: one 3000 ms pause.
+    EXPECT_EQ(Sleeps(), std::vector<DWORD>{3000});
+    EXPECT_EQ(SimNow() - start, 3000u);
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
+}
+
+TEST_F(Radio, TwoManagedRadiosBothOnOnlyFirstOff)
+{
+    ASSERT_TRUE(SimSetupRadios(SIM_RADIOS_TWO_WIFI));
+    StoreDomain();
+    TurnOnWiFiModule();
+    EXPECT_EQ(Power(WIFI_RADIO), 1u);
+    EXPECT_EQ(Power(L"WLAN2"), 1u);
+    EXPECT_EQ(CountJournal(L"ChangeRadioState|WLAN2|1|1|"), 1u);
+
+    TurnOffWiFiModule();
+    EXPECT_EQ(Power(WIFI_RADIO), 0u);
+    EXPECT_EQ(Power(L"WLAN2"), 1u);
+    EXPECT_EQ(CountJournal(L"ChangeRadioState|WLAN2|0|"), 0u);
+    EXPECT_EQ(Power(L"CELL1"), 1u);
+    EXPECT_EQ(Power(L"BTH1"), 0u);
+    ExpectListsFreedOnce(2);
+}
+
+TEST_F(Radio, FirstManagedRadioInListOrderIsTheOneSwitchedOff)
+{
+    // A plain managed radio ahead of the adapter: it is the "first" one.
+    const SIMRADIO radios[] = {MakeRadio(L"WLAN0", 1, 1, FALSE), MakeRadio(WIFI_RADIO, 1, 1, TRUE)};
+    ASSERT_TRUE(SimSetRadios(radios, 2));
+    TurnOffWiFiModule();
+    EXPECT_EQ(Power(L"WLAN0"), 0u);
+    EXPECT_EQ(Power(WIFI_RADIO), 1u);
+    ExpectListsFreedOnce(1);
+}
+
+TEST_F(Radio, NoRadiosAtAllStillWritesParameterAndStatus)
+{
+    ASSERT_TRUE(SimSetupRadios(SIM_RADIOS_NONE));
+    StoreDomain();
+    SimJournalClear();
+    TurnOnWiFiModule();
+    EXPECT_EQ(CountJournal(L"GetWirelessDevices|0|0"), 1u);
+    EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
+    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+    // Nothing switches, so the bit is clear at the first reading: no pause.
+    EXPECT_TRUE(Sleeps().empty());
+    EXPECT_EQ(CountJournal(STATE_READS), 1u);
+
+    TurnOffWiFiModule();
+    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "0");
+    EXPECT_TRUE(Sleeps().empty());
+    // No list came back, so none is freed.
+    ExpectListsFreedOnce(0);
+}
+
+TEST_F(Radio, NoManagedRadioSwitchesNothingButFreesTheList)
+{
+    ASSERT_TRUE(SimSetupRadios(SIM_RADIOS_NO_WIFI));
+    StoreDomain();
+    TurnOnWiFiModule();
+    TurnOffWiFiModule();
+    EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
+    EXPECT_EQ(Power(L"CELL1"), 1u);
+    EXPECT_EQ(Power(L"BTH1"), 0u);
+    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "0");
+    EXPECT_TRUE(Sleeps().empty());
+    ExpectListsFreedOnce(2);
+}
+
+TEST_F(Radio, AdapterWithoutItsCardIsNotListed)
+{
+    SimSetSetting(L"CardInserted", 0);
+    StoreDomain();
+    TurnOnWiFiModule();
+    EXPECT_EQ(CountJournal(L"GetWirelessDevices|0|2"), 1u);
+    EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
+    EXPECT_EQ(Power(WIFI_RADIO), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+    ExpectListsFreedOnce(1);
+}
+
+TEST_F(Radio, InstantAdapterNeedsNoPause)
+{
+    SimSetSetting(L"PowerOnMs", 0);
+    SimSetSetting(L"PowerOffMs", 0);
+    StoreDomain();
+    TurnOnWiFiModule();
+    EXPECT_EQ(Power(WIFI_RADIO), 1u);
+    TurnOffWiFiModule();
+    EXPECT_EQ(Power(WIFI_RADIO), 0u);
+    EXPECT_TRUE(Sleeps().empty());
+    EXPECT_EQ(CountJournal(STATE_READS), 2u);
+}
+
+TEST_F(Radio, StuckStateBoundsBothWaitsToTenReadings)
+{
+    SimSetStateStuck(TRUE);
+    StoreDomain();
+    ULONGLONG start = SimNow();
+    TurnOffWiFiModule();
+    EXPECT_EQ(Sleeps(), std::vector<DWORD>(10, 3000));
+    EXPECT_EQ(CountJournal(STATE_READS), 10u);
+    EXPECT_EQ(SimNow() - start, 30000u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "0");
+
+    SimJournalClear();
+    start = SimNow();
+    TurnOnWiFiModule();
+    EXPECT_EQ(Sleeps(), std::vector<DWORD>(10, 4000));
+    EXPECT_EQ(CountJournal(STATE_READS), 10u);
+    EXPECT_EQ(SimNow() - start, 40000u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+    EXPECT_EQ(JournalMatching(L"SetCursor|").back(), L"SetCursor|none");
+}
+
+TEST_F(Radio, UnreadableStateEndsTheWaitAtOnce)
+{
+    SimSetStateStuck(TRUE);
+    SimSetFault(L"RegOpenKeyExW", STATE_KEY, ERROR_ACCESS_DENIED, FALSE);
+    TurnOffWiFiModule();
+    EXPECT_TRUE(Sleeps().empty());
+    EXPECT_EQ(CountJournal(STATE_READS), 0u);
+    EXPECT_EQ(JournalMatching(L"SetCursor|"),
+              (std::vector<std::wstring>{L"SetCursor|wait", L"SetCursor|none"}));
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "0");
+}
+
+TEST_F(Radio, StatusFileReadsOneOnlyForTheNumberOne)
+{
+    const struct {
+        const char* content;
+        BOOL expected;
+    } cases[] = {{"1", 1},  {"1\n", 1}, {"1\r\n", 1}, {"0", 0}, {"2", 0},
+                 {"11", 0}, {"on", 0},  {"", 0},      {" 1", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.content);
+        WriteDeviceFile(STATUS_FILE_PATH, c.content);
+        EXPECT_EQ(IfWiFiHasTurnedOn(), c.expected);
+    }
+    DeleteDeviceFile(STATUS_FILE_PATH);
+    EXPECT_EQ(IfWiFiHasTurnedOn(), 0);
+}
+
+// The simulated wireless-device interface itself, as the tests above rely on it.
+class RadioPlatform : public Radio {
+protected:
+    void SetUp() override
+    {
+        Radio::SetUp();
+        hOs_ = LoadLibraryW(L"ossvcs.dll");
+        ASSERT_NE(hOs_, nullptr);
+        get_ = reinterpret_cast<GetFn>(Proc("GetWirelessDevices"));
+        change_ = reinterpret_cast<ChangeFn>(Proc("ChangeRadioState"));
+        free_ = reinterpret_cast<FreeFn>(Proc("FreeDeviceList"));
+        ASSERT_TRUE(get_ && change_ && free_);
+    }
+    void* Proc(const char* name) { return reinterpret_cast<void*>(GetProcAddress(hOs_, name)); }
+    void TearDown() override
+    {
+        FreeLibrary(hOs_);
+        Radio::TearDown();
+    }
+    typedef HRESULT(WINAPI* GetFn)(RDD**, DWORD);
+    typedef HRESULT(WINAPI* ChangeFn)(RDD*, DWORD, SAVEACTION);
+    typedef HRESULT(WINAPI* FreeFn)(RDD*);
+    HMODULE hOs_ = NULL;
+    GetFn get_ = nullptr;
+    ChangeFn change_ = nullptr;
+    FreeFn free_ = nullptr;
+};
+
+TEST_F(RadioPlatform, ListHoldsTheRadiosInOrder)
+{
+    RDD* head = reinterpret_cast<RDD*>(0x1);
+    ASSERT_EQ(get_(&head, 0), S_OK);
+    ASSERT_NE(head, nullptr);
+    const wchar_t* names[] = {L"CELL1", WIFI_RADIO, L"BTH1"};
+    const RADIODEVTYPE types[] = {RADIODEVICES_PHONE, RADIODEVICES_MANAGED, RADIODEVICES_BLUETOOTH};
+    const DWORD states[] = {1, 0, 0};
+    RDD* p = head;
+    for (int i = 0; i < 3; i++, p = p->pNext) {
+        ASSERT_NE(p, nullptr);
+        EXPECT_STREQ(p->pszDeviceName, names[i]);
+        EXPECT_EQ(p->DeviceType, types[i]);
+        EXPECT_EQ(p->dwState, states[i]);
+    }
+    EXPECT_EQ(p, nullptr);
+    EXPECT_EQ(SimRadioListsOutstanding(), outstandingBefore_ + 1);
+    EXPECT_EQ(free_(head), S_OK);
+    EXPECT_EQ(SimRadioListsOutstanding(), outstandingBefore_);
+}
+
+TEST_F(RadioPlatform, UnfreedAndTwiceFreedListsAreCounted)
+{
+    RDD* kept = nullptr;
+    RDD* twice = nullptr;
+    ASSERT_EQ(get_(&kept, 0), S_OK);
+    ASSERT_EQ(get_(&twice, 0), S_OK);
+    EXPECT_EQ(free_(twice), S_OK);
+    // The second free, and a record of the freed list, are refused, not used.
+    EXPECT_EQ(free_(twice), E_INVALIDARG);
+    EXPECT_EQ(change_(twice, 1, RADIODEVICES_PRE_SAVE), E_INVALIDARG);
+    RDD stranger = {};
+    EXPECT_EQ(free_(&stranger), E_INVALIDARG);
+    EXPECT_EQ(SimRadioListsOutstanding(), outstandingBefore_ + 1);
+    EXPECT_EQ(SimRadioBadFrees(), badFreesBefore_ + 2);
+    EXPECT_EQ(Power(L"CELL1"), 1u);
+    EXPECT_EQ(free_(kept), S_OK);
+    EXPECT_EQ(SimRadioListsOutstanding(), outstandingBefore_);
+}
+
+TEST_F(RadioPlatform, ChangeRadioStateUpdatesTheRecordAndRefusesOddStates)
+{
+    RDD* head = nullptr;
+    ASSERT_EQ(get_(&head, 0), S_OK);
+    RDD* bth = head->pNext->pNext;
+    EXPECT_EQ(change_(bth, 1, RADIODEVICES_DONT_SAVE), S_OK);
+    EXPECT_EQ(bth->dwState, 1u);
+    EXPECT_EQ(Power(L"BTH1"), 1u);
+    EXPECT_EQ(change_(bth, 2, RADIODEVICES_DONT_SAVE), E_INVALIDARG);
+    EXPECT_EQ(Power(L"BTH1"), 1u);
+    // The adapter switches through its model: the state shows it switching.
+    EXPECT_EQ(change_(head->pNext, 1, RADIODEVICES_PRE_SAVE), S_OK);
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x103u);
+    EXPECT_EQ(free_(head), S_OK);
+}
+
+}  // namespace

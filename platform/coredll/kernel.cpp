@@ -134,7 +134,7 @@ static BOOL ColdReset(LPVOID pIn, DWORD cbIn, LPDWORD pReturned)
         return Refuse(kColdReset, cbIn, input, ERROR_ACCESS_DENIED);
     }
     CountRequest(L"ColdResets");
-    WriteKernelDword(L"ColdResetArmed", 1);
+    SimSetSetting(L"ColdResetArmed", 1);
     return Accept(kColdReset, cbIn, input, pReturned);
 }
 
@@ -167,7 +167,7 @@ static BOOL Reboot(LPVOID pIn, DWORD cbIn, LPDWORD pReturned)
     if (pIn || cbIn) {
         return Refuse(kReboot, cbIn, L"-", ERROR_INVALID_PARAMETER);
     }
-    bool cold = ReadKernelDword(L"ColdResetArmed") != 0;
+    bool cold = SimGetSetting(L"ColdResetArmed", 0) != 0;
     CountRequest(L"Reboots");
     Accept(kReboot, cbIn, L"-", pReturned);
     if (ClockIsVirtual()) {
@@ -176,7 +176,7 @@ static BOOL Reboot(LPVOID pIn, DWORD cbIn, LPDWORD pReturned)
         return TRUE;
     }
     Journal(L"Device|reboot|%ls|restarting", cold ? L"cold" : L"warm");
-    WriteKernelDword(L"ColdResetArmed", 0);
+    SimSetSetting(L"ColdResetArmed", 0);
     if (cold) {
         SimResetDevice();
     }
