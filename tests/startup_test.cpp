@@ -1,1 +1,643 @@
-// Placeholder: the tests of this area arrive with its work.
+// Starting the Wi-Fi stack: the regulatory check, the PC-card driver reload,
+// the localized prompt strings and the state notification; and the platform's
+// notification service and device manager that it stands on.
+#include "testing.h"
+
+#include <handheld_devmgr.h>
+#include <handheld_radio.h>
+
+#include <mutex>
+
+namespace {
+
+const wchar_t kNoDomainText[] =
+    L"Rendak.DLL: Wi-Fi regulatory has not been set. Please call ChangeWiFiRegulatory() at "
+    L"first!";
+const wchar_t kLostDomainText[] = L"The Wi-Fi Regulatory was lost, please set it again.";
+const wchar_t kStateNotify[] = L"Notify|System\\State\\Hardware\\WIFI|";
+
+class Startup : public DeviceTest {
+protected:
+    // A domain stored for the adapter, so that InitWiFi starts the stack.
+    void StoreDomain(DWORD code = 0x10) { SetRegDword(ADAPTER_KEY, L"Domain", code); }
+};
+
+std::optional<DWORD> RadioPower(const wchar_t* name)
+{
+    DWORD power = 0;
+    if (!SimGetRadioPower(name, &power)) {
+        return std::nullopt;
+    }
+    return power;
+}
+
+// The reload question the worker asks after the next domain change, with
+// the prompt strings that InitWiFi loaded. The journal holds no wake of the
+// worker yet.
+MessageBoxRecord AskReloadQuestion(int index)
+{
+    ChangeWiFiRegulatory(index);
+    EXPECT_TRUE(WaitForWorkerIdle(1));
+    for (const MessageBoxRecord& box : MessageBoxes()) {
+        if (box.flags == (MB_YESNO | MB_ICONINFORMATION)) {
+            return box;  // the first question since the journal was cleared
+        }
+    }
+    ADD_FAILURE() << "no reload question";
+    return {};
+}
+
+// --- The regulatory check ---------------------------------------------------------
+
+TEST_F(Startup, SwitchingBitCountsAsADomainWithoutLookingAtTheStoredOne)
+{
+    SetRegDword(STATE_KEY, L"WiFi", 0x102);
+    InitWiFi();
+    EXPECT_EQ(IfWiFiRegulatorySet(), 1);
+    EXPECT_TRUE(MessageBoxes().empty());
+    EXPECT_EQ(CountJournal(L"RegQueryValueExW|Comm\\TRXD385L1\\Parms\\Domain"), 1u)
+        << "only StartWiFiStack's refresh reads the domain";
+    EXPECT_EQ(SimOpenNotifications(), 1u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+}
+
+TEST_F(Startup, StoredDomainStartsTheStackAndKeepsTheFlag)
+{
+    StoreDomain();
+    InitWiFi();
+    EXPECT_EQ(IfWiFiRegulatorySet(), 0);
+    EXPECT_TRUE(MessageBoxes().empty());
+    EXPECT_EQ(SimOpenNotifications(), 1u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+}
+
+TEST_F(Startup, NoDomainAndNoSwitchingBitStopsWithTheMessage)
+{
+    ChangeWiFiRegulatory(0);  // sets the flag, stores nothing
+    ASSERT_EQ(IfWiFiRegulatorySet(), 1);
+    InitWiFi();
+    EXPECT_EQ(IfWiFiRegulatorySet(), 0);
+    std::vector<MessageBoxRecord> boxes = MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, kNoDomainText);
+    EXPECT_EQ(boxes[0].caption, L"Error !");
+    EXPECT_EQ(boxes[0].flags, 0x10010u);
+    EXPECT_EQ(CountJournal(L"RegistryNotifyCallback|"), 0u);
+    EXPECT_EQ(SimOpenNotifications(), 0u);
+    EXPECT_EQ(CountJournal(L"LoadLibraryW|"), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), std::nullopt);
+    EXPECT_EQ(CloseWiFi(), 0);
+}
+
+TEST_F(Startup, MissingStateKeyStartsWithoutCheckReloadOrRegistration)
+{
+    ASSERT_TRUE(SimRegDeleteKey(STATE_KEY));
+    InitWiFi();
+    EXPECT_TRUE(MessageBoxes().empty());
+    EXPECT_EQ(CountJournal(L"CreateFileW|NDL1:"), 0u);
+    EXPECT_EQ(CountJournal(L"ActivateDeviceEx|"), 0u);
+    EXPECT_TRUE(Sleeps().empty());
+    EXPECT_EQ(SimOpenNotifications(), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+}
+
+// --- The driver reload ------------------------------------------------------------
+
+TEST_F(Startup, MissingStateValueReloadsTheDriverAndWaitsSixSeconds)
+{
+    StoreDomain();
+    SetRegDword(ADAPTER_KEY, L"WIFI", 1);
+    ASSERT_TRUE(SimRegDeleteValue(STATE_KEY, L"WiFi"));
+    ULONGLONG before = SimNow();
+    InitWiFi();
+    EXPECT_EQ(SimNow() - before, 6000u);
+    EXPECT_EQ(Sleeps(), std::vector<DWORD>{6000});
+
+    std::vector<std::wstring> steps;
+    for (const std::wstring& e : JournalEntries()) {
+        for (const wchar_t* prefix :
+             {L"CreateFileW|", L"GetDeviceInformationByFileHandle|", L"DeactivateDevice|",
+              L"Debug|Activate", L"ActivateDeviceEx", L"SetCursor|", L"Sleep|"}) {
+            if (e.rfind(prefix, 0) == 0) {
+                steps.push_back(e);
+            }
+        }
+    }
+    const std::vector<std::wstring> expected = {
+        L"CreateFileW|NDL1:|opened",
+        L"GetDeviceInformationByFileHandle|NDL1:|ok",
+        L"DeactivateDevice|NDL1:|ok",
+        L"Debug|Activate\r\n",
+        L"ActivateDeviceEx.entry|Reload|4|0",
+        L"ActivateDeviceEx|Drivers\\PCMCIA\\VELMONT-TRX3850_802.11g_PC_Card-A103|ok",
+        L"SetCursor|wait",
+        L"Sleep|6000",
+        L"SetCursor|none",  // this thread had no cursor before
+    };
+    EXPECT_EQ(steps, expected);
+    EXPECT_EQ(SimDriverActivations(), 1u);
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
+    // The reloaded adapter's state reached the callback during the pause: its
+    // first byte is 0, so the library switched its side off.
+    EXPECT_GE(CountJournal(kStateNotify), 1u);
+    EXPECT_EQ(JournalMatching(L"Debug|g_lWiFiState=").back(), L"Debug|g_lWiFiState=0\n");
+    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+}
+
+TEST_F(Startup, NonZeroStateNeitherReloadsNorWaits)
+{
+    StoreDomain();
+    for (DWORD state : {0x100u, 0x1u, 0x99u}) {
+        SCOPED_TRACE(state);
+        SimJournalClear();
+        DeleteDeviceFile(STATUS_FILE_PATH);
+        SetRegDword(STATE_KEY, L"WiFi", state);
+        InitWiFi();
+        EXPECT_EQ(CountJournal(L"CreateFileW|NDL1:"), 0u);
+        EXPECT_EQ(CountJournal(L"ActivateDeviceEx"), 0u);
+        EXPECT_TRUE(Sleeps().empty());
+        EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+    }
+    EXPECT_EQ(SimDriverActivations(), 0u);
+}
+
+TEST_F(Startup, EjectedCardFailsTheActivationButStillWaitsAndRecords)
+{
+    StoreDomain();
+    SimEjectCard();
+    ASSERT_EQ(RegDword(STATE_KEY, L"WiFi"), 0u);
+    SimJournalClear();
+    InitWiFi();
+    EXPECT_EQ(CountJournal(L"CreateFileW|NDL1:|failed 2"), 1u);
+    EXPECT_EQ(CountJournal(L"GetDeviceInformationByFileHandle|"), 0u);
+    EXPECT_EQ(CountJournal(L"DeactivateDevice|"), 0u);
+    EXPECT_EQ(CountJournal(L"Debug|PCMCIA:LoadPCCardDriver: ActivateDeviceEx failed 55\r\n"), 1u);
+    EXPECT_EQ(Sleeps(), std::vector<DWORD>{6000});
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+
+    // Put back without its driver, the card comes up at the next start.
+    SimInsertCard(FALSE);
+    SimJournalClear();
+    InitWiFi();
+    EXPECT_EQ(
+        CountJournal(L"ActivateDeviceEx|Drivers\\PCMCIA\\VELMONT-TRX3850_802.11g_PC_Card-A103|ok"),
+        1u);
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
+}
+
+TEST_F(Startup, FailingActivationLeavesTheDriverUnloaded)
+{
+    StoreDomain();
+    SimSetSetting(L"FailActivation", 1);
+    SetRegDword(STATE_KEY, L"WiFi", 0);
+    InitWiFi();
+    EXPECT_EQ(CountJournal(L"DeactivateDevice|NDL1:|ok"), 1u);
+    EXPECT_EQ(CountJournal(L"Debug|PCMCIA:LoadPCCardDriver: ActivateDeviceEx failed 31\r\n"), 1u);
+    EXPECT_EQ(Sleeps(), std::vector<DWORD>{6000});
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+}
+
+// --- The state notification ---------------------------------------------------------
+
+TEST_F(Startup, StateWithLowByteZeroSwitchesTheLibrarySideOff)
+{
+    StoreDomain();
+    InitWiFi();
+    SetRegDword(ADAPTER_KEY, L"WIFI", 1);
+    ASSERT_EQ(SimRadioSwitch(L"TRXD385L1", 1), S_OK);
+    SimDeliverNotifications();
+    SimJournalClear();
+
+    SetRegDword(STATE_KEY, L"WiFi", 0x100);  // adapter present, radio off: first byte 0
+    SimDeliverNotifications();
+    EXPECT_EQ(JournalMatching(kStateNotify).size(), 1u);
+    std::vector<std::wstring> lines = JournalMatching(L"Debug|");
+    const std::vector<std::wstring> expected = {L"Debug|g_lWiFiState=0\n", L"Debug|pData=0\n",
+                                                L"Debug|cbData=4\n"};
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(CountJournal(L"ChangeRadioState|TRXD385L1|0|"), 1u);
+    EXPECT_EQ(RadioPower(L"TRXD385L1"), 0u);
+    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);
+
+    // A low byte other than 0 is recorded and switches nothing.
+    SetRegDword(ADAPTER_KEY, L"WIFI", 1);
+    SimJournalClear();
+    SetRegDword(STATE_KEY, L"WiFi", 0x0301);
+    SimDeliverNotifications();
+    EXPECT_EQ(CountJournal(L"Debug|g_lWiFiState=1\n"), 1u);
+    EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
+    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 1u);
+}
+
+TEST_F(Startup, NotificationWithoutDataOnlyRereadsTheAdapterParameter)
+{
+    StoreDomain();
+    SetRegDword(ADAPTER_KEY, L"WIFI", 1);
+    InitWiFi();
+    SimJournalClear();
+    ASSERT_TRUE(SimRegDeleteValue(STATE_KEY, L"WiFi"));
+    SimDeliverNotifications();
+    EXPECT_EQ(JournalMatching(kStateNotify).size(), 1u);
+    EXPECT_EQ(JournalMatching(kStateNotify)[0].substr(JournalMatching(kStateNotify)[0].rfind(L'|')),
+              L"|missing");
+    EXPECT_EQ(CountJournal(L"Debug|"), 0u);
+    EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
+    EXPECT_EQ(CountJournal(L"RegQueryValueExW|Comm\\TRXD385L1\\Parms\\WIFI|0"), 1u);
+    EXPECT_EQ(CountJournal(L"RegSetValueExW|"), 0u);
+}
+
+TEST_F(Startup, UnchangedValueIsNotDeliveredAgain)
+{
+    StoreDomain();
+    InitWiFi();
+    SimJournalClear();
+    SetRegDword(STATE_KEY, L"WiFi", 0x100);  // what it held already
+    SimDeliverNotifications();
+    EXPECT_EQ(CountJournal(kStateNotify), 0u);
+}
+
+TEST_F(Startup, CloseWiFiTwiceReleasesOnceAndNothingIsDeliveredAfterwards)
+{
+    EXPECT_EQ(CloseWiFi(), 0);  // nothing open yet
+    StoreDomain();
+    InitWiFi();
+    ASSERT_EQ(SimOpenNotifications(), 1u);
+    EXPECT_NE(CloseWiFi(), 0);  // CloseHandle's TRUE
+    EXPECT_EQ(SimOpenNotifications(), 0u);
+    EXPECT_EQ(CountJournal(L"RegistryCloseNotification|System\\State\\Hardware\\WIFI|"), 1u);
+    EXPECT_EQ(CloseWiFi(), 0);
+    EXPECT_EQ(CountJournal(L"RegistryCloseNotification|"), 1u);
+
+    SetRegDword(STATE_KEY, L"WiFi", 0);
+    SimDeliverNotifications();
+    EXPECT_EQ(CountJournal(L"Notify|"), 0u);
+    EXPECT_EQ(CountJournal(L"Debug|g_lWiFiState"), 0u);
+}
+
+TEST_F(Startup, SecondInitWiFiReleasesTheOlderRegistration)
+{
+    StoreDomain();
+    InitWiFi();
+    InitWiFi();
+    EXPECT_EQ(SimOpenNotifications(), 1u);
+    EXPECT_EQ(CountJournal(L"RegistryCloseNotification|System\\State\\Hardware\\WIFI|"), 1u);
+    SimJournalClear();
+    SetRegDword(STATE_KEY, L"WiFi", 0x101);
+    SimDeliverNotifications();
+    EXPECT_EQ(CountJournal(kStateNotify), 1u) << "one callback, not one per InitWiFi";
+    EXPECT_NE(CloseWiFi(), 0);
+    EXPECT_EQ(CloseWiFi(), 0);
+}
+
+// Another program changes the device's registry straight in the host
+// registry: the change reaches this process's callback on its own.
+TEST_F(Startup, ChangeByAnotherProcessReachesTheCallback)
+{
+    StoreDomain();
+    SetRegDword(ADAPTER_KEY, L"WIFI", 1);
+    InitWiFi();
+    SimJournalClear();
+
+    std::wstring key = std::wstring(L"HKCU\\Software\\Handheld\\Devices\\") + SimDeviceName() +
+                       L"\\HKLM\\System\\State\\Hardware";
+    std::wstring command = L"reg.exe add \"" + key + L"\" /v WiFi /t REG_DWORD /d 0 /f";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(CreateProcessW(NULL, command.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi));
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 30000), WAIT_OBJECT_0);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(pi.hProcess, &exitCode);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    ASSERT_EQ(exitCode, 0u);
+
+    ASSERT_TRUE(SimJournalWaitFor(L"Debug|cbData=", 1, 20000));
+    ASSERT_TRUE(SimJournalWaitFor(L"RegQueryValueExW|Comm\\TRXD385L1\\Parms\\WIFI", 1, 5000));
+    EXPECT_EQ(CountJournal(L"Debug|g_lWiFiState=0\n"), 1u);
+    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);
+}
+
+// --- The prompt strings -------------------------------------------------------------
+
+const wchar_t kEnglishText[] = L"Restart Wi-Fi now to apply the new region?";
+const wchar_t kItalianText[] = L"Riavviare ora il Wi-Fi per la nuova regione?";
+const wchar_t kChineseText[] =
+    L"\x8981\x7ACB\x5373\x91CD\x65B0\x555F\x52D5 Wi-Fi "
+    L"\x4EE5\x5957\x7528\x65B0\x7684\x5340\x57DF\x55CE\xFF1F";
+const wchar_t kChineseCaption[] = L"\x7121\x7DDA\x7DB2\x8DEF";
+
+TEST_F(Startup, EachLocaleLoadsItsStringLibrary)
+{
+    struct Case {
+        std::optional<DWORD> lcid;
+        const wchar_t* library;
+        const wchar_t* text;
+        const wchar_t* caption;
+    };
+    const Case cases[] = {
+        {0x0404, L"RDIOSTR0404.dll", kChineseText, kChineseCaption},
+        {0x0410, L"RDIOSTR0410.dll", kItalianText, L"Wi-Fi"},
+        {0x0409, L"RDIOSTR0409.dll", kEnglishText, L"Wi-Fi"},
+        {0x0407, L"RDIOSTR0409.dll", kEnglishText, L"Wi-Fi"},
+        {0x0804, L"RDIOSTR0409.dll", kEnglishText, L"Wi-Fi"},
+        {std::nullopt, L"RDIOSTR0409.dll", kEnglishText, L"Wi-Fi"},
+    };
+    StoreDomain(0x10);
+    int round = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.library) + (c.lcid ? " for " + std::to_string(*c.lcid) : ""));
+        // Chinese first: each later case must replace what the one before loaded.
+        if (c.lcid) {
+            SetRegDword(L"Nls", L"SystemLCID", *c.lcid);
+        } else {
+            SimRegDeleteValue(L"Nls", L"SystemLCID");
+        }
+        SimJournalClear();
+        InitWiFi();
+        std::vector<std::wstring> loads = JournalMatching(L"LoadLibraryW|");
+        ASSERT_EQ(loads.size(), 1u);
+        EXPECT_EQ(loads[0], std::wstring(L"LoadLibraryW|") + c.library + L"|loaded");
+        // Alternate between two domains so that each change is a new one.
+        MessageBoxRecord box = AskReloadQuestion(round++ % 2 ? 4 : 3);
+        EXPECT_EQ(box.text, c.text);
+        EXPECT_EQ(box.caption, c.caption);
+    }
+}
+
+TEST_F(Startup, MissingStringLibraryKeepsWhatWasLoadedBefore)
+{
+    StoreDomain(0x10);
+    ASSERT_TRUE(SimSetFault(L"LoadLibraryW", L"RDIOSTR0409.dll", ERROR_MOD_NOT_FOUND, FALSE));
+    InitWiFi();
+    EXPECT_EQ(CountJournal(L"LoadLibraryW|RDIOSTR0409.dll|failed"), 1u);
+    MessageBoxRecord box = AskReloadQuestion(3);
+    EXPECT_EQ(box.text, L"");
+    EXPECT_EQ(box.caption, L"");
+
+    SetRegDword(L"Nls", L"SystemLCID", 0x0410);
+    InitWiFi();
+    SetRegDword(L"Nls", L"SystemLCID", 0x0409);
+    InitWiFi();  // English cannot be loaded: Italian stays
+    SimJournalClear();
+    box = AskReloadQuestion(4);
+    EXPECT_EQ(box.text, kItalianText);
+    EXPECT_EQ(box.caption, L"Wi-Fi");
+}
+
+// A string library of the same name already loaded from elsewhere is the one
+// the library's LoadLibraryW gets.
+HMODULE LoadTestStrings(const char* variant)
+{
+    std::wstring path =
+        Widen(BUILD_BIN_DIR) + L"/strings-test/" + Widen(variant) + L"/RDIOSTR0409.dll";
+    HMODULE h = LoadLibraryW(path.c_str());
+    EXPECT_NE(h, nullptr) << Narrow(path);
+    return h;
+}
+
+TEST_F(Startup, LongStringsAreCutToTheBuffersAndTerminated)
+{
+    HMODULE h = LoadTestStrings("long");
+    StoreDomain(0x10);
+    InitWiFi();
+    MessageBoxRecord box = AskReloadQuestion(3);
+    EXPECT_EQ(box.text, L"0123456789012345678901234567890123456789012345678");
+    EXPECT_EQ(box.caption, L"ABCDEFGHI");
+    FreeLibrary(h);
+}
+
+TEST_F(Startup, StringLibraryWithoutTheStringsGivesEmptyPrompts)
+{
+    HMODULE h = LoadTestStrings("missing");
+    StoreDomain(0x10);
+    InitWiFi();
+    MessageBoxRecord box = AskReloadQuestion(3);
+    EXPECT_EQ(box.text, L"");
+    EXPECT_EQ(box.caption, L"");
+    FreeLibrary(h);
+}
+
+// --- DirectlyTurnOnWiFi --------------------------------------------------------------
+
+TEST_F(Startup, DirectlyTurnOnWithoutDomainShowsBothMessagesAndSwitchesNothing)
+{
+    DirectlyTurnOnWiFi();
+    std::vector<MessageBoxRecord> boxes = MessageBoxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, kNoDomainText);
+    EXPECT_EQ(boxes[1].text, kLostDomainText);
+    EXPECT_EQ(boxes[1].caption, L"Error !");
+    EXPECT_EQ(boxes[1].flags, 0x10010u);
+    EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
+    EXPECT_EQ(CountJournal(L"RegSetValueExW|"), 0u);
+    EXPECT_EQ(RadioPower(L"TRXD385L1"), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), std::nullopt);
+}
+
+TEST_F(Startup, DirectlyTurnOnWithDomainStartsAndSwitchesOn)
+{
+    StoreDomain();
+    DirectlyTurnOnWiFi();
+    EXPECT_TRUE(MessageBoxes().empty());
+    EXPECT_EQ(SimOpenNotifications(), 1u);
+    EXPECT_EQ(CountJournal(L"ChangeRadioState|TRXD385L1|1|"), 1u);
+    EXPECT_EQ(RadioPower(L"TRXD385L1"), 1u);
+    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+}
+
+// --- The platform's notification service and device manager ---------------------------
+
+struct Delivery {
+    HREGNOTIFY h;
+    DWORD user;
+    bool hasData;
+    std::vector<BYTE> data;
+};
+std::mutex g_deliveryLock;
+std::vector<Delivery> g_deliveries;
+
+void Record(HREGNOTIFY h, DWORD user, const PBYTE pData, const UINT cbData)
+{
+    std::lock_guard<std::mutex> lock(g_deliveryLock);
+    g_deliveries.push_back(
+        {h, user, pData != nullptr,
+         pData ? std::vector<BYTE>(pData, pData + cbData) : std::vector<BYTE>()});
+}
+
+std::vector<Delivery> TakeDeliveries()
+{
+    std::lock_guard<std::mutex> lock(g_deliveryLock);
+    std::vector<Delivery> taken;
+    taken.swap(g_deliveries);
+    return taken;
+}
+
+std::vector<BYTE> DwordBytes(DWORD v)
+{
+    return {BYTE(v), BYTE(v >> 8), BYTE(v >> 16), BYTE(v >> 24)};
+}
+
+class Notifications : public DeviceTest {
+protected:
+    void SetUp() override
+    {
+        DeviceTest::SetUp();
+        TakeDeliveries();
+    }
+};
+
+TEST_F(Notifications, DeliversNewContentsMissingAsNullAndStopsWhenClosed)
+{
+    HREGNOTIFY h = NULL;
+    ASSERT_EQ(
+        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, STATE_KEY, L"wifi", Record, 7, NULL, &h),
+        S_OK);
+    ASSERT_NE(h, nullptr);
+    SimDeliverNotifications();
+    EXPECT_TRUE(TakeDeliveries().empty()) << "registering is no change";
+
+    SetRegDword(STATE_KEY, L"WIFI", 0x101);
+    SimDeliverNotifications();
+    SimRegDeleteValue(STATE_KEY, L"WiFi");
+    SimDeliverNotifications();
+    std::vector<Delivery> got = TakeDeliveries();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].h, h);
+    EXPECT_EQ(got[0].user, 7u);
+    EXPECT_EQ(got[0].data, DwordBytes(0x101));
+    EXPECT_FALSE(got[1].hasData);
+
+    EXPECT_EQ(SimRegistryCloseNotification(h), S_OK);
+    EXPECT_EQ(SimRegistryCloseNotification(h), E_INVALIDARG);
+    SetRegDword(STATE_KEY, L"WiFi", 5);
+    SimDeliverNotifications();
+    EXPECT_TRUE(TakeDeliveries().empty());
+    // The handle is an object of its own: closing it after release is sound.
+    EXPECT_TRUE(CloseHandle((HANDLE)h));
+}
+
+TEST_F(Notifications, ClosingTheHandleEndsARegistrationLeftOpen)
+{
+    HREGNOTIFY h = NULL;
+    ASSERT_EQ(
+        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, STATE_KEY, L"WiFi", Record, 0, NULL, &h),
+        S_OK);
+    ASSERT_EQ(SimOpenNotifications(), 1u);
+    typedef BOOL(WINAPI * CLOSEHANDLE)(HANDLE);
+    // The device's CloseHandle, as the library calls it.
+    auto pfnClose =
+        (CLOSEHANDLE)(void*)GetProcAddress(GetModuleHandleW(L"coredll.dll"), "CloseHandle");
+    ASSERT_NE(pfnClose, nullptr);
+    EXPECT_TRUE(pfnClose((HANDLE)h));
+    EXPECT_EQ(SimOpenNotifications(), 0u);
+    SetRegDword(STATE_KEY, L"WiFi", 3);
+    SimDeliverNotifications();
+    EXPECT_TRUE(TakeDeliveries().empty());
+}
+
+TEST_F(Notifications, ConditionFiltersDeliveriesAndBadArgumentsAreRefused)
+{
+    NOTIFICATIONCONDITION cond = {};
+    cond.ctComparisonType = REG_CT_EQUAL;
+    cond.dwMask = 0xFF;
+    cond.TargetValue.dw = 0;
+    HREGNOTIFY h = NULL;
+    ASSERT_EQ(
+        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, STATE_KEY, L"WiFi", Record, 0, &cond, &h),
+        S_OK);
+    SetRegDword(STATE_KEY, L"WiFi", 0x101);
+    SimDeliverNotifications();
+    SetRegDword(STATE_KEY, L"WiFi", 0x200);
+    SimDeliverNotifications();
+    std::vector<Delivery> got = TakeDeliveries();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].data, DwordBytes(0x200));
+    SimRegistryCloseNotification(h);
+
+    HREGNOTIFY bad = (HREGNOTIFY)1;
+    EXPECT_EQ(SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, L"No\\Such\\Key", L"WiFi", Record, 0,
+                                        NULL, &bad),
+              HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(bad, nullptr);
+    EXPECT_EQ(
+        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, STATE_KEY, L"WiFi", NULL, 0, NULL, &bad),
+        E_INVALIDARG);
+    EXPECT_EQ(SimOpenNotifications(), 0u);
+}
+
+TEST_F(Notifications, KeyDeletedAndMadeAgainIsStillWatched)
+{
+    HREGNOTIFY h = NULL;
+    ASSERT_EQ(
+        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, STATE_KEY, L"WiFi", Record, 0, NULL, &h),
+        S_OK);
+    SimRegDeleteKey(STATE_KEY);
+    SimDeliverNotifications();
+    SetRegDword(STATE_KEY, L"WiFi", 0x103);
+    SimDeliverNotifications();
+    std::vector<Delivery> got = TakeDeliveries();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_FALSE(got[0].hasData);
+    EXPECT_EQ(got[1].data, DwordBytes(0x103));
+    SimRegistryCloseNotification(h);
+}
+
+TEST(DeviceInformation, RecordSizeIsChecked)
+{
+    EXPECT_EQ(sizeof(DEVMGR_DEVICE_INFORMATION), sizeof(void*) == 8 ? 1600u : 1584u);
+}
+
+class DeviceManager : public DeviceTest {};
+
+TEST_F(DeviceManager, StreamDeviceFollowsTheDriverAndStaleHandlesFail)
+{
+    typedef HANDLE(WINAPI * CREATEFILE)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                        HANDLE);
+    typedef BOOL(WINAPI * GETINFO)(HANDLE, PDEVMGR_DEVICE_INFORMATION);
+    typedef BOOL(WINAPI * DEACTIVATE)(HANDLE);
+    HMODULE hCore = GetModuleHandleW(L"coredll.dll");
+    auto pfnCreate = (CREATEFILE)(void*)GetProcAddress(hCore, "CreateFileW");
+    auto pfnInfo = (GETINFO)(void*)GetProcAddress(hCore, "GetDeviceInformationByFileHandle");
+    auto pfnDeactivate = (DEACTIVATE)(void*)GetProcAddress(hCore, "DeactivateDevice");
+    ASSERT_TRUE(pfnCreate && pfnInfo && pfnDeactivate);
+
+    HANDLE hFile =
+        pfnCreate(L"NDL1:", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
+    DEVMGR_DEVICE_INFORMATION di;
+    memset(&di, 0xAB, sizeof(di));
+    di.dwSize = 1584;  // the 32-bit device's size is not this build's
+    SetLastError(0xDEAD);
+    EXPECT_FALSE(pfnInfo(hFile, &di));
+    EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
+    di.dwSize = sizeof(di);
+    ASSERT_TRUE(pfnInfo(hFile, &di));
+    EXPECT_NE(di.hDevice, nullptr);
+    EXPECT_STREQ(di.szLegacyName, L"NDL1:");
+    EXPECT_STREQ(di.szDeviceKey, L"Drivers\\PCMCIA\\VELMONT-TRX3850_802.11g_PC_Card-A103");
+
+    ASSERT_TRUE(pfnDeactivate(di.hDevice));
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0u);
+    EXPECT_FALSE(pfnDeactivate(di.hDevice)) << "deactivated already";
+    EXPECT_FALSE(pfnInfo(hFile, &di)) << "the device is gone";
+    EXPECT_EQ(pfnCreate(L"NDL1:", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(pfnCreate(L"COM1:", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL),
+              INVALID_HANDLE_VALUE);
+
+    // Device paths are files of the device's store.
+    WriteDeviceFile(L"\\Application Data\\probe.txt", "x");
+    HANDLE hProbe =
+        pfnCreate(L"\\Application Data\\probe.txt", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    EXPECT_NE(hProbe, INVALID_HANDLE_VALUE);
+    CloseHandle(hProbe);
+    EXPECT_EQ(pfnCreate(L"\\..\\..\\outside.txt", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL),
+              INVALID_HANDLE_VALUE);
+}
+
+}  // namespace

@@ -5,6 +5,10 @@
 #pragma once
 
 #include <handheld.h>
+#ifndef WINCE_HOST_CRT
+#define WINCE_HOST_CRT  // tests and tools use the host's <stdio.h>
+#endif
+#include <wince.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -24,6 +28,14 @@ SIM_API DWORD WINAPI SimDriverActivations(void);
 // Delivers every change made so far to the callbacks of this process and
 // returns when they have run, as the virtual clock's Sleep does.
 SIM_API void WINAPI SimDeliverNotifications(void);
+// The notification service itself, as the OS-services library forwards it
+// (RegistryNotifyCallback, RegistryCloseNotification).
+SIM_API HRESULT WINAPI SimRegistryNotifyCallback(HKEY hKey, LPCWSTR pszSubKey, LPCWSTR pszValueName,
+                                                 REGISTRYNOTIFYCALLBACK pfnCallback,
+                                                 DWORD dwUserData,
+                                                 NOTIFICATIONCONDITION* pCondition,
+                                                 HREGNOTIFY* phNotify);
+SIM_API HRESULT WINAPI SimRegistryCloseNotification(HREGNOTIFY hNotify);
 // Registrations made with RegistryNotifyCallback and not yet closed.
 SIM_API DWORD WINAPI SimOpenNotifications(void);
 
