@@ -1,0 +1,1 @@
+// Placeholder: the reliability suite arrives with its work.
