@@ -35,7 +35,8 @@ int ReleaseNotification(HREGNOTIFY hNotify)
 // two threads closing at once cannot release it twice.
 int CloseWiFiNotification(void)
 {
-    HREGNOTIFY hNotify = (HREGNOTIFY)InterlockedExchangePointer((PVOID volatile*)&g_hWiFiNotify, NULL);
+    HREGNOTIFY hNotify =
+        (HREGNOTIFY)InterlockedExchangePointer((PVOID volatile*)&g_hWiFiNotify, NULL);
     if (hNotify == NULL) {
         return 0;
     }

@@ -69,10 +69,13 @@ void LoadPCCardDriver(void)
     DEVMGR_DEVICE_INFORMATION di;
     ZeroMemory(&di, sizeof(di));
     di.dwSize = sizeof(di);
-    HANDLE hFile = CreateFileW(L"NDL1:", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
-                               0, NULL);
+    HANDLE hFile =
+        CreateFileW(L"NDL1:", GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
     if (hFile != INVALID_HANDLE_VALUE) {
-        GetDeviceInformationByFileHandle(hFile, &di);
+        // A record that could not be read names no device, whatever it holds.
+        if (!GetDeviceInformationByFileHandle(hFile, &di)) {
+            di.hDevice = NULL;
+        }
         CloseHandle(hFile);
     }
     if (di.hDevice != NULL) {
@@ -171,8 +174,7 @@ void WINAPI DirectlyTurnOnWiFi(void)
 
 // The platform's callback for changes of the system Wi-Fi state. A state
 // whose low byte is 0 means the radio is off: the library follows suit.
-void OnWiFiStateChanged(HREGNOTIFY hNotify, DWORD dwUserData, const PBYTE pData,
-                        const UINT cbData)
+void OnWiFiStateChanged(HREGNOTIFY hNotify, DWORD dwUserData, const PBYTE pData, const UINT cbData)
 {
     (void)hNotify;
     // Data of size 0 carries no first byte to read.

@@ -200,6 +200,21 @@ TEST_F(Startup, FailingActivationLeavesTheDriverUnloaded)
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
 }
 
+TEST_F(Startup, UnreadableDeviceRecordDeactivatesNothing)
+{
+    StoreDomain();
+    SetRegDword(STATE_KEY, L"WiFi", 0);
+    ASSERT_TRUE(
+        SimSetFault(L"GetDeviceInformationByFileHandle", L"NDL1:", ERROR_GEN_FAILURE, FALSE));
+    InitWiFi();
+    EXPECT_EQ(CountJournal(L"CreateFileW|NDL1:|opened"), 1u);
+    EXPECT_EQ(CountJournal(L"DeactivateDevice|"), 0u);
+    // The driver was never unloaded, so it cannot be loaded a second time.
+    EXPECT_EQ(CountJournal(L"Debug|PCMCIA:LoadPCCardDriver: ActivateDeviceEx failed 2404\r\n"), 1u);
+    EXPECT_EQ(Sleeps(), std::vector<DWORD>{6000});
+    EXPECT_EQ(SimDriverActivations(), 0u);
+}
+
 // --- The state notification ---------------------------------------------------------
 
 TEST_F(Startup, StateWithLowByteZeroSwitchesTheLibrarySideOff)

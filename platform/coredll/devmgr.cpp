@@ -154,6 +154,9 @@ BOOL WINAPI CeGetDeviceInformationByFileHandle(HANDLE hFile, PDEVMGR_DEVICE_INFO
         }
     }
     if (error == 0) {
+        error = FaultFor(L"GetDeviceInformationByFileHandle", STREAM_DEVICE_NAME);
+    }
+    if (error == 0) {
         DWORD cb = pdi->dwSize;
         ZeroMemory(pdi, cb);
         pdi->dwSize = cb;
