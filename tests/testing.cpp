@@ -11,8 +11,13 @@ void DeviceTest::SetUp()
     SimSetClock(SIM_CLOCK_VIRTUAL, 1);
     SimSetUser(SIM_USER_SCRIPTED);
     // The worker starts waiting on its own; counts of its waits start from there.
-    if (GetModuleHandleW(L"Rendak.dll") != NULL) {
-        SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|begin", 1, 5000);
+    if (GetModuleHandleW(L"Rendak.dll") != NULL &&
+        !SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|begin", 1, 30000)) {
+        std::string entries;
+        for (const std::wstring& e : JournalEntries()) {
+            entries += "  " + Narrow(e) + "\n";
+        }
+        ADD_FAILURE() << "the reload worker never began to wait; journal:\n" << entries;
     }
     SimJournalClear();
     // Programs that the test starts work on the same device.

@@ -38,7 +38,7 @@ std::vector<MessageBoxRecord> MessageBoxes();
 std::vector<DWORD> Sleeps();  // the Sleep calls, in milliseconds, in order
 // Waits for the reload worker to be back waiting after serving `served` wakes
 // since the test began.
-bool WaitForWorkerIdle(DWORD served, DWORD timeoutMs = 20000);
+bool WaitForWorkerIdle(DWORD served, DWORD timeoutMs = 60000);
 
 std::optional<DWORD> RegDword(const wchar_t* key, const wchar_t* value);
 void SetRegDword(const wchar_t* key, const wchar_t* value, DWORD data);

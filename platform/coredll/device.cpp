@@ -150,6 +150,8 @@ static void WriteFactoryImage(const std::wstring& name)
     }
     std::wstring folder = L"C:\\Handheld\\" + name;
     RemoveFolderTree(folder + L"\\Store");
+    DeleteFileW((folder + L"\\journal.log").c_str());
+    DeleteFileW((folder + L"\\debug.log").c_str());
     MakeFolders(folder);
     DWORD made = 1;
     RegSetValueExW(hDevice, L"Made", 0, REG_DWORD, (const BYTE*)&made, sizeof(made));

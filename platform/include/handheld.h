@@ -23,7 +23,7 @@ extern "C" {
 SIM_API BOOL WINAPI SimSelectDevice(LPCWSTR pszName);
 SIM_API LPCWSTR WINAPI SimDeviceName(void);
 // Restores the current device to its factory image: registry, file store,
-// settings and faults. The debug log is kept.
+// settings, faults, and its debug and journal logs.
 SIM_API BOOL WINAPI SimResetDevice(void);
 // Removes a device altogether.
 SIM_API BOOL WINAPI SimDeleteDevice(LPCWSTR pszName);
