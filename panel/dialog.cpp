@@ -60,8 +60,19 @@ static void SetLifecycleButtons(BOOL bInit, BOOL bTurnOn, BOOL bTurnOff, BOOL bC
                     {g_hBtnTurnOn, bTurnOn},
                     {g_hBtnTurnOff, bTurnOff},
                     {g_hBtnCloseWiFi, bClose}};
+    HWND hFocus = GetFocus();
+    BOOL bFocusLost = FALSE;
+    HWND hFirstEnabled = NULL;
     for (const auto& button : aButtons) {
         EnableWindow(button.hWnd, button.bEnable);
+        bFocusLost |= !button.bEnable && button.hWnd == hFocus;
+        if (button.bEnable && hFirstEnabled == NULL) {
+            hFirstEnabled = button.hWnd;
+        }
+    }
+    // A button that disabled itself must not leave the keyboard without a focus.
+    if (bFocusLost && hFirstEnabled != NULL) {
+        SendMessageW(GetParent(hFirstEnabled), WM_NEXTDLGCTL, (WPARAM)hFirstEnabled, TRUE);
     }
 }
 
