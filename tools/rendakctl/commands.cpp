@@ -179,20 +179,6 @@ int CmdRegulatory(const Options& opt, const std::vector<std::string>& args)
 
 // --- status -----------------------------------------------------------------------
 
-static const char* RadioTypeName(DWORD type)
-{
-    switch (type) {
-    case RADIODEVICES_MANAGED:
-        return "managed (Wi-Fi)";
-    case RADIODEVICES_PHONE:
-        return "phone";
-    case RADIODEVICES_BLUETOOTH:
-        return "Bluetooth";
-    default:
-        return "unknown";
-    }
-}
-
 int CmdStatus(const Options& opt, const std::vector<std::string>& args)
 {
     if (int rc = NoMoreWords(args, 0, "status")) {
@@ -270,16 +256,44 @@ int CmdStatus(const Options& opt, const std::vector<std::string>& args)
 
 // --- switching and start-up -----------------------------------------------------------
 
+// Reads the device back after on/off: the export itself reports nothing.
+static int CheckSwitch(const Options& opt, bool bOn)
+{
+    if (ErrorBoxesShown() > 0) {
+        return EXIT_REFUSED;  // it refused, so nothing was meant to change
+    }
+    std::vector<std::string> problems = SwitchShortfalls(bOn);
+    const char* word = bOn ? "on" : "off";
+    if (opt.json) {
+        std::string list;
+        for (const std::string& p : problems) {
+            list += (list.empty() ? "" : ",") + JsonString(p);
+        }
+        printf("{\"command\":\"%s\",\"took_effect\":%s,\"problems\":[%s]}\n", word,
+               problems.empty() ? "true" : "false", list.c_str());
+    } else if (problems.empty()) {
+        printf("Wi-Fi is %s\n", word);
+    }
+    for (const std::string& p : problems) {
+        fprintf(stderr, "rendakctl: Wi-Fi did not turn %s: %s\n", word, p.c_str());
+    }
+    if (!problems.empty()) {
+        fprintf(stderr, "(rendakctl diagnose says why and what fixes it)\n");
+    }
+    return problems.empty() ? EXIT_DONE : EXIT_NOT_TAKEN;
+}
+
 int CmdSwitch(const Options& opt, const std::string& command, const std::vector<std::string>& args)
 {
-    (void)opt;
     if (int rc = NoMoreWords(args, 0, command.c_str())) {
         return rc;
     }
     if (command == "on") {
         TurnOnWiFiModule();
+        return CheckSwitch(opt, true);
     } else if (command == "off") {
         TurnOffWiFiModule();
+        return CheckSwitch(opt, false);
     } else if (command == "hard-reset") {
         HardReset();
     } else if (command == "init") {

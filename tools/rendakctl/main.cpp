@@ -6,6 +6,8 @@
 #include <handheld.h>
 
 #include <shellapi.h>
+#include <ctype.h>
+#include <stdlib.h>
 #include <stdio.h>
 
 static const char g_szHelp[] =
@@ -18,26 +20,37 @@ static const char g_szHelp[] =
     "  --json          machine-readable output\n"
     "  --yes, --no     answer the library's Yes/No questions (default: No);\n"
     "                  other boxes are answered OK; every box is printed on stderr\n"
+    "  --answer-timeout SECONDS [--default yes|no]\n"
+    "                  show every box for real, for a person to answer; one left\n"
+    "                  unanswered for SECONDS (device time) gets the default\n"
+    "                  (a question: --default, else No; other boxes: OK)\n"
     "  --help          this text\n"
     "\n"
     "commands:\n"
     "  regulatory [show]         the stored domain: index, name, code, mask, channels\n"
-    "  regulatory list           the seven domains of the table\n"
+    "  regulatory list           the seven domains of the table, with notes where\n"
+    "                            today's rules allow more channels\n"
     "  regulatory set DOMAIN     store a domain: an index 0-6, a name as in the list\n"
     "                            (any case), or us, ca, eu, fr, es, jp, none\n"
     "  status                    regulatory flag and domain, radios, the state value\n"
     "                            \"WiFi\" and its bits, the adapter's \"WIFI\", the status file\n"
-    "  on | off                  TurnOnWiFiModule | TurnOffWiFiModule\n"
+    "  on | off                  TurnOnWiFiModule | TurnOffWiFiModule, then checks that\n"
+    "                            the radio and the state value followed\n"
+    "  diagnose                  why Wi-Fi is off: each finding with what fixes it\n"
     "  init | direct-on | close  InitWiFi | DirectlyTurnOnWiFi | CloseWiFi\n"
     "  hard-reset                HardReset (cold-resets the device)\n"
-    "  watch [--count N]         print each change of the state value until Ctrl+C\n"
-    "                            or N changes\n"
+    "  watch [--count N]         print each change of the radios' power, the state\n"
+    "                            value, the domain, the driver and reload signals until\n"
+    "                            Ctrl+C or N changes (--json: one object a line)\n"
     "  reload-signal             set the reload event \"Olbrin_ReloadWiFi\", as any program may\n"
     "\n"
     "exit codes:\n"
-    "  0  done\n"
+    "  0  done (diagnose: Wi-Fi is on and nothing is wrong)\n"
     "  1  the library refused (it showed an error box), or the reload event failed\n"
-    "  2  bad usage; nothing was changed\n";
+    "  2  bad usage; nothing was changed\n"
+    "  3  on/off returned but did not take effect: a radio or the state value did\n"
+    "     not follow (card out, state stuck, ...); the message says what\n"
+    "  4  diagnose: Wi-Fi is off or something is wrong; the findings say why\n";
 
 static bool ValidDeviceName(const std::wstring& name)
 {
@@ -104,6 +117,9 @@ static int Dispatch(const Options& opt, const std::string& command,
     if (command == "reload-signal") {
         return CmdReloadSignal(opt, args);
     }
+    if (command == "diagnose") {
+        return CmdDiagnose(opt, args);
+    }
     static const char* const aSwitches[] = {"on",   "off",       "hard-reset",
                                             "init", "direct-on", "close"};
     for (const char* s : aSwitches) {
@@ -112,8 +128,8 @@ static int Dispatch(const Options& opt, const std::string& command,
         }
     }
     return UsageError("unknown command \"" + command +
-                      "\"; commands: regulatory, status, on, off, hard-reset, init, direct-on, "
-                      "close, watch, reload-signal");
+                      "\"; commands: regulatory, status, on, off, diagnose, hard-reset, init, "
+                      "direct-on, close, watch, reload-signal");
 }
 
 int main()
@@ -125,7 +141,7 @@ int main()
         words.push_back(Utf8(argvW[i]));
     }
     Options opt;
-    bool answered = false, deviceGiven = false;
+    bool answered = false, deviceGiven = false, defaultGiven = false;
     size_t i = 0;
     for (; i < words.size() && words[i].compare(0, 2, "--") == 0; i++) {
         const std::string& w = words[i];
@@ -140,6 +156,27 @@ int main()
             }
             answered = true;
             opt.yes = w == "--yes";
+        } else if (w == "--answer-timeout") {
+            const std::string n = i + 1 < words.size() ? words[i + 1] : "";
+            char* end = NULL;
+            long seconds = strtol(n.c_str(), &end, 10);
+            if (n.empty() || *end != '\0' || !isdigit((unsigned char)n[0]) || seconds < 1 ||
+                seconds > 3600) {
+                return UsageError("--answer-timeout needs a whole number of seconds, 1 to 3600");
+            }
+            i++;
+            opt.answerTimeout = (DWORD)seconds;
+        } else if (w == "--default") {
+            const std::string a = i + 1 < words.size() ? words[i + 1] : "";
+            if (a != "yes" && a != "no") {
+                return UsageError("--default needs yes or no");
+            }
+            if (defaultGiven && opt.yes != (a == "yes")) {
+                return UsageError("give --default once");
+            }
+            i++;
+            defaultGiven = true;
+            opt.yes = a == "yes";
         } else if (w == "--device") {
             if (i + 1 >= words.size()) {
                 return UsageError("--device needs a device name");
@@ -149,8 +186,17 @@ int main()
             deviceGiven = true;
         } else {
             return UsageError("unknown option \"" + w +
-                              "\"; options: --device NAME, --json, --yes, --no, --help");
+                              "\"; options: --device NAME, --json, --yes, --no, "
+                              "--answer-timeout SECONDS, --default yes|no, --help");
         }
+    }
+    if (answered && (opt.answerTimeout || defaultGiven)) {
+        return UsageError(
+            "--yes/--no answer at once; --answer-timeout with --default leaves the "
+            "answer to a person: give one or the other");
+    }
+    if (defaultGiven && !opt.answerTimeout) {
+        return UsageError("--default goes with --answer-timeout SECONDS");
     }
     if (deviceGiven && !ValidDeviceName(opt.device)) {
         return UsageError("bad device name \"" + Utf8(opt.device) +
@@ -173,7 +219,7 @@ int main()
         }
         SimSelectDevice(opt.device.c_str());
     }
-    InstallMessageBoxAnswers(opt.yes);
+    InstallMessageBoxAnswers(opt.yes, opt.answerTimeout);
     int rc = Dispatch(opt, command, args);
     fflush(stdout);
     SimSetMessageBoxHook(NULL, NULL);

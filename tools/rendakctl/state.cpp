@@ -3,6 +3,7 @@
 #include "rendakctl.h"
 
 #include <handheld.h>
+#include <handheld_radio.h>
 
 #include <algorithm>
 #include <fstream>
@@ -113,4 +114,65 @@ std::string StateBitsText(DWORD value)
         text += (text.empty() ? "" : ", ") + n;
     }
     return text.empty() ? "no bits set" : text;
+}
+
+std::string StateBitsJson(DWORD value)
+{
+    std::string out;
+    for (const std::string& b : StateBitNames(value)) {
+        out += (out.empty() ? "" : ",") + JsonString(b);
+    }
+    return "[" + out + "]";
+}
+
+const char* RadioTypeName(DWORD type)
+{
+    switch (type) {
+    case 1:
+        return "managed (Wi-Fi)";
+    case 2:
+        return "phone";
+    case 3:
+        return "Bluetooth";
+    default:
+        return "unknown";
+    }
+}
+
+std::vector<SimRadioInfo> ModelRadios()
+{
+    std::vector<SimRadioInfo> radios;
+    DWORD count = SimRadioCount();
+    for (DWORD i = 0; i < count; i++) {
+        SIMRADIO r = {};
+        if (!SimGetRadio(i, &r)) {
+            continue;
+        }
+        radios.push_back({Utf8(r.szName), Utf8(r.szDisplay), r.dwType, r.dwPower != 0,
+                          r.bAdapter != FALSE, r.bListed != FALSE});
+    }
+    return radios;
+}
+
+bool CardInserted()
+{
+    return SimGetSetting(L"CardInserted", 1) != 0;
+}
+
+bool DriverActive()
+{
+    return SimGetSetting(L"DriverActive", 1) != 0;
+}
+
+void DeviceSleep(DWORD ms)
+{
+    // The tool links the desktop's kernel32 first; the device's Sleep is the
+    // one that moves the device clock and runs its timers.
+    typedef void(WINAPI * SLEEP)(DWORD);
+    SLEEP pfn = (SLEEP)(void*)GetProcAddress(GetModuleHandleW(L"coredll.dll"), "Sleep");
+    if (pfn) {
+        pfn(ms);
+    } else {
+        Sleep(ms);
+    }
 }
