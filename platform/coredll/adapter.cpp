@@ -188,6 +188,13 @@ void AdapterSetPower(bool on)
     if (!AdapterPresent()) {
         return;
     }
+    // A radio already settled at the power asked for does not change: no
+    // state change reaches the notification, which would otherwise switch it
+    // off again each time it reports "off".
+    if (RadioPower() == (on ? 1u : 0u) && SimGetSetting(L"Switching", 0) == 0) {
+        Journal(L"Device|power|%ls|unchanged", on ? L"on" : L"off");
+        return;
+    }
     LONG generation = ++g_generation;  // a pending settle of an older change is void
     SetRadioPower(on ? 1 : 0);
     DWORD delay = SimGetSetting(on ? L"PowerOnMs" : L"PowerOffMs", on ? 2500 : 1500);
