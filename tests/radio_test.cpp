@@ -137,6 +137,21 @@ TEST_F(Radio, TurnOffWithoutDomainStillSwitchesOffAndRecordsZero)
     EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
 }
 
+// The "off" notification switches the radio off; a radio that is already off
+// must not change again, or every "off" would start another round.
+TEST_F(Radio, OffNotificationDoesNotKeepSwitchingTheRadio)
+{
+    StoreDomain();
+    InitWiFi();
+    TurnOnWiFiModule();
+    TurnOffWiFiModule();
+    SimJournalClear();
+    DeviceSleep(30000);
+    EXPECT_EQ(CountJournal(L"Device|state|"), 0u);
+    EXPECT_EQ(Power(WIFI_RADIO), 0u);
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
+}
+
 TEST_F(Radio, TwoManagedRadiosBothOnOnlyFirstOff)
 {
     ASSERT_TRUE(SimSetupRadios(SIM_RADIOS_TWO_WIFI));

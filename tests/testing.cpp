@@ -29,6 +29,13 @@ void DeviceTest::TearDown()
     SimSetMessageBoxHook(NULL, NULL);
 }
 
+void DeviceSleep(DWORD ms)
+{
+    auto sleep = reinterpret_cast<void(WINAPI*)(DWORD)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"coredll.dll"), "Sleep")));
+    sleep(ms);
+}
+
 std::vector<std::wstring> JournalEntries()
 {
     std::vector<std::wstring> entries;

@@ -31,6 +31,9 @@ struct MessageBoxRecord {
     std::wstring text;
 };
 
+// Lets device time pass as the device's own Sleep does (at once, on the virtual clock).
+void DeviceSleep(DWORD ms);
+
 std::vector<std::wstring> JournalEntries();
 std::vector<std::wstring> JournalMatching(const std::wstring& prefix);
 size_t CountJournal(const std::wstring& prefix);
