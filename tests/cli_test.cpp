@@ -1,10 +1,17 @@
 // The command-line tool, run as a program on the test's device: bad input,
 // the regulatory domain by index and by name, JSON for scripts, refusals,
-// and who serves the reload that the tool signals.
+// who serves the reload that the tool signals, switches checked afterwards,
+// diagnose, watch and timed answers.
 #include "testing.h"
 
+#include <handheld_devmgr.h>
+#include <handheld_radio.h>
+
+#include <condition_variable>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -183,8 +190,9 @@ TEST_F(Cli, HelpListsCommandsAndExitCodes)
     RunResult r = Run("--help");
     EXPECT_EQ(r.exitCode, 0u);
     for (const char* word :
-         {"--device", "--json", "--yes", "--no", "regulatory set", "status", "hard-reset",
-          "direct-on", "watch", "reload-signal", "exit codes", "bad usage"}) {
+         {"--device", "--json", "--yes", "--no", "--answer-timeout", "--default", "regulatory set",
+          "status", "diagnose", "hard-reset", "direct-on", "watch", "reload-signal", "exit codes",
+          "bad usage", "3  on/off", "4  diagnose"}) {
         EXPECT_NE(r.out.find(word), std::string::npos) << word;
     }
     RunResult none = Run("");
@@ -216,6 +224,13 @@ TEST_F(Cli, BadInputExitsTwoNamesWhatIsValidAndChangesNothing)
         {"watch --count 0", "--count"},
         {"watch --count x", "--count"},
         {"watch --forever", "--count"},
+        {"diagnose now", "now"},
+        {"--answer-timeout 0 on", "1 to 3600"},
+        {"--answer-timeout 5x on", "1 to 3600"},
+        {"--answer-timeout", "seconds"},
+        {"--answer-timeout 5 --default maybe on", "yes or no"},
+        {"--default yes on", "--answer-timeout"},
+        {"--yes --answer-timeout 5 on", "one or the other"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
@@ -444,6 +459,358 @@ TEST_F(Cli, ListShowsTheTableWithNotes)
     }
     EXPECT_EQ(list.items[4]["note"].kind, Json::String);
     EXPECT_EQ(list.items[3]["note"].kind, Json::Null);
+}
+
+// --- on and off read the device back ----------------------------------------
+
+// Wi-Fi on as a user leaves it: a domain, the radio on, the status file 1.
+void TurnWiFiOnHere()
+{
+    SetRegDword(ADAPTER_KEY, L"Domain", 0x30);
+    TurnOnWiFiModule();
+    ASSERT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x101u);
+}
+
+TEST_F(Cli, OnAndOffThatDidNotTakeEffectExitThreeAndSayWhy)
+{
+    SetRegDword(ADAPTER_KEY, L"Domain", 0x30);
+    SimEjectCard();
+    RunResult out = Run("on");
+    EXPECT_EQ(out.exitCode, 3u);
+    EXPECT_NE(out.err.find("TRXD385L1 is not listed"), std::string::npos) << out.err;
+    EXPECT_NE(out.err.find("PC card is out"), std::string::npos) << out.err;
+    // With the card out nothing can be powered: off is done.
+    EXPECT_EQ(Run("off").exitCode, 0u);
+
+    SimInsertCard(TRUE);
+    SimSetStateStuck(TRUE);
+    RunResult stuck = Run("--json on");
+    EXPECT_EQ(stuck.exitCode, 3u);
+    Json j = ParseJson(stuck.out);
+    EXPECT_FALSE(j["took_effect"].b);
+    ASSERT_EQ(j["problems"].items.size(), 1u) << stuck.out;
+    EXPECT_NE(j["problems"].items[0].s.find("stuck at 0x103"), std::string::npos);
+    EXPECT_NE(j["problems"].items[0].s.find("StateStuck=1"), std::string::npos);
+    SimSetStateStuck(FALSE);
+}
+
+TEST_F(Cli, ARadioThatDidNotChangeIsNamed)
+{
+    SetRegDword(ADAPTER_KEY, L"Domain", 0x30);
+    SimSetupRadios(SIM_RADIOS_TWO_WIFI);
+    RunResult on = Run("on");
+    EXPECT_EQ(on.exitCode, 0u) << on.err;
+    EXPECT_NE(on.out.find("Wi-Fi is on"), std::string::npos);
+    // The library switches off the first Wi-Fi radio only.
+    RunResult off = Run("off");
+    EXPECT_EQ(off.exitCode, 3u);
+    EXPECT_NE(off.err.find("WLAN2"), std::string::npos) << off.err;
+    EXPECT_NE(off.err.find("is still on"), std::string::npos) << off.err;
+    EXPECT_EQ(off.err.find("TRXD385L1"), std::string::npos) << off.err;
+
+    SimSetupRadios(SIM_RADIOS_NO_WIFI);
+    RunResult none = Run("on");
+    EXPECT_EQ(none.exitCode, 3u);
+    EXPECT_NE(none.err.find("no Wi-Fi radio"), std::string::npos) << none.err;
+}
+
+// --- diagnose -----------------------------------------------------------------------
+
+std::vector<std::string> Causes(const Json& report)
+{
+    std::vector<std::string> causes;
+    for (const Json& f : report["findings"].items) {
+        causes.push_back(f["cause"].s);
+        EXPECT_FALSE(f["finding"].s.empty());
+        EXPECT_FALSE(f["fix"].s.empty());
+    }
+    return causes;
+}
+
+TEST_F(Cli, DiagnoseOfAHealthyDeviceFindsNothing)
+{
+    TurnWiFiOnHere();
+    RunResult r = Run("--json diagnose");
+    EXPECT_EQ(r.exitCode, 0u) << r.out;
+    Json j = ParseJson(r.out);
+    EXPECT_TRUE(j["wifi_on"].b);
+    EXPECT_EQ(Causes(j), std::vector<std::string>{});
+    EXPECT_NE(Run("diagnose").out.find("Wi-Fi is on and nothing is wrong"), std::string::npos);
+}
+
+TEST_F(Cli, DiagnoseNamesEachCauseWithItsFix)
+{
+    struct Case {
+        const char* name;
+        void (*arrange)();
+        std::vector<std::string> causes;
+        bool wifiOn;
+        const char* fix;  // part of the first finding's fix
+    } cases[] = {
+        {"card out", [] { SimEjectCard(); }, {"card_missing"}, false, "insert the card"},
+        {"driver not loaded",
+         [] {
+             SimEjectCard();
+             SimInsertCard(FALSE);
+         },
+         {"driver_missing"},
+         false,
+         "rendakctl init"},
+        {"driver activation failing",
+         [] {
+             SimEjectCard();
+             SimInsertCard(FALSE);
+             SimSetSetting(L"FailActivation", 1);
+         },
+         {"driver_missing"},
+         false,
+         "FailActivation"},
+        {"no domain",
+         [] { SimRegDeleteValue(ADAPTER_KEY, L"Domain"); },
+         {"no_domain"},
+         true,
+         "rendakctl regulatory set"},
+        {"OEM switch off",
+         [] { SetRegDword(OEM_KEY, L"WIFI", 0); },
+         {"oem_switch_off"},
+         true,
+         "OEMGeneric"},
+        {"radio off",
+         [] {
+             SimSetSetting(L"PowerOffMs", 0);  // settled at once
+             SimRadioSwitch(L"TRXD385L1", 0);
+         },
+         {"radio_off"},
+         false,
+         "rendakctl on"},
+        {"state stuck by the device",
+         [] { SimSetStateStuck(TRUE); },
+         {"state_stuck"},
+         false,
+         "StateStuck"},
+        {"switching left over by a program that ended",
+         [] { SimRegSetDword(STATE_KEY, L"WiFi", 0x103); },
+         {"state_stuck"},
+         false,
+         "rendakctl off, then rendakctl on"},
+        {"status file off",
+         [] { WriteDeviceFile(STATUS_FILE_PATH, "0"); },
+         {"status_file_off"},
+         true,
+         "rendakctl on"},
+        {"two faults at once",
+         [] {
+             SimRegDeleteValue(ADAPTER_KEY, L"Domain");
+             SimEjectCard();
+         },
+         {"card_missing", "no_domain"},
+         false,
+         "insert the card"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimResetDevice();
+        TurnWiFiOnHere();
+        c.arrange();
+        RunResult r = Run("--json diagnose");
+        EXPECT_EQ(r.exitCode, 4u);
+        Json j = ParseJson(r.out);
+        EXPECT_EQ(Causes(j), c.causes) << r.out;
+        EXPECT_EQ(j["wifi_on"].b, c.wifiOn);
+        if (!j["findings"].items.empty()) {
+            EXPECT_NE(j["findings"].items[0]["fix"].s.find(c.fix), std::string::npos) << r.out;
+        }
+        // The text says the same, with the fix.
+        RunResult text = Run("diagnose");
+        EXPECT_EQ(text.exitCode, 4u);
+        EXPECT_NE(text.out.find("[" + c.causes[0] + "]"), std::string::npos) << text.out;
+        EXPECT_NE(text.out.find(std::string("fix: ")), std::string::npos);
+        SimSetStateStuck(FALSE);
+    }
+}
+
+TEST_F(Cli, DiagnoseOfAFactoryDeviceSaysWhatToDoFirst)
+{
+    RunResult r = Run("diagnose");
+    EXPECT_EQ(r.exitCode, 4u);
+    EXPECT_NE(r.out.find("Wi-Fi is off, because:"), std::string::npos) << r.out;
+    size_t domain = r.out.find("[no_domain]"), radio = r.out.find("[radio_off]");
+    ASSERT_NE(domain, std::string::npos) << r.out;
+    ASSERT_NE(radio, std::string::npos) << r.out;
+    EXPECT_LT(domain, radio);
+    // Switching on first would be refused: the radio's fix sets a domain first.
+    EXPECT_NE(r.out.find("fix: rendakctl regulatory set DOMAIN, then rendakctl on"),
+              std::string::npos);
+}
+
+// --- watch --json ---------------------------------------------------------------------
+
+// A program left running while the test changes the device; its lines are
+// collected as they come.
+struct Background {
+    HANDLE hProcess = NULL;
+    HANDLE hOut = NULL;
+    std::thread reader;
+    std::mutex lock;
+    std::condition_variable grew;
+    std::vector<std::string> lines;
+
+    explicit Background(const std::wstring& args)
+    {
+        SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
+        HANDLE hWrite, hNul;
+        CreatePipe(&hOut, &hWrite, &sa, 0);
+        SetHandleInformation(hOut, HANDLE_FLAG_INHERIT, 0);
+        hNul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, NULL);
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = hWrite;
+        si.hStdError = hNul;
+        PROCESS_INFORMATION pi = {};
+        std::wstring exe = Widen(BUILD_BIN_DIR) + L"/rendakctl.exe";
+        std::wstring command = L"\"" + exe + L"\" " + args;
+        EXPECT_TRUE(
+            CreateProcessW(exe.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi));
+        CloseHandle(hWrite);
+        CloseHandle(hNul);
+        CloseHandle(pi.hThread);
+        hProcess = pi.hProcess;
+        reader = std::thread([this] {
+            std::string pending;
+            char buffer[1024];
+            DWORD n;
+            while (ReadFile(hOut, buffer, sizeof(buffer), &n, NULL) && n > 0) {
+                pending.append(buffer, n);
+                std::lock_guard<std::mutex> hold(lock);
+                for (size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
+                    std::string line = pending.substr(0, nl);
+                    if (!line.empty() && line.back() == '\r') {
+                        line.pop_back();
+                    }
+                    lines.push_back(line);
+                    pending.erase(0, nl + 1);
+                }
+                grew.notify_all();
+            }
+        });
+    }
+    // Waits (host time, bounded) until `count` lines have come.
+    bool WaitLines(size_t count)
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        return grew.wait_for(hold, std::chrono::seconds(20), [&] { return lines.size() >= count; });
+    }
+    Json Line(size_t i)
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        return i < lines.size() ? ParseJson(lines[i]) : Json();
+    }
+    DWORD Finish()
+    {
+        DWORD code = (DWORD)-1;
+        if (WaitForSingleObject(hProcess, 20000) != WAIT_OBJECT_0) {
+            TerminateProcess(hProcess, 99);
+            ADD_FAILURE() << "watch did not end";
+        }
+        GetExitCodeProcess(hProcess, &code);
+        reader.join();
+        CloseHandle(hOut);
+        CloseHandle(hProcess);
+        return code;
+    }
+};
+
+TEST_F(Cli, WatchJsonPrintsEachChangeAsItHappensWithNames)
+{
+    Background watch(L"--json watch --count 5");
+    ASSERT_TRUE(watch.WaitLines(1));
+    Json now = watch.Line(0);
+    EXPECT_EQ(now["event"].s, "now");
+    EXPECT_EQ(now["state"]["hex"].s, "0x100");
+    EXPECT_EQ(now["domain"]["name"].kind, Json::String);  // none stored: "None"
+    ASSERT_EQ(now["radios"].items.size(), 3u);
+
+    // One change at a time, each waited for, so the order is the device's.
+    SetRegDword(ADAPTER_KEY, L"Domain", 0x32);
+    ASSERT_TRUE(watch.WaitLines(2));
+    SIMRADIO radios[3];
+    for (DWORD i = 0; i < 3; i++) {
+        SimGetRadio(i, &radios[i]);
+    }
+    radios[2].dwPower = 1;  // Bluetooth
+    SimSetRadios(radios, 3);
+    ASSERT_TRUE(watch.WaitLines(3));
+    SimRegSetDword(STATE_KEY, L"WiFi", 0x103);
+    ASSERT_TRUE(watch.WaitLines(4));
+    SimSetSetting(L"DriverActive", 0);  // the driver and the adapter's listing, one reading
+    ASSERT_TRUE(watch.WaitLines(6));
+    EXPECT_EQ(watch.Finish(), 0u);
+
+    ASSERT_EQ(watch.lines.size(), 6u);
+    std::vector<std::string> kinds;
+    for (size_t i = 0; i < watch.lines.size(); i++) {
+        Json line = watch.Line(i);
+        EXPECT_EQ(line["seq"].n, (double)i);
+        kinds.push_back(line["event"].s);
+    }
+    EXPECT_EQ(kinds,
+              (std::vector<std::string>{"now", "domain", "radio", "state", "driver", "radio"}));
+    Json domain = watch.Line(1);
+    EXPECT_EQ(domain["name"].s, "France");
+    EXPECT_EQ(domain["code"].s, "0x32");
+    Json bluetooth = watch.Line(2);
+    EXPECT_EQ(bluetooth["name"].s, "BTH1");
+    EXPECT_EQ(bluetooth["type"].s, "Bluetooth");
+    EXPECT_EQ(bluetooth["power"].s, "on");
+    Json state = watch.Line(3);
+    EXPECT_EQ(state["value"].n, 0x103);
+    ASSERT_EQ(state["bits"].items.size(), 3u);
+    EXPECT_EQ(state["bits"].items[1].s, "switching");
+    Json driver = watch.Line(4);
+    EXPECT_EQ(driver["card"].s, "inserted");
+    EXPECT_EQ(driver["driver"].s, "not loaded");
+    Json adapter = watch.Line(5);
+    EXPECT_EQ(adapter["name"].s, "TRXD385L1");
+    EXPECT_FALSE(adapter["listed"].b);
+}
+
+TEST_F(Cli, WatchSeesAnotherProgramsReloadSignalThroughItsJournal)
+{
+    Background watch(L"--json watch --count 1");
+    ASSERT_TRUE(watch.WaitLines(1));
+    SetEnvironmentVariableW(L"HANDHELD_JOURNAL", L"1");
+    RunResult signal = Run("reload-signal");
+    SetEnvironmentVariableW(L"HANDHELD_JOURNAL", NULL);
+    EXPECT_EQ(signal.exitCode, 0u);
+    ASSERT_TRUE(watch.WaitLines(2));
+    EXPECT_EQ(watch.Finish(), 0u);
+    Json reload = watch.Line(1);
+    EXPECT_EQ(reload["event"].s, "reload");
+    EXPECT_EQ(reload["name"].s, "Olbrin_ReloadWiFi");
+    EXPECT_TRUE(WaitForWorkerIdle(1));  // this process's worker took it
+}
+
+// --- answers with a time-out ----------------------------------------------------------
+
+TEST_F(Cli, ABoxLeftUnansweredGetsTheDefaultWhenTheTimeIsUp)
+{
+    {
+        BusyWorker busy;  // the tool's own worker asks
+        RunResult r = Run("--answer-timeout 30 --default yes reload-signal");
+        EXPECT_EQ(r.exitCode, 0u) << r.err;
+        EXPECT_NE(r.err.find("-> Yes (unanswered after 30 s)"), std::string::npos) << r.err;
+        EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 1u);
+    }
+    // An error box closes with OK, and still counts as a refusal.
+    SimRegDeleteValue(ADAPTER_KEY, L"Domain");
+    RunResult on = Run("--answer-timeout 5 on");
+    EXPECT_EQ(on.exitCode, 1u);
+    EXPECT_NE(on.err.find("[Error !]: The Wi-Fi Regulatory was lost, please set it again. -> "
+                          "OK (unanswered after 5 s)"),
+              std::string::npos)
+        << on.err;
 }
 
 }  // namespace
