@@ -1,0 +1,393 @@
+// bench.cpp - rendak-bench: prints the library's performance figures, one a
+// line, as "NAME: VALUE UNIT (goal GOAL)". It runs itself again on a device of
+// its own ("rendak-bench", reset to its factory state) with a scripted user.
+#include "bench.h"
+
+#include <handheld_devmgr.h>
+#include <handheld_radio.h>
+
+#include <algorithm>
+#include <stdio.h>
+
+typedef void(WINAPI* PFN_VOID)(void);
+typedef int(WINAPI* PFN_INT)(void);
+typedef void(WINAPI* PFN_INDEX)(int);
+
+static HMODULE g_hRendak;                                              // the library
+static void(WINAPI* g_pfnHostSleep)(DWORD);                            // the desktop's Sleep
+static const wchar_t g_szStateKey[] = L"System\\State\\Hardware";      // the state value's key
+static const wchar_t g_szAdapterKey[] = L"Comm\\TRXD385L1\\Parms";     // the adapter's key
+
+double NowUs()
+{
+    static LARGE_INTEGER s_freq;
+    if (s_freq.QuadPart == 0) {
+        QueryPerformanceFrequency(&s_freq);
+    }
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return (double)now.QuadPart * 1e6 / (double)s_freq.QuadPart;
+}
+
+std::vector<std::wstring> JournalNow()
+{
+    std::vector<std::wstring> entries;
+    DWORD count = SimJournalCount();
+    for (DWORD i = 0; i < count; i++) {
+        std::wstring text(SimJournalEntry(i, NULL, 0), L'\0');
+        SimJournalEntry(i, &text[0], (DWORD)text.size() + 1);
+        entries.push_back(text);
+    }
+    return entries;
+}
+
+static double Median(std::vector<double> v)
+{
+    if (v.empty()) {
+        return 0;
+    }
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+static FARPROC Export(const char* name) { return GetProcAddress(g_hRendak, name); }
+static void Call(const char* name) { ((PFN_VOID)(void*)Export(name))(); }
+
+// --- Each export's own cost against the operations it must make ----------------
+
+struct ExportCase {
+    const char* name;
+    void (*arrange)(void);  // brings the device into the state the call expects
+    void (*call)(void);
+};
+
+static void NoArrangement(void) {}
+static void StackClosed(void) { Call("CloseWiFi"); }
+static void StackOpen(void) { Call("InitWiFi"); }
+static int g_nRegulatoryRow = 1;  // alternates, so each call stores a new domain
+
+static const ExportCase g_aExports[] = {
+    {"ChangeWiFiRegulatory", NoArrangement,
+     [] {
+         g_nRegulatoryRow = g_nRegulatoryRow == 1 ? 2 : 1;
+         ((PFN_INDEX)(void*)Export("ChangeWiFiRegulatory"))(g_nRegulatoryRow);
+     }},
+    {"CloseWiFi", StackOpen, [] { Call("CloseWiFi"); }},
+    {"DirectlyTurnOnWiFi", StackClosed, [] { Call("DirectlyTurnOnWiFi"); }},
+    {"GetLastWiFiRegulatoryIndex", NoArrangement,
+     [] { ((PFN_INT)(void*)Export("GetLastWiFiRegulatoryIndex"))(); }},
+    {"HardReset", NoArrangement, [] { Call("HardReset"); }},
+    {"IfWiFiHasTurnedOn", NoArrangement, [] { ((PFN_INT)(void*)Export("IfWiFiHasTurnedOn"))(); }},
+    {"IfWiFiRegulatorySet", NoArrangement,
+     [] { ((PFN_INT)(void*)Export("IfWiFiRegulatorySet"))(); }},
+    {"InitWiFi", StackClosed, [] { Call("InitWiFi"); }},
+    {"TurnOffWiFiModule", NoArrangement, [] { Call("TurnOffWiFiModule"); }},
+    {"TurnOnWiFiModule", NoArrangement, [] { Call("TurnOnWiFiModule"); }},
+};
+
+// Under the virtual clock, with radios that switch at once and a driver that
+// is loaded, no export pauses or asks: what is left is its own work and the
+// operations it makes, which are replayed from its journal for comparison.
+static void ExportCosts(void)
+{
+    SimSetClock(SIM_CLOCK_VIRTUAL, 1);
+    SimSetSetting(L"PowerOnMs", 0);
+    SimSetSetting(L"PowerOffMs", 0);
+    SimRegSetDword(g_szAdapterKey, L"Domain", 0x10);
+    // The OEM switch off: a domain change stores and does not wake the worker,
+    // whose passes would run beside the calls measured.
+    SimRegSetDword(L"SOFTWARE\\OEMGeneric", L"WIFI", 0);
+    const int kRounds = 200;
+    double worst = 0;
+    for (const ExportCase& c : g_aExports) {
+        std::vector<double> own, replayed;
+        size_t operations = 0;
+        for (int i = 0; i < kRounds; i++) {
+            c.arrange();
+            SimJournalClear();
+            double t0 = NowUs();
+            c.call();
+            double t1 = NowUs();
+            std::vector<std::wstring> entries = JournalNow();
+            SimJournalClear();
+            double t2 = NowUs();
+            operations = Replay(entries);
+            double t3 = NowUs();
+            own.push_back(t1 - t0);
+            replayed.push_back(t3 - t2);
+        }
+        if (operations == 0) {
+            printf("cost.%s: %.2f us (goal n/a: makes no registry or file operation)\n", c.name,
+                   Median(own));
+            continue;
+        }
+        double ratio = Median(own) / Median(replayed);
+        worst = std::max(worst, ratio);
+        printf("cost.%s: %.2f ratio (goal <= 1.5; %.0f us against %.0f us for its %zu operations)\n",
+               c.name, ratio, Median(own), Median(replayed), operations);
+    }
+    printf("cost.worst: %.2f ratio (goal <= 1.5)\n", worst);
+    Call("CloseWiFi");
+    SimResetDevice();
+}
+
+// --- From a state change in another process to the callback --------------------
+
+struct SharedClock {
+    volatile double changedUs;  // when the other process wrote the state value
+};
+
+static int ToggleStateForParent(void)
+{
+    HANDLE hMap = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, L"RendakBench.Shared");
+    HANDLE hSeen = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"RendakBench.Seen");
+    HANDLE hGo = OpenEventW(EVENT_ALL_ACCESS, FALSE, L"RendakBench.Go");
+    if (!hMap || !hSeen || !hGo) {
+        return 1;
+    }
+    SharedClock* shared = (SharedClock*)MapViewOfFile(hMap, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    for (int i = 0;; i++) {
+        if (WaitForSingleObject(hGo, 30000) != WAIT_OBJECT_0) {
+            break;
+        }
+        shared->changedUs = NowUs();
+        SimRegSetDword(g_szStateKey, L"WiFi", i % 2 ? 0x101 : 0x103);
+        WaitForSingleObject(hSeen, 30000);
+    }
+    return 0;
+}
+
+static int CountCallbacks(void)
+{
+    int n = 0;
+    for (const std::wstring& e : JournalNow()) {
+        n += e.rfind(L"Debug|g_lWiFiState=", 0) == 0;
+    }
+    return n;
+}
+
+static void NotificationLatency(const wchar_t* self)
+{
+    SimSetClock(SIM_CLOCK_REAL, 1);
+    SimRegSetDword(g_szAdapterKey, L"Domain", 0x10);
+    Call("InitWiFi");
+    HANDLE hMap = CreateFileMappingW(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0,
+                                     sizeof(SharedClock), L"RendakBench.Shared");
+    HANDLE hSeen = CreateEventW(NULL, FALSE, FALSE, L"RendakBench.Seen");
+    HANDLE hGo = CreateEventW(NULL, FALSE, FALSE, L"RendakBench.Go");
+    SharedClock* shared = (SharedClock*)MapViewOfFile(hMap, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    std::wstring command = std::wstring(L"\"") + self + L"\" --toggle-state";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    std::vector<double> latencies;
+    if (CreateProcessW(self, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+        const int kSamples = 40;
+        for (int i = 0; i < kSamples; i++) {
+            SimJournalClear();
+            SetEvent(hGo);
+            double until = NowUs() + 5e6;
+            while (CountCallbacks() == 0 && NowUs() < until) {
+                SwitchToThread();
+            }
+            double seen = NowUs();
+            if (CountCallbacks() > 0) {
+                latencies.push_back((seen - shared->changedUs) / 1000.0);
+            }
+            SetEvent(hSeen);
+            g_pfnHostSleep(20);
+        }
+        TerminateProcess(pi.hProcess, 0);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+    std::vector<double> sorted = latencies;
+    std::sort(sorted.begin(), sorted.end());
+    printf("notify.median: %.2f ms (goal < 5 ms; %zu of 40 changes seen, slowest %.2f ms)\n",
+           Median(latencies), latencies.size(), sorted.empty() ? 0.0 : sorted.back());
+    Call("CloseWiFi");
+}
+
+// --- The worker at rest -------------------------------------------------------------
+
+static void IdleWorker(void)
+{
+    DWORD worker = 0;
+    for (DWORD i = 0, n = SimJournalCount(); i < n; i++) {
+        WCHAR text[64];
+        SimJournalEntry(i, text, 64);
+        if (wcscmp(text, L"Wait|Olbrin_ReloadWiFi|begin") == 0) {
+            worker = SimJournalThread(i);
+        }
+    }
+    HANDLE h = OpenThread(THREAD_QUERY_INFORMATION, FALSE, worker);
+    FILETIME c, e, k0, u0, k1, u1;
+    if (h == NULL || !GetThreadTimes(h, &c, &e, &k0, &u0)) {
+        printf("worker.idle-cpu: n/a ms (goal 0; the worker was not found)\n");
+        return;
+    }
+    g_pfnHostSleep(10000);
+    GetThreadTimes(h, &c, &e, &k1, &u1);
+    auto ms = [](const FILETIME& a, const FILETIME& b) {
+        ULARGE_INTEGER x = {{a.dwLowDateTime, a.dwHighDateTime}};
+        ULARGE_INTEGER y = {{b.dwLowDateTime, b.dwHighDateTime}};
+        return (double)(y.QuadPart - x.QuadPart) / 10000.0;
+    };
+    printf("worker.idle-cpu: %.3f ms (goal 0; processor time in 10 s of waiting)\n",
+           ms(k0, k1) + ms(u0, u1));
+    CloseHandle(h);
+}
+
+// --- Real time beyond the required pauses, on the real clock ------------------------
+
+static DWORD SleptMs(const std::vector<std::wstring>& entries)
+{
+    DWORD total = 0;
+    for (const std::wstring& e : entries) {
+        if (e.rfind(L"Sleep|", 0) == 0) {
+            total += wcstoul(e.c_str() + 6, NULL, 10);
+        }
+    }
+    return total;
+}
+
+static void PauseOverheads(void)
+{
+    SimResetDevice();
+    SimSetClock(SIM_CLOCK_REAL, 1);
+    SimRegSetDword(g_szAdapterKey, L"Domain", 0x10);
+    SimRegSetDword(L"SOFTWARE\\OEMGeneric", L"WIFI", 1);
+    const struct {
+        const char* name;
+        void (*arrange)(void);
+        void (*call)(void);
+    } cases[] = {
+        {"TurnOnWiFiModule", NoArrangement, [] { Call("TurnOnWiFiModule"); }},
+        {"TurnOffWiFiModule", NoArrangement, [] { Call("TurnOffWiFiModule"); }},
+        {"InitWiFi",
+         [] {
+             SimEjectCard();  // the card back in without its driver: no Wi-Fi state at all
+             SimInsertCard(FALSE);
+         },
+         [] { Call("InitWiFi"); }},
+        {"ChangeWiFiRegulatory", [] { ((PFN_INDEX)(void*)Export("ChangeWiFiRegulatory"))(1); },
+         [] { ((PFN_INDEX)(void*)Export("ChangeWiFiRegulatory"))(0); }},
+    };
+    double totalOver = 0, totalPause = 0;
+    for (const auto& c : cases) {
+        c.arrange();
+        SimJournalClear();
+        double t0 = NowUs();
+        c.call();
+        double wall = (NowUs() - t0) / 1000.0;
+        DWORD slept = SleptMs(JournalNow());
+        if (slept == 0) {
+            printf("realtime.%s: n/a %% (goal < 1%%; it made no pause)\n", c.name);
+            continue;
+        }
+        totalOver += wall - slept;
+        totalPause += slept;
+        printf("realtime.%s: %.2f %% (goal < 1%%; %.1f ms beyond %lu ms of pauses)\n", c.name,
+               (wall - slept) * 100.0 / slept, wall - slept, slept);
+    }
+    printf("realtime.all: %.2f %% (goal < 1%%)\n", totalOver * 100.0 / totalPause);
+    Call("CloseWiFi");
+    SimResetDevice();
+}
+
+// --- The panel ----------------------------------------------------------------------
+
+static void PanelStart(const wchar_t* self)
+{
+    std::wstring exe(self);
+    exe = exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"Quenta.exe";
+    SimRegSetDword(g_szAdapterKey, L"Domain", 0x10);
+    std::vector<double> times;
+    for (int i = 0; i < 3; i++) {
+        std::wstring command = L"\"" + exe + L"\"";
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi = {};
+        double t0 = NowUs();
+        if (!CreateProcessW(exe.c_str(), &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+            break;
+        }
+        HWND hDialog = NULL;
+        while (hDialog == NULL && NowUs() - t0 < 30e6) {
+            for (HWND h = NULL; (h = FindWindowExW(NULL, h, L"#32770", NULL)) != NULL;) {
+                DWORD pid = 0;
+                GetWindowThreadProcessId(h, &pid);
+                if (pid == pi.dwProcessId && IsWindowVisible(h)) {
+                    SendMessageW(h, WM_NULL, 0, 0);  // its initialisation is over
+                    hDialog = h;
+                    break;
+                }
+            }
+        }
+        if (hDialog != NULL) {
+            times.push_back((NowUs() - t0) / 1000.0);
+            PostMessageW(hDialog, WM_COMMAND, IDCANCEL, 0);
+        }
+        if (WaitForSingleObject(pi.hProcess, 30000) != WAIT_OBJECT_0) {
+            TerminateProcess(pi.hProcess, 1);
+        }
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+    printf("panel.start-to-dialog: %.1f ms (goal none set; median of %zu starts)\n",
+           Median(times), times.size());
+}
+
+int main()
+{
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(NULL, self, MAX_PATH);
+    g_pfnHostSleep = (void(WINAPI*)(DWORD))(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
+                                                                   "Sleep");
+    if (argc > 1 && wcscmp(argv[1], L"--toggle-state") == 0) {
+        return ToggleStateForParent();
+    }
+    wchar_t device[64] = L"";
+    GetEnvironmentVariableW(L"HANDHELD_DEVICE", device, 64);
+    if (wcscmp(device, L"rendak-bench") != 0) {
+        // The library makes its event on the device it loads on: start again there.
+        SetEnvironmentVariableW(L"HANDHELD_DEVICE", L"rendak-bench");
+        SetEnvironmentVariableW(L"HANDHELD_USER", L"scripted");
+        SetEnvironmentVariableW(L"HANDHELD_CLOCK", L"virtual");
+        std::wstring command = std::wstring(L"\"") + self + L"\"";
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi = {};
+        if (!CreateProcessW(self, &command[0], NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
+            fprintf(stderr, "rendak-bench: cannot start itself\n");
+            return 1;
+        }
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        DWORD code = 1;
+        GetExitCodeProcess(pi.hProcess, &code);
+        return (int)code;
+    }
+    SimResetDevice();
+    double t0 = NowUs();
+    g_hRendak = LoadLibraryW(L"Rendak.dll");
+    double loadMs = (NowUs() - t0) / 1000.0;
+    if (g_hRendak == NULL) {
+        fprintf(stderr, "rendak-bench: cannot load Rendak.dll\n");
+        return 1;
+    }
+    printf("library.load: %.2f ms (goal none set; LoadLibraryW with the worker's start)\n", loadMs);
+    SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|begin", 1, 5000);
+    fflush(stdout);
+    IdleWorker();
+    fflush(stdout);
+    ExportCosts();
+    fflush(stdout);
+    NotificationLatency(self);
+    fflush(stdout);
+    PauseOverheads();
+    fflush(stdout);
+    PanelStart(self);
+    return 0;
+}

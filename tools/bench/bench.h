@@ -1,0 +1,19 @@
+// bench.h - what the benchmark's two files share.
+#pragma once
+
+// The host's <stdio.h> for printing; the device's stream functions are taken
+// from coredll by name where the replay needs them.
+#define WINCE_HOST_CRT
+#include <stdio.h>
+#include <wince.h>
+#include <handheld.h>
+
+#include <string>
+#include <vector>
+
+std::vector<std::wstring> JournalNow();
+// Performs again the registry, file, radio, kernel and notification
+// operations that these journal entries record; the others are skipped.
+// Returns how many operations it performed.
+size_t Replay(const std::vector<std::wstring>& entries);
+double NowUs();
