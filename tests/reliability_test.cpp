@@ -29,7 +29,10 @@ F Core(const char* name)
 
 // The device's Sleep: under the virtual clock it advances device time and
 // delivers what falls due, without waiting on the host.
-void DeviceSleep(DWORD ms) { Core<void(WINAPI*)(DWORD)>("Sleep")(ms); }
+void DeviceSleep(DWORD ms)
+{
+    Core<void(WINAPI*)(DWORD)>("Sleep")(ms);
+}
 
 // Sets the shared reload event as any other program would.
 void SignalReloadEvent()
@@ -48,7 +51,10 @@ DWORD RadioPower()
     return power;
 }
 
-std::string StatusFile() { return ReadDeviceFile(STATUS_FILE_PATH).value_or("<none>"); }
+std::string StatusFile()
+{
+    return ReadDeviceFile(STATUS_FILE_PATH).value_or("<none>");
+}
 
 // Starts this test program again on the same device, running one disabled
 // test; the journal of the child goes to the device's journal.log.
@@ -324,7 +330,8 @@ TEST_F(Concurrency, ExportsInRandomOrderWhileTheDeviceStormsAndOthersSignal)
 TEST(ReliabilityChild, DISABLED_ServeUntilReleased)
 {
     ASSERT_TRUE(SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|begin", 1, 20000));
-    HANDLE ready = CreateSemaphoreW(NULL, 0, 16, (std::wstring(L"RelReady.") + SimDeviceName()).c_str());
+    HANDLE ready =
+        CreateSemaphoreW(NULL, 0, 16, (std::wstring(L"RelReady.") + SimDeviceName()).c_str());
     HANDLE release = DeviceEvent(L"RelRelease");
     ReleaseSemaphore(ready, 1, NULL);
     ASSERT_EQ(WaitForSingleObject(release, 60000), WAIT_OBJECT_0);
@@ -338,7 +345,8 @@ class Processes : public DeviceTest {};
 TEST_F(Processes, EachSetOfTheEventWakesExactlyOneOfFourWorkers)
 {
     DeleteFileW((DeviceFolder() + L"\\journal.log").c_str());
-    HANDLE ready = CreateSemaphoreW(NULL, 0, 16, (std::wstring(L"RelReady.") + SimDeviceName()).c_str());
+    HANDLE ready =
+        CreateSemaphoreW(NULL, 0, 16, (std::wstring(L"RelReady.") + SimDeviceName()).c_str());
     HANDLE release = DeviceEvent(L"RelRelease");
     PROCESS_INFORMATION children[3];
     for (auto& c : children) {
@@ -409,8 +417,8 @@ PROCESS_INFORMATION StartPanel()
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = si.hStdOutput = si.hStdError = hNul;
     PROCESS_INFORMATION pi = {};
-    EXPECT_TRUE(CreateProcessW(exe.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si,
-                               &pi));
+    EXPECT_TRUE(
+        CreateProcessW(exe.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi));
     CloseHandle(hNul);
     SetEnvironmentVariableW(L"HANDHELD_JOURNAL", NULL);
     return pi;
@@ -529,7 +537,10 @@ std::vector<Shape> Shapes(DWORD good)
         {"4 binary bytes", REG_BINARY, four, false},
     };
 }
-bool IsReadable(const Shape& s) { return !s.missing && s.bytes.size() == 4; }
+bool IsReadable(const Shape& s)
+{
+    return !s.missing && s.bytes.size() == 4;
+}
 
 void Apply(const wchar_t* key, const wchar_t* value, const Shape& s)
 {
@@ -571,8 +582,8 @@ TEST_F(BadInput, OemSwitchOfTheWrongShapeReadsAsOff)
 TEST_F(BadInput, AdapterWiFiParameterOfTheWrongShapeIsRewrittenWhole)
 {
     SetRegDword(ADAPTER_KEY, L"Domain", 0x10);
-    std::wstring hostKey = std::wstring(L"Software\\Handheld\\Devices\\") + SimDeviceName() +
-                           L"\\HKLM\\" ADAPTER_KEY;
+    std::wstring hostKey =
+        std::wstring(L"Software\\Handheld\\Devices\\") + SimDeviceName() + L"\\HKLM\\" ADAPTER_KEY;
     for (const Shape& s : Shapes(1)) {
         Apply(ADAPTER_KEY, L"WIFI", s);
         InitWiFi();  // seeds the state from it
@@ -710,16 +721,48 @@ std::string Printable(const std::string& s)
 
 std::vector<std::string> StatusFileContents()
 {
-    std::vector<std::string> all = {"",       "1",        "0",          "1\r\n",   "\n1",
-                                    "+1",     "-1",       "01",         "0001\n",  "1.5",
-                                    "1e3",    "10",       "11",         " 1 ",     "\t\v\f1",
-                                    "\xEF\xBB\xBF" "1",   "\xFF\xFE" "1\0", "1\x1A", "\x1A" "1",
-                                    "+-1",    "- 1",      "+ 1",        "1abc",    "abc1",
-                                    "\0" "1", "2"};
-    all[16] = std::string("\xFF\xFE" "1\0", 4);
-    all[24] = std::string("\0" "1", 2);
+    std::vector<std::string> all = {"",
+                                    "1",
+                                    "0",
+                                    "1\r\n",
+                                    "\n1",
+                                    "+1",
+                                    "-1",
+                                    "01",
+                                    "0001\n",
+                                    "1.5",
+                                    "1e3",
+                                    "10",
+                                    "11",
+                                    " 1 ",
+                                    "\t\v\f1",
+                                    "\xEF\xBB\xBF"
+                                    "1",
+                                    "\xFF\xFE"
+                                    "1\0",
+                                    "1\x1A",
+                                    "\x1A"
+                                    "1",
+                                    "+-1",
+                                    "- 1",
+                                    "+ 1",
+                                    "1abc",
+                                    "abc1",
+                                    "\0"
+                                    "1",
+                                    "2"};
+    all[16] = std::string(
+        "\xFF\xFE"
+        "1\0",
+        4);
+    all[24] = std::string(
+        "\0"
+        "1",
+        2);
     std::mt19937 rng(1234);
-    const char alphabet[] = " \t\r\n+-0123456789\x1A\xEF\xBB\xBF" "ax";
+    const char alphabet[] =
+        " \t\r\n+-0123456789\x1A\xEF\xBB\xBF"
+        "ax";
     for (int n = 0; n < 2500; n++) {
         std::string s;
         int len = (int)(rng() % 12);
@@ -822,10 +865,10 @@ TEST_F(BadInput, CommandLineToolGivenGeneratedArgumentsNeverCrashes)
     SetRegDword(ADAPTER_KEY, L"Domain", 0x10);
     std::mt19937 rng(99);
     const std::vector<std::string> words = {
-        "regulatory", "set",    "list",     "show",   "status", "on",     "off",
-        "init",       "close",  "--json",   "--yes",  "--no",   "--help", "reload-signal",
-        "fr",         "7",      "-1",       "Japan",  "\"\"",   "--",     "-",
-        "--device",   "a/b",    "\xC3\xA9", "%s%n",   "1e9",    "none",   "direct-on"};
+        "regulatory", "set",   "list",     "show",  "status", "on",     "off",
+        "init",       "close", "--json",   "--yes", "--no",   "--help", "reload-signal",
+        "fr",         "7",     "-1",       "Japan", "\"\"",   "--",     "-",
+        "--device",   "a/b",   "\xC3\xA9", "%s%n",  "1e9",    "none",   "direct-on"};
     auto junk = [&] {
         std::string s;
         int len = (int)(rng() % 20) + 1;
@@ -846,7 +889,8 @@ TEST_F(BadInput, CommandLineToolGivenGeneratedArgumentsNeverCrashes)
         }
         int count = (int)(rng() % 4);
         for (int i = 0; i < count; i++) {
-            args += (args.empty() ? "" : " ") + (rng() % 4 == 0 ? junk() : words[rng() % words.size()]);
+            args +=
+                (args.empty() ? "" : " ") + (rng() % 4 == 0 ? junk() : words[rng() % words.size()]);
         }
         if (run == kRuns - 1) {
             args = "regulatory set " + std::string(5000, 'x');

@@ -13,10 +13,10 @@ typedef void(WINAPI* PFN_VOID)(void);
 typedef int(WINAPI* PFN_INT)(void);
 typedef void(WINAPI* PFN_INDEX)(int);
 
-static HMODULE g_hRendak;                                              // the library
-static void(WINAPI* g_pfnHostSleep)(DWORD);                            // the desktop's Sleep
-static const wchar_t g_szStateKey[] = L"System\\State\\Hardware";      // the state value's key
-static const wchar_t g_szAdapterKey[] = L"Comm\\TRXD385L1\\Parms";     // the adapter's key
+static HMODULE g_hRendak;                                           // the library
+static void(WINAPI* g_pfnHostSleep)(DWORD);                         // the desktop's Sleep
+static const wchar_t g_szStateKey[] = L"System\\State\\Hardware";   // the state value's key
+static const wchar_t g_szAdapterKey[] = L"Comm\\TRXD385L1\\Parms";  // the adapter's key
 
 double NowUs()
 {
@@ -50,8 +50,14 @@ static double Median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
-static FARPROC Export(const char* name) { return GetProcAddress(g_hRendak, name); }
-static void Call(const char* name) { ((PFN_VOID)(void*)Export(name))(); }
+static FARPROC Export(const char* name)
+{
+    return GetProcAddress(g_hRendak, name);
+}
+static void Call(const char* name)
+{
+    ((PFN_VOID)(void*)Export(name))();
+}
 
 // --- Each export's own cost against the operations it must make ----------------
 
@@ -62,8 +68,14 @@ struct ExportCase {
 };
 
 static void NoArrangement(void) {}
-static void StackClosed(void) { Call("CloseWiFi"); }
-static void StackOpen(void) { Call("InitWiFi"); }
+static void StackClosed(void)
+{
+    Call("CloseWiFi");
+}
+static void StackOpen(void)
+{
+    Call("InitWiFi");
+}
 static int g_nRegulatoryRow = 1;  // alternates, so each call stores a new domain
 
 static const ExportCase g_aExports[] = {
@@ -123,8 +135,9 @@ static void ExportCosts(void)
         }
         double ratio = Median(own) / Median(replayed);
         worst = std::max(worst, ratio);
-        printf("cost.%s: %.2f ratio (goal <= 1.5; %.0f us against %.0f us for its %zu operations)\n",
-               c.name, ratio, Median(own), Median(replayed), operations);
+        printf(
+            "cost.%s: %.2f ratio (goal <= 1.5; %.0f us against %.0f us for its %zu operations)\n",
+            c.name, ratio, Median(own), Median(replayed), operations);
     }
     printf("cost.worst: %.2f ratio (goal <= 1.5)\n", worst);
     Call("CloseWiFi");
@@ -334,8 +347,8 @@ static void PanelStart(const wchar_t* self)
         CloseHandle(pi.hProcess);
         CloseHandle(pi.hThread);
     }
-    printf("panel.start-to-dialog: %.1f ms (goal none set; median of %zu starts)\n",
-           Median(times), times.size());
+    printf("panel.start-to-dialog: %.1f ms (goal none set; median of %zu starts)\n", Median(times),
+           times.size());
 }
 
 int main()
@@ -344,8 +357,8 @@ int main()
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(NULL, self, MAX_PATH);
-    g_pfnHostSleep = (void(WINAPI*)(DWORD))(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"),
-                                                                   "Sleep");
+    g_pfnHostSleep =
+        (void(WINAPI*)(DWORD))(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "Sleep");
     if (argc > 1 && wcscmp(argv[1], L"--toggle-state") == 0) {
         return ToggleStateForParent();
     }
