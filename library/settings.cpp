@@ -20,8 +20,7 @@ BOOL QueryDword(HKEY hKey, LPCWSTR name, DWORD* pValue)
 
 // Reads one DWORD of a key opened for reading into *pTarget; 0 when the key
 // or the value cannot be read.
-static void ReadDwordInto(LPCWSTR keyPath, REGSAM access, LPCWSTR valueName,
-                          LONG volatile* pTarget)
+static void ReadDwordInto(LPCWSTR keyPath, REGSAM access, LPCWSTR valueName, LONG volatile* pTarget)
 {
     HKEY hKey;
     DWORD value = 0;
@@ -85,6 +84,8 @@ void ReadDriverDomain(void)
     ReadDwordInto(REG_ADAPTER_KEY, KEY_ALL_ACCESS, L"Domain", &g_lCurrentDomain);
 }
 
+#define STATUS_NUMBER_CCH 256
+
 // The status file holds "1" when the radio was last left on, "0" when off.
 void WriteStatusFile(int value)
 {
@@ -96,14 +97,42 @@ void WriteStatusFile(int value)
     fclose(file);
 }
 
+// The status file says "on" exactly when its first item is the number 1: an
+// optional "+", any number of leading zeros, then the digit 1 alone. A number
+// beyond 32 bits must not wrap around to 1 as a plain "%d" conversion would.
+static int StatusNumberIsOne(FILE* file)
+{
+    WCHAR szChunk[STATUS_NUMBER_CCH] = L"";
+    if (fwscanf(file, L" %255[-+0123456789]", szChunk) != 1) {
+        return 0;
+    }
+    LPCWSTR p = szChunk;
+    if (*p == L'+') {
+        p++;
+    }
+    for (;;) {
+        while (*p == L'0') {
+            p++;
+        }
+        // A chunk of nothing but zeros that filled the buffer: the number goes on.
+        if (*p != L'\0' || wcslen(szChunk) < STATUS_NUMBER_CCH - 1) {
+            break;
+        }
+        if (fwscanf(file, L"%255[-+0123456789]", szChunk) != 1) {
+            return 0;
+        }
+        p = szChunk;
+    }
+    return p[0] == L'1' && !(p[1] >= L'0' && p[1] <= L'9');
+}
+
 int ReadStatusFile(void)
 {
     FILE* file = _wfopen(STATUS_FILE, L"rt");
     if (file == NULL) {
         return 0;
     }
-    int value = 0;
-    fwscanf(file, L"%d", &value);
+    int value = StatusNumberIsOne(file);
     fclose(file);
     return value;
 }

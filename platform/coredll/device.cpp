@@ -7,13 +7,13 @@
 #include <stdio.h>
 
 static std::mutex g_deviceLock;
-static std::wstring g_device;     // name of the current device
+static std::wstring g_device;      // name of the current device
 static HKEY g_hDeviceHklm = NULL;  // its HKLM root, opened once
 
 struct FactoryValue {
-    const wchar_t* key;    // below the device's HKLM
-    const wchar_t* name;   // NULL: the key alone
-    DWORD type;            // REG_DWORD or REG_SZ
+    const wchar_t* key;   // below the device's HKLM
+    const wchar_t* name;  // NULL: the key alone
+    DWORD type;           // REG_DWORD or REG_SZ
     DWORD dword;
     const wchar_t* text;
 };
@@ -79,8 +79,8 @@ static void WriteValues(HKEY hRoot, const FactoryValue* aValues, size_t count)
 {
     for (size_t i = 0; i < count; i++) {
         HKEY hKey;
-        if (RegCreateKeyExW(hRoot, aValues[i].key, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey,
-                            NULL) != ERROR_SUCCESS) {
+        if (RegCreateKeyExW(hRoot, aValues[i].key, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL) !=
+            ERROR_SUCCESS) {
             continue;
         }
         if (aValues[i].name && aValues[i].type == REG_DWORD) {
@@ -140,12 +140,14 @@ static void WriteFactoryImage(const std::wstring& name)
     HKEY hHklm, hSettings;
     if (RegCreateKeyExW(hDevice, L"HKLM", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hHklm, NULL) ==
         ERROR_SUCCESS) {
-        WriteValues(hHklm, g_aFactoryRegistry, sizeof(g_aFactoryRegistry) / sizeof(g_aFactoryRegistry[0]));
+        WriteValues(hHklm, g_aFactoryRegistry,
+                    sizeof(g_aFactoryRegistry) / sizeof(g_aFactoryRegistry[0]));
         RegCloseKey(hHklm);
     }
-    if (RegCreateKeyExW(hDevice, L"Settings", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hSettings,
-                        NULL) == ERROR_SUCCESS) {
-        WriteValues(hSettings, g_aFactorySettings, sizeof(g_aFactorySettings) / sizeof(g_aFactorySettings[0]));
+    if (RegCreateKeyExW(hDevice, L"Settings", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hSettings, NULL) ==
+        ERROR_SUCCESS) {
+        WriteValues(hSettings, g_aFactorySettings,
+                    sizeof(g_aFactorySettings) / sizeof(g_aFactorySettings[0]));
         RegCloseKey(hSettings);
     }
     std::wstring folder = L"C:\\Handheld\\" + name;
@@ -192,8 +194,11 @@ void EnsureDevice()
     wchar_t szName[SIM_MAX_DEVICE_NAME + 1] = L"";
     DWORD n = GetEnvironmentVariableW(L"HANDHELD_DEVICE", szName, SIM_MAX_DEVICE_NAME + 1);
     // "@process": a device of this process's own (test programs run side by side).
+    // It is new with the process: whatever an earlier process of the same id
+    // left on a device of that name is gone.
     if (n > 0 && wcscmp(szName, L"@process") == 0) {
         swprintf(szName, SIM_MAX_DEVICE_NAME + 1, L"p%lu", GetCurrentProcessId());
+        WriteFactoryImage(szName);
     }
     if (n == 0 || n > SIM_MAX_DEVICE_NAME || !ValidDeviceName(szName)) {
         wcscpy(szName, L"default");
@@ -208,8 +213,14 @@ std::wstring DeviceName()
     return g_device;
 }
 
-std::wstring DeviceKeyPath() { return std::wstring(SIM_DEVICES_KEY) + L"\\" + DeviceName(); }
-std::wstring DeviceFolder() { return L"C:\\Handheld\\" + DeviceName(); }
+std::wstring DeviceKeyPath()
+{
+    return std::wstring(SIM_DEVICES_KEY) + L"\\" + DeviceName();
+}
+std::wstring DeviceFolder()
+{
+    return L"C:\\Handheld\\" + DeviceName();
+}
 
 HKEY DeviceRegistryRoot()
 {
@@ -313,8 +324,8 @@ SIM_API BOOL WINAPI SimRegGetDword(LPCWSTR pszKey, LPCWSTR pszValue, DWORD* pdwV
     return TRUE;
 }
 
-SIM_API BOOL WINAPI SimRegSetRaw(LPCWSTR pszKey, LPCWSTR pszValue, DWORD dwType,
-                                 const void* pData, DWORD cbData)
+SIM_API BOOL WINAPI SimRegSetRaw(LPCWSTR pszKey, LPCWSTR pszValue, DWORD dwType, const void* pData,
+                                 DWORD cbData)
 {
     HKEY hKey;
     if (RegCreateKeyExW(DeviceRegistryRoot(), pszKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey,
