@@ -287,33 +287,6 @@ DWORD RunSelf(const std::wstring& filter)
     return code;
 }
 
-std::string DeviceJournalLog()
-{
-    std::wstring folder(SimDeviceFolder(NULL, 0), L'\0');
-    SimDeviceFolder(folder.data(), (DWORD)folder.size() + 1);
-    HANDLE h = CreateFileW((folder + L"\\journal.log").c_str(), GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-    std::string content;
-    if (h != INVALID_HANDLE_VALUE) {
-        char buffer[4096];
-        DWORD n;
-        while (ReadFile(h, buffer, sizeof(buffer), &n, NULL) && n > 0) {
-            content.append(buffer, n);
-        }
-        CloseHandle(h);
-    }
-    return content;
-}
-
-size_t Occurrences(const std::string& text, const std::string& what)
-{
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
-        n++;
-    }
-    return n;
-}
-
 // Second process: its library loads while the device refuses the reload event.
 TEST(ReloadChild, DISABLED_WorkerWithoutAnEventEndsAndUsesNoTime)
 {

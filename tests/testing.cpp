@@ -225,3 +225,36 @@ RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD t
     CloseHandle(pi.hThread);
     return result;
 }
+
+std::wstring DeviceFolder()
+{
+    std::wstring folder(SimDeviceFolder(NULL, 0), L'\0');
+    SimDeviceFolder(folder.data(), (DWORD)folder.size() + 1);
+    return folder;
+}
+
+std::string DeviceJournalLog()
+{
+    HANDLE h = CreateFileW((DeviceFolder() + L"\\journal.log").c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, 0, NULL);
+    std::string content;
+    if (h != INVALID_HANDLE_VALUE) {
+        char buffer[8192];
+        DWORD n;
+        while (ReadFile(h, buffer, sizeof(buffer), &n, NULL) && n > 0) {
+            content.append(buffer, n);
+        }
+        CloseHandle(h);
+    }
+    return content;
+}
+
+size_t Occurrences(const std::string& text, const std::string& what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        count++;
+    }
+    return count;
+}

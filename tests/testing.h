@@ -43,6 +43,12 @@ std::vector<DWORD> Sleeps();  // the Sleep calls, in milliseconds, in order
 // since the test began.
 bool WaitForWorkerIdle(DWORD served, DWORD timeoutMs = 60000);
 
+// The host folder of this test's device, and the journal that programs run on
+// it with HANDHELD_JOURNAL=1 leave there.
+std::wstring DeviceFolder();
+std::string DeviceJournalLog();
+size_t Occurrences(const std::string& text, const std::string& what);
+
 std::optional<DWORD> RegDword(const wchar_t* key, const wchar_t* value);
 void SetRegDword(const wchar_t* key, const wchar_t* value, DWORD data);
 
