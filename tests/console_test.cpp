@@ -1,0 +1,362 @@
+// The device console: the real handheld-console.exe runs as a process of its
+// own on the test's device. The test changes the device from this process and
+// reads what the console shows through window messages (WM_GETTEXT,
+// LB_GETTEXT), and presses the console's controls with WM_COMMAND to see that
+// each has the effect on the device that it says.
+#include "testing.h"
+
+#include <console.h>
+#include <handheld_devmgr.h>
+#include <handheld_radio.h>
+
+namespace {
+
+// How long the console may take to follow a change: it is told by the host
+// registry's notifications, or by its 400 ms timer for the log and the clock.
+const DWORD kFollowMs = 15000;
+
+class Console {
+public:
+    Console()
+    {
+        std::wstring exe = Widen(BUILD_BIN_DIR) + L"/handheld-console.exe";
+        std::wstring command = L"\"" + exe + L"\" --device " + SimDeviceName();
+        SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
+        HANDLE hNul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, NULL);
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = si.hStdOutput = si.hStdError = hNul;
+        started_ = CreateProcessW(exe.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si,
+                                  &pi_) != FALSE;
+        CloseHandle(hNul);
+        for (int i = 0; started_ && i < 600 && !window_; i++) {
+            HWND h = NULL;
+            while ((h = FindWindowExW(NULL, h, CONSOLE_CLASS, NULL)) != NULL) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(h, &owner);
+                if (owner == pi_.dwProcessId) {
+                    window_ = h;
+                }
+            }
+            if (!window_) {
+                ::Sleep(50);
+            }
+        }
+        // The window is found while it makes its controls; ready once it shows the device.
+        for (int i = 0; window_ && i < 600 && Text(IDC_DEVICE).empty(); i++) {
+            ::Sleep(50);
+        }
+    }
+    ~Console()
+    {
+        if (started_) {
+            if (Running()) {
+                TerminateProcess(pi_.hProcess, 99);
+                WaitForSingleObject(pi_.hProcess, 10000);
+            }
+            CloseHandle(pi_.hProcess);
+            CloseHandle(pi_.hThread);
+        }
+    }
+
+    HWND window() const { return window_; }
+    bool Running() const { return WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT; }
+    HWND Item(int id) const { return GetDlgItem(window_, id); }
+
+    std::wstring Text(int id) const
+    {
+        wchar_t text[1024] = L"";
+        DWORD_PTR got = 0;
+        SendMessageTimeoutW(Item(id), WM_GETTEXT, 1024, (LPARAM)text, SMTO_NORMAL, 10000, &got);
+        return text;
+    }
+    std::vector<std::wstring> Lines(int id) const
+    {
+        std::vector<std::wstring> lines;
+        LRESULT count = SendMessageW(Item(id), LB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; i++) {
+            std::wstring line(SendMessageW(Item(id), LB_GETTEXTLEN, i, 0) + 1, L'\0');
+            line.resize(SendMessageW(Item(id), LB_GETTEXT, i, (LPARAM)line.data()));
+            lines.push_back(line);
+        }
+        return lines;
+    }
+    bool Checked(int id) const { return SendMessageW(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+    // Waits until the view's text holds `part`; the text it has at the end.
+    std::wstring WaitText(int id, const std::wstring& part) const
+    {
+        std::wstring text;
+        for (DWORD start = GetTickCount(); GetTickCount() - start < kFollowMs; ::Sleep(50)) {
+            text = Text(id);
+            if (text.find(part) != std::wstring::npos) {
+                break;
+            }
+        }
+        return text;
+    }
+    // Waits until a line of the list holds `part`.
+    bool WaitLine(int id, const std::wstring& part) const
+    {
+        for (DWORD start = GetTickCount(); GetTickCount() - start < kFollowMs; ::Sleep(50)) {
+            for (const std::wstring& line : Lines(id)) {
+                if (line.find(part) != std::wstring::npos) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+
+    // Presses a control; its action is done when this returns.
+    void Press(int id)
+    {
+        DWORD_PTR result = 0;
+        ASSERT_NE(SendMessageTimeoutW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                                      (LPARAM)Item(id), SMTO_NORMAL, 60000, &result),
+                  0);
+    }
+    void Choose(int list, int index)
+    {
+        ASSERT_EQ(SendMessageW(Item(list), CB_SETCURSEL, index, 0), index);
+    }
+
+private:
+    bool started_ = false;
+    PROCESS_INFORMATION pi_ = {};
+    HWND window_ = NULL;
+};
+
+#define HAS(text, part) EXPECT_NE((text).find(part), std::wstring::npos) << Narrow(text)
+
+const wchar_t kDriverKey[] = L"Drivers\\PCMCIA\\VELMONT-TRX3850_802.11g_PC_Card-A103";
+
+DWORD ColdReset()
+{
+    DWORD one = 1;
+    SetLastError(0xDEAD);
+    return KernelIoControl(IOCTL_OEM_COLDRESET, &one, sizeof(one), NULL, 0, NULL) ? 0
+                                                                                  : GetLastError();
+}
+
+// Activates the driver after the card was put back without it; 0 or the error.
+DWORD ActivateDriver()
+{
+    SetLastError(0xDEAD);
+    HANDLE h = ActivateDeviceEx(kDriverKey, NULL, 0, NULL);
+    return h ? 0 : GetLastError();
+}
+
+class ConsoleTest : public DeviceTest {};
+
+TEST_F(ConsoleTest, ShowsTheFactoryDeviceWithItsNumbersNamed)
+{
+    Console console;
+    ASSERT_NE(console.window(), (HWND)NULL);
+    EXPECT_EQ(console.WaitText(IDC_STATE, L"0x100: 0x100 adapter"), L"0x100: 0x100 adapter");
+    EXPECT_EQ(console.Text(IDC_OEM), L"1 (on)");
+    EXPECT_EQ(console.Text(IDC_LOCALE), L"0x0409 (English, United States)");
+    EXPECT_EQ(console.Text(IDC_STATUS_FILE), L"no file");
+    EXPECT_EQ(console.Text(IDC_DOMAIN), L"not set");
+    EXPECT_EQ(console.Text(IDC_WIFI_PARAM), L"not set");
+    EXPECT_EQ(console.Text(IDC_CHANNELS), L"not set");
+    EXPECT_EQ(console.Text(IDC_FAULTS), L"none");
+    HAS(console.Text(IDC_CARD), L"inserted; driver trxd385.dll loaded as NDL1: (instance 0)");
+    HAS(console.Text(IDC_KERNEL),
+        L"cold resets " + std::to_wstring(SimKernelCounter(L"ColdResets")) + L" (refused");
+    std::vector<std::wstring> radios = console.Lines(IDC_RADIOS);
+    ASSERT_EQ(radios.size(), 3u);
+    EXPECT_EQ(radios[0], L"Phone (CELL1, phone): on");
+    EXPECT_EQ(radios[1], L"Wi-Fi (TRXD385L1, managed): off, the Wi-Fi adapter");
+    EXPECT_EQ(radios[2], L"Bluetooth (BTH1, Bluetooth): off");
+}
+
+// The library, in this process, sets a domain and turns Wi-Fi on; the
+// console follows each step without being told.
+TEST_F(ConsoleTest, FollowsTheLibraryAndTheDeviceInAnotherProcess)
+{
+    Console console;
+    ASSERT_NE(console.window(), (HWND)NULL);
+    SetRegDword(OEM_KEY, L"WIFI", 0);  // no reload question on the way
+    EXPECT_EQ(console.WaitText(IDC_OEM, L"0 (off)"), L"0 (off)");
+
+    ChangeWiFiRegulatory(4);
+    EXPECT_EQ(console.WaitText(IDC_DOMAIN, L"France"), L"0x32 (France)");
+    EXPECT_EQ(console.WaitText(IDC_CHANNELS, L"0x1E00"), L"0x1E00: 10 11 12 13");
+
+    TurnOnWiFiModule();
+    EXPECT_EQ(console.WaitText(IDC_STATE, L"powered"), L"0x101: 0x100 adapter, 0x001 powered");
+    EXPECT_EQ(console.WaitText(IDC_WIFI_PARAM, L"1"), L"1 (switched on)");
+    EXPECT_EQ(console.WaitText(IDC_STATUS_FILE, L"was on"), L"\"1\" (was on)");
+    EXPECT_TRUE(console.WaitLine(IDC_RADIOS, L"Wi-Fi (TRXD385L1, managed): on"));
+
+    SetRegDword(L"Nls", L"SystemLCID", 0x0404);
+    EXPECT_EQ(console.WaitText(IDC_LOCALE, L"Taiwan"), L"0x0404 (Chinese, Taiwan)");
+
+    SimEjectCard();
+    EXPECT_EQ(console.WaitText(IDC_STATE, L"no driver"), L"0x000: 0 (no driver loaded)");
+    HAS(console.WaitText(IDC_CARD, L"ejected"), L"ejected");
+    EXPECT_TRUE(console.WaitLine(IDC_RADIOS, L"the Wi-Fi adapter, not listed"));
+}
+
+TEST_F(ConsoleTest, FollowsTheDebugOutputAndTheKernel)
+{
+    Console console;
+    ASSERT_NE(console.window(), (HWND)NULL);
+    NKDbgPrintfW(L"console test line %d\n", 42);
+    EXPECT_TRUE(console.WaitLine(IDC_LOG, L"console test line 42"));
+
+    // The kernel's record outlives a device's reset: counts are relative.
+    std::wstring resets = L"cold resets " + std::to_wstring(SimKernelCounter(L"ColdResets") + 1);
+    ASSERT_EQ(ColdReset(), 0u);
+    HAS(console.WaitText(IDC_KERNEL, resets), resets);
+}
+
+// A cold reboot made by another program restores the factory image and ends
+// every process tied to the device's boot; the console lives on, even after
+// it has ejected the card, and follows the restored device.
+TEST_F(ConsoleTest, SurvivesAColdRebootAndFollowsTheRestoredDevice)
+{
+    Console console;
+    ASSERT_NE(console.window(), (HWND)NULL);
+    console.Press(IDC_EJECT);
+    console.Press(IDC_OEM_OFF);
+    HAS(console.WaitText(IDC_CARD, L"ejected"), L"ejected");
+
+    DWORD restarts = SimKernelCounter(L"Restarts");
+    std::wstring boot = L"(boot " + std::to_wstring(SimKernelCounter(L"Boot") + 1) + L")";
+    SetEnvironmentVariableW(L"HANDHELD_CLOCK", L"real");
+    RunResult reboot = RunProgram(L"rendakctl.exe", L"hard-reset");
+    SetEnvironmentVariableW(L"HANDHELD_CLOCK", NULL);
+    ASSERT_EQ(SimKernelCounter(L"Restarts"), restarts + 1) << reboot.out << reboot.err;
+    HAS(console.WaitText(IDC_DEVICE, boot), boot);
+    EXPECT_TRUE(console.Running());
+    EXPECT_EQ(console.WaitText(IDC_OEM, L"1 (on)"), L"1 (on)");
+    HAS(console.WaitText(IDC_CARD, L"inserted"), L"inserted; driver");
+    EXPECT_TRUE(console.WaitLine(IDC_LOG, L"the device restarted " + boot));
+
+    // Still watching the keys made anew, and still able to act on them.
+    std::wstring device = SimDeviceName();
+    SimSelectDevice(device.c_str());
+    SetRegDword(L"Nls", L"SystemLCID", 0x0410);
+    EXPECT_EQ(console.WaitText(IDC_LOCALE, L"Italian"), L"0x0410 (Italian, Italy)");
+    console.Press(IDC_OEM_OFF);
+    EXPECT_EQ(RegDword(OEM_KEY, L"WIFI"), 0u);
+}
+
+TEST_F(ConsoleTest, CardOemSwitchAndLocaleControls)
+{
+    Console console;
+    ASSERT_NE(console.window(), (HWND)NULL);
+    console.Press(IDC_EJECT);
+    EXPECT_EQ(SimAdapterState(), 0u);
+    EXPECT_EQ(SimGetSetting(L"CardInserted", 1), 0u);
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0u);
+    EXPECT_EQ(console.Text(IDC_MESSAGE), L"card ejected");
+    console.Press(IDC_INSERT);
+    EXPECT_EQ(SimAdapterState(), 0x100u);
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
+    EXPECT_EQ(SimDriverActivations(), 1u);  // the bus loaded a new instance
+
+    console.Press(IDC_OEM_OFF);
+    EXPECT_EQ(RegDword(OEM_KEY, L"WIFI"), 0u);
+    console.Press(IDC_OEM_ON);
+    EXPECT_EQ(RegDword(OEM_KEY, L"WIFI"), 1u);
+
+    console.Choose(IDC_LOCALE_LIST, 2);
+    console.Press(IDC_LOCALE_SET);
+    EXPECT_EQ(RegDword(L"Nls", L"SystemLCID"), 0x0410u);
+    console.Choose(IDC_LOCALE_LIST, 4);  // "none": the value deleted
+    console.Press(IDC_LOCALE_SET);
+    EXPECT_EQ(RegDword(L"Nls", L"SystemLCID"), std::nullopt);
+}
+
+TEST_F(ConsoleTest, ActivationFaultsFailTheDriverActivation)
+{
+    Console console;
+    ASSERT_NE(console.window(), (HWND)NULL);
+    SimEjectCard();
+    SimInsertCard(FALSE);
+
+    console.Press(IDC_FAIL_NEXT_ACT);
+    HAS(console.WaitText(IDC_FAULTS, L"ActivateDeviceEx"), L"once");
+    EXPECT_EQ(ActivateDriver(), (DWORD)ERROR_GEN_FAILURE);
+    EXPECT_EQ(ActivateDriver(), 0u) << "only the next activation fails";
+    EXPECT_EQ(SimAdapterState(), 0x100u);
+
+    SimEjectCard();
+    SimInsertCard(FALSE);
+    console.Press(IDC_FAIL_ACT);
+    EXPECT_TRUE(console.Checked(IDC_FAIL_ACT));
+    EXPECT_EQ(ActivateDriver(), (DWORD)ERROR_GEN_FAILURE);
+    EXPECT_EQ(ActivateDriver(), (DWORD)ERROR_GEN_FAILURE);
+    console.Press(IDC_FAIL_ACT);
+    EXPECT_FALSE(console.Checked(IDC_FAIL_ACT));
+    EXPECT_EQ(ActivateDriver(), 0u);
+}
+
+TEST_F(ConsoleTest, RefuseColdResetAndStuckStateControls)
+{
+    Console console;
+    ASSERT_NE(console.window(), (HWND)NULL);
+    console.Press(IDC_REFUSE_RESET);
+    EXPECT_TRUE(console.Checked(IDC_REFUSE_RESET));
+    EXPECT_EQ(ColdReset(), (DWORD)ERROR_ACCESS_DENIED);
+    EXPECT_NE(console.WaitText(IDC_FAULTS, L"refuses"), L"none");
+    console.Press(IDC_REFUSE_RESET);
+    EXPECT_EQ(ColdReset(), 0u);
+
+    console.Press(IDC_STUCK);
+    EXPECT_TRUE(console.Checked(IDC_STUCK));
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x102u);  // published at once
+    HAS(console.WaitText(IDC_STATE, L"switching"), L"0x002 switching");
+    // Switching on and waiting out the settling time leaves the bit set.
+    SetRegDword(OEM_KEY, L"WIFI", 0);  // no reload question on the way
+    ChangeWiFiRegulatory(1);
+    TurnOnWiFiModule();
+    EXPECT_EQ(SimAdapterState(), 0x103u);
+    console.Press(IDC_STUCK);
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x101u);
+}
+
+TEST_F(ConsoleTest, SignalReloadWakesTheWorkerOfAnotherProcess)
+{
+    Console console;
+    ASSERT_NE(console.window(), (HWND)NULL);
+    console.Press(IDC_SIGNAL);
+    EXPECT_EQ(console.Text(IDC_MESSAGE), L"Olbrin_ReloadWiFi signalled");
+    // This process's library holds the event: its worker asks the question.
+    ASSERT_TRUE(WaitForWorkerIdle(1));
+    std::vector<MessageBoxRecord> boxes = MessageBoxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].flags, 0x44u);
+}
+
+TEST_F(ConsoleTest, ClockAndFactoryControls)
+{
+    Console console;
+    ASSERT_NE(console.window(), (HWND)NULL);
+    console.Choose(IDC_CLOCK_LIST, 2);
+    console.Press(IDC_CLOCK_SET);
+    EXPECT_EQ(SimGetSetting(L"ClockMode", 99), (DWORD)SIM_CLOCK_SCALED);
+    EXPECT_EQ(SimGetSetting(L"ClockScale", 99), 10u);
+    HAS(console.WaitText(IDC_CLOCK, L"scaled x10"), L"programs started now: scaled x10");
+
+    SetRegDword(OEM_KEY, L"WIFI", 0);
+    SetRegDword(ADAPTER_KEY, L"Domain", 0x32);
+    SimSetSetting(L"StateStuck", 1);
+    SimSetFault(L"LoadLibraryW", L"RDIOSTR0409.dll", ERROR_MOD_NOT_FOUND, FALSE);
+    console.Press(IDC_FACTORY);
+    // The reset made the device's keys anew: this process opens them again.
+    std::wstring device = SimDeviceName();
+    SimSelectDevice(device.c_str());
+    EXPECT_EQ(RegDword(OEM_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), std::nullopt);
+    EXPECT_EQ(SimGetSetting(L"StateStuck", 1), 0u);
+    EXPECT_EQ(SimGetSetting(L"ClockMode", 99), 99u);
+    EXPECT_EQ(console.WaitText(IDC_FAULTS, L"none"), L"none");
+}
+
+}  // namespace

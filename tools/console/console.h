@@ -1,0 +1,119 @@
+// console.h - what the pieces of the device console share, and the control
+// identifiers that its tests read and press.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#define CONSOLE_CLASS L"HandheldConsole"
+#define CONSOLE_TITLE L"Handheld console"
+
+// --- Views: read-only texts and lists -----------------------------------------
+#define IDC_DEVICE 100       // device name and boot count
+#define IDC_RADIOS 101       // list box: one line per radio
+#define IDC_STATE 102        // "WiFi" under System\State\Hardware, bits named
+#define IDC_WIFI_PARAM 103   // the adapter's "WIFI" parameter
+#define IDC_DOMAIN 104       // the adapter's "Domain" parameter and its name
+#define IDC_CHANNELS 105     // "ChannelDomain" as a row of channels 1 to 14 (drawn)
+#define IDC_OEM 106          // the OEM Wi-Fi switch
+#define IDC_LOCALE 107       // Nls SystemLCID
+#define IDC_STATUS_FILE 108  // \Application Data\WiFi_status.txt
+#define IDC_CARD 109         // the PC card and its driver
+#define IDC_KERNEL 110       // kernel requests received
+#define IDC_CLOCK 111        // the device clock
+#define IDC_FAULTS 112       // faults and refusals armed on the device
+#define IDC_LOG 113          // list box: the device's debug output
+#define IDC_MESSAGE 114      // what the last control did
+#define IDC_CHANNEL_ROW 115  // the channels 1 to 14, drawn, allowed ones filled
+
+// --- Controls: each makes the platform act --------------------------------------
+#define IDC_EJECT 200
+#define IDC_INSERT 201
+#define IDC_OEM_ON 202
+#define IDC_OEM_OFF 203
+#define IDC_LOCALE_LIST 204  // combo box of locales
+#define IDC_LOCALE_SET 205
+#define IDC_REFUSE_RESET 206   // check box: the kernel refuses cold resets
+#define IDC_FAIL_NEXT_ACT 207  // the next driver activation fails (a one-time fault)
+#define IDC_FAIL_ACT 208       // check box: every driver activation fails
+#define IDC_STUCK 209          // check box: the state value keeps its switching bit
+#define IDC_SIGNAL 210         // signal "Olbrin_ReloadWiFi"
+#define IDC_CLOCK_LIST 211     // combo box of clock speeds
+#define IDC_CLOCK_SET 212
+#define IDC_FACTORY 213  // restore the factory state
+
+// --- Device keys and paths (below the device's HKEY_LOCAL_MACHINE) ---------------
+#define ADAPTER_KEY L"Comm\\TRXD385L1\\Parms"
+#define VENDOR_KEY L"SOFTWARE\\Velmont"
+#define OEM_KEY L"SOFTWARE\\OEMGeneric"
+#define STATE_KEY L"System\\State\\Hardware"
+#define NLS_KEY L"Nls"
+#define DRIVER_KEY L"Drivers\\PCMCIA\\VELMONT-TRX3850_802.11g_PC_Card-A103"
+#define STATUS_FILE_PATH L"\\Application Data\\WiFi_status.txt"
+#define RELOAD_EVENT L"Olbrin_ReloadWiFi"
+
+// The state value's bits, as the simulated adapter defines them (docs/handheld.md).
+#define STATE_ADAPTER 0x100
+#define STATE_SWITCHING 0x002
+#define STATE_POWERED 0x001
+
+// --- device.cpp: reading the device as its host keys hold it ----------------------
+// Reads go to the host keys by path each time, so that a device restored to
+// its factory image by another process (a cold reboot) is read afresh.
+extern WCHAR g_szDevice[64];                        // the device this console shows
+std::wstring DeviceHostKey(const wchar_t* pszSub);  // HKCU path below the device
+bool HostDword(const wchar_t* pszSub, const wchar_t* pszValue, DWORD* pdwValue);
+bool HostString(const wchar_t* pszSub, const wchar_t* pszValue, std::wstring* pText);
+bool DeviceDword(const wchar_t* pszKey, const wchar_t* pszValue, DWORD* pdwValue);  // below HKLM
+DWORD Setting(const wchar_t* pszName, DWORD dwDefault);
+DWORD KernelCount(const wchar_t* pszName);
+
+struct RadioLine {
+    std::wstring name, display;
+    DWORD type;
+    bool on, adapter;
+};
+std::vector<RadioLine> DeviceRadios();
+std::vector<std::wstring> DeviceFaults();  // "Operation|target[|once] = error"
+
+// --- view.cpp: texts of the views --------------------------------------------------
+std::wstring StateText(bool present, DWORD value);
+std::wstring DomainName(DWORD code);  // "" when no row of the table has it
+std::wstring LocaleName(DWORD lcid);  // "" when unknown
+std::wstring ChannelText(bool present, DWORD mask);
+void RefreshViews(HWND hWnd);  // every view but the log and the clock
+void RefreshClock(HWND hWnd);
+void DrawChannelRow(const DRAWITEMSTRUCT* pdis);
+
+// --- watch.cpp: following the device ----------------------------------------------
+// Events signalled when the device's HKLM, settings or kernel record change.
+DWORD WatchHandles(HANDLE* aHandles, DWORD cMax);
+void WatchStart();
+#define WATCH_MAX 8
+void WatchRearm(const bool* abFired);  // after signals: the keys may have been made anew
+bool WatchIsStale();                   // a watched key was deleted, or could not be watched
+void LogTail(HWND hList, bool bFirst);
+
+// --- actions.cpp: the controls --------------------------------------------------------
+// A control's command; FALSE when the id is not a control's.
+BOOL RunControl(HWND hWnd, int id);
+// In a helper process: one adapter action ("eject", "insert", "stuck-on",
+// "stuck-off"); the exit code is 0 when it was done.
+int RunHelperAction(const wchar_t* pszAction);
+void SetMessage(HWND hWnd, const std::wstring& text);
+
+// --- window.cpp ------------------------------------------------------------------------
+HWND CreateConsoleWindow(HINSTANCE hInst);
+void FillChoiceLists(HWND hWnd);
+
+struct Choice {
+    const wchar_t* text;
+    DWORD value;
+    DWORD scale;  // clock choices only
+};
+extern const Choice g_aLocales[];
+extern const size_t g_cLocales;
+extern const Choice g_aClocks[];
+extern const size_t g_cClocks;

@@ -1,0 +1,153 @@
+// main.cpp - handheld-console.exe: shows one simulated handheld live and lets
+// the user make its platform act. It is the device's side, not a client of
+// the Wi-Fi library: it never loads Rendak.dll.
+//
+//   handheld-console.exe [--device NAME]     the console (default: HANDHELD_DEVICE)
+//   handheld-console.exe --device NAME --act ACTION
+//                                            a helper for one adapter action
+//
+// The views follow host registry notifications on the device's keys; a timer
+// of 400 ms moves the clock and reads the debug output's tail.
+#include "console.h"
+
+#include <handheld.h>
+#include <shellapi.h>
+
+#define REFRESH_TIMER 1
+#define REFRESH_MS 400
+#define BACKSTOP_TICKS 5
+
+static HWND g_hConsole = NULL;  // the console's window
+static DWORD g_dwBoot = 0;      // the device's boot count as last seen
+
+// A restart seen: the device's registry may have been restored, and the
+// platform's cached handle on it must be taken afresh.
+static void NoteBoot(HWND hWnd)
+{
+    DWORD boot = KernelCount(L"Boot");
+    if (boot == g_dwBoot) {
+        return;
+    }
+    g_dwBoot = boot;
+    SimSelectDevice(g_szDevice);
+    std::wstring line = L"--- the device restarted (boot " + std::to_wstring(boot) + L") ---";
+    SendDlgItemMessageW(hWnd, IDC_LOG, LB_ADDSTRING, 0, (LPARAM)line.c_str());
+}
+
+static void Refresh(HWND hWnd)
+{
+    NoteBoot(hWnd);
+    RefreshViews(hWnd);
+    InvalidateRect(GetDlgItem(hWnd, IDC_CHANNEL_ROW), NULL, FALSE);
+}
+
+// Any watched key changed: watch again first, so no later change is missed.
+static bool PollWatch(HWND hWnd)
+{
+    HANDLE aHandles[WATCH_MAX];
+    bool abFired[WATCH_MAX] = {};
+    DWORD n = WatchHandles(aHandles, WATCH_MAX);
+    bool changed = false;
+    for (DWORD i = 0; i < n; i++) {
+        abFired[i] = WaitForSingleObject(aHandles[i], 0) == WAIT_OBJECT_0;
+        changed = changed || abFired[i];
+    }
+    // A watched key deleted (a factory reset) or a restart: watch the keys made anew.
+    changed = changed || WatchIsStale() || KernelCount(L"Boot") != g_dwBoot;
+    if (changed) {
+        WatchRearm(abFired);
+        Refresh(hWnd);
+    }
+    return changed;
+}
+
+static VOID CALLBACK OnTimer(HWND hWnd, UINT, UINT_PTR, DWORD)
+{
+    // Also here: a modal loop (a moved window) does not run the main loop.
+    // Under Wine a re-armed host notification is now and then not signalled;
+    // every fifth tick (2 s) the views are read again whatever was heard.
+    static unsigned s_uTicks = 0;
+    if (!PollWatch(hWnd) && ++s_uTicks % BACKSTOP_TICKS == 0) {
+        Refresh(hWnd);
+    }
+    RefreshClock(hWnd);
+    LogTail(GetDlgItem(hWnd, IDC_LOG), false);
+}
+
+static bool ParseArgs(std::wstring* pDevice, std::wstring* pAction)
+{
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    bool ok = argv != NULL;
+    for (int i = 1; ok && i < argc; i++) {
+        std::wstring arg = argv[i];
+        if (arg == L"--device" && i + 1 < argc) {
+            *pDevice = argv[++i];
+        } else if (arg == L"--act" && i + 1 < argc) {
+            *pAction = argv[++i];
+        } else {
+            ok = false;
+        }
+    }
+    LocalFree(argv);
+    return ok;
+}
+
+static int Usage(const wchar_t* pszWhy)
+{
+    std::wstring text = std::wstring(pszWhy) +
+                        L"\n\nhandheld-console.exe [--device NAME]\n"
+                        L"Shows the simulated handheld NAME (default: HANDHELD_DEVICE, else "
+                        L"\"default\").";
+    fwprintf(stderr, L"%ls\n", text.c_str());
+    return 2;
+}
+
+int WINAPI wWinMain(HINSTANCE hInst, HINSTANCE, LPWSTR, int nShow)
+{
+    std::wstring device, action;
+    if (!ParseArgs(&device, &action)) {
+        return Usage(L"handheld-console: unknown arguments");
+    }
+    if (!device.empty() && !SimSelectDevice(device.c_str())) {
+        return Usage(L"handheld-console: not a device name");
+    }
+    wcsncpy(g_szDevice, SimDeviceName(), 63);
+    g_szDevice[63] = L'\0';
+    if (!action.empty()) {
+        return RunHelperAction(action.c_str());
+    }
+
+    g_hConsole = CreateConsoleWindow(hInst);
+    if (!g_hConsole) {
+        return 1;
+    }
+    g_dwBoot = KernelCount(L"Boot");
+    WatchStart();
+    RefreshViews(g_hConsole);
+    RefreshClock(g_hConsole);
+    LogTail(GetDlgItem(g_hConsole, IDC_LOG), true);
+    SetTimer(g_hConsole, REFRESH_TIMER, REFRESH_MS, OnTimer);
+    ShowWindow(g_hConsole, nShow);
+    UpdateWindow(g_hConsole);
+
+    HANDLE aHandles[WATCH_MAX];
+    DWORD n = WatchHandles(aHandles, WATCH_MAX);
+    for (;;) {
+        DWORD r = MsgWaitForMultipleObjects(n, aHandles, FALSE, INFINITE, QS_ALLINPUT);
+        if (r < WAIT_OBJECT_0 + n) {
+            PollWatch(g_hConsole);
+        }
+        // Messages are taken after every wake, so a busy device cannot starve them.
+        MSG msg;
+        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                return (int)msg.wParam;
+            }
+            if (!IsDialogMessageW(g_hConsole, &msg)) {
+                TranslateMessage(&msg);
+                DispatchMessageW(&msg);
+            }
+        }
+    }
+}
