@@ -2,6 +2,8 @@
 // the library's binding to it.
 #include "testing.h"
 
+#include <shlwapi.h>
+
 #include <fstream>
 #include <map>
 #include <set>
@@ -156,6 +158,23 @@ TEST_F(Platform, RegistryFollowsTheDevicesRules)
     SimResetDevice();
     EXPECT_FALSE(SimRegKeyExists(L"Comm\\Test"));
     EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
+}
+
+// Another process restoring the factory image deletes and remakes the
+// device's keys; this process's registry calls must find the new ones.
+TEST_F(Platform, RegistryFollowsAResetMadeByAnotherProcess)
+{
+    auto open = Core<decltype(&RegOpenKeyExW)>("RegOpenKeyExW");
+    std::wstring hklm =
+        std::wstring(L"Software\\Handheld\\Devices\\") + SimDeviceName() + L"\\HKLM";
+    ASSERT_EQ(SHDeleteKeyW(HKEY_CURRENT_USER, hklm.c_str()), ERROR_SUCCESS);
+    HKEY hKey;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (hklm + L"\\Nls").c_str(), 0, NULL, 0,
+                              KEY_ALL_ACCESS, NULL, &hKey, NULL),
+              ERROR_SUCCESS);
+    RegCloseKey(hKey);
+    ASSERT_EQ(open(HKEY_LOCAL_MACHINE, L"Nls", 0, KEY_READ, &hKey), ERROR_SUCCESS);
+    RegCloseKey(hKey);
 }
 
 TEST_F(Platform, FaultsFailTheNamedOperationOnceOrUntilCleared)

@@ -198,6 +198,7 @@ void EnsureDevice()
     // left on a device of that name is gone.
     if (n > 0 && wcscmp(szName, L"@process") == 0) {
         swprintf(szName, SIM_MAX_DEVICE_NAME + 1, L"p%lu", GetCurrentProcessId());
+        SHDeleteKeyW(HKEY_CURRENT_USER, (std::wstring(SIM_DEVICES_KEY) + L"\\" + szName).c_str());
         WriteFactoryImage(szName);
     }
     if (n == 0 || n > SIM_MAX_DEVICE_NAME || !ValidDeviceName(szName)) {
@@ -226,6 +227,16 @@ HKEY DeviceRegistryRoot()
 {
     EnsureDevice();
     std::lock_guard<std::mutex> lock(g_deviceLock);
+    return g_hDeviceHklm;
+}
+
+// Another process restored the factory image: the cached root names a
+// deleted key. Opens the device's root again.
+HKEY DeviceReopenRoot()
+{
+    std::wstring name = DeviceName();
+    std::lock_guard<std::mutex> lock(g_deviceLock);
+    OpenDeviceLocked(name);
     return g_hDeviceHklm;
 }
 

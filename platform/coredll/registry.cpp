@@ -47,12 +47,15 @@ static void Track(HKEY hKey, const std::wstring& path)
 }
 
 // The device grants reading to a key opened with no access at all.
-static REGSAM HostAccess(REGSAM sam) { return sam == 0 ? KEY_READ : sam; }
+static REGSAM HostAccess(REGSAM sam)
+{
+    return sam == 0 ? KEY_READ : sam;
+}
 
 extern "C" {
 
-LONG WINAPI CeRegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions,
-                                    REGSAM samDesired, PHKEY phkResult)
+LONG WINAPI CeRegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                            PHKEY phkResult)
 {
     HKEY hHost;
     std::wstring parent;
@@ -63,6 +66,10 @@ LONG WINAPI CeRegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions,
     LONG r = (LONG)FaultFor(L"RegOpenKeyExW", path);
     if (r == 0) {
         r = RegOpenKeyExW(hHost, lpSubKey, ulOptions, HostAccess(samDesired), phkResult);
+        if (r == ERROR_KEY_DELETED && hKey == HKEY_LOCAL_MACHINE) {
+            r = RegOpenKeyExW(DeviceReopenRoot(), lpSubKey, ulOptions, HostAccess(samDesired),
+                              phkResult);
+        }
     }
     if (r == ERROR_SUCCESS) {
         Track(*phkResult, path);
@@ -72,9 +79,9 @@ LONG WINAPI CeRegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions,
 }
 
 LONG WINAPI CeRegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
-                                      DWORD dwOptions, REGSAM samDesired,
-                                      LPSECURITY_ATTRIBUTES lpSecurityAttributes,
-                                      PHKEY phkResult, LPDWORD lpdwDisposition)
+                              DWORD dwOptions, REGSAM samDesired,
+                              LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                              LPDWORD lpdwDisposition)
 {
     HKEY hHost;
     std::wstring parent;
@@ -84,9 +91,13 @@ LONG WINAPI CeRegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWST
     std::wstring path = Join(parent, lpSubKey);
     LONG r = (LONG)FaultFor(L"RegCreateKeyExW", path);
     if (r == 0) {
-        r = RegCreateKeyExW(hHost, lpSubKey, Reserved, lpClass, dwOptions,
-                            HostAccess(samDesired), lpSecurityAttributes, phkResult,
-                            lpdwDisposition);
+        r = RegCreateKeyExW(hHost, lpSubKey, Reserved, lpClass, dwOptions, HostAccess(samDesired),
+                            lpSecurityAttributes, phkResult, lpdwDisposition);
+        if (r == ERROR_KEY_DELETED && hKey == HKEY_LOCAL_MACHINE) {
+            r = RegCreateKeyExW(DeviceReopenRoot(), lpSubKey, Reserved, lpClass, dwOptions,
+                                HostAccess(samDesired), lpSecurityAttributes, phkResult,
+                                lpdwDisposition);
+        }
     }
     if (r == ERROR_SUCCESS) {
         Track(*phkResult, path);
@@ -95,8 +106,8 @@ LONG WINAPI CeRegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWST
     return r;
 }
 
-LONG WINAPI CeRegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved,
-                                       LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
+LONG WINAPI CeRegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                               LPBYTE lpData, LPDWORD lpcbData)
 {
     std::wstring target = Join(PathOf(hKey), lpValueName ? lpValueName : L"");
     LONG r = (LONG)FaultFor(L"RegQueryValueExW", target);
@@ -107,8 +118,8 @@ LONG WINAPI CeRegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserve
     return r;
 }
 
-LONG WINAPI CeRegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved,
-                                     DWORD dwType, const BYTE* lpData, DWORD cbData)
+LONG WINAPI CeRegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+                             const BYTE* lpData, DWORD cbData)
 {
     std::wstring target = Join(PathOf(hKey), lpValueName ? lpValueName : L"");
     LONG r = (LONG)FaultFor(L"RegSetValueExW", target);

@@ -14,6 +14,7 @@ std::wstring DeviceName();
 std::wstring DeviceKeyPath();       // HKCU path of the device
 std::wstring DeviceFolder();        // C:\Handheld\NAME
 HKEY DeviceRegistryRoot();          // the device's HKLM (host key, cached; do not close)
+HKEY DeviceReopenRoot();            // after ERROR_KEY_DELETED: another process reset the device
 HKEY OpenSettingsKey(BOOL create);  // caller closes
 void EnsureDevice();
 
