@@ -71,6 +71,13 @@ size_t Replay(const std::vector<std::wstring>& entries)
                 RegCloseKey(it->second);
                 keys.erase(it);
             }
+        } else if (op == L"EventModify" && f.size() >= 3) {
+            // Setting an event that no worker waits on costs what the set costs.
+            static HANDLE s_hEvent =
+                Core<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR)>("CreateEventW")(
+                    NULL, FALSE, FALSE, L"rendak-bench.replay");
+            static auto s_modify = Core<BOOL(WINAPI*)(HANDLE, DWORD)>("EventModify");
+            s_modify(s_hEvent, (DWORD)_wtoi(f[2].c_str()));
         } else if (op == L"_wfopen" && f.size() >= 4 && f[3] == L"ok") {
             static auto s_open = Core<FILE*(__cdecl*)(const wchar_t*, const wchar_t*)>("_wfopen");
             static auto s_print = Core<int(__cdecl*)(FILE*, const wchar_t*, ...)>("fwprintf");
