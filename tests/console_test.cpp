@@ -19,18 +19,8 @@ class Console {
 public:
     Console()
     {
-        std::wstring exe = Widen(BUILD_BIN_DIR) + L"/handheld-console.exe";
-        std::wstring command = L"\"" + exe + L"\" --device " + SimDeviceName();
-        SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
-        HANDLE hNul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, NULL);
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = si.hStdOutput = si.hStdError = hNul;
-        started_ = CreateProcessW(exe.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si,
-                                  &pi_) != FALSE;
-        CloseHandle(hNul);
+        pi_ = StartProgram(L"handheld-console.exe", L"--device " + std::wstring(SimDeviceName()));
+        started_ = pi_.hProcess != NULL;
         for (int i = 0; started_ && i < 600 && !window_; i++) {
             HWND h = NULL;
             while ((h = FindWindowExW(NULL, h, CONSOLE_CLASS, NULL)) != NULL) {

@@ -49,19 +49,9 @@ public:
     {
         SetEnvironmentVariableW(L"HANDHELD_JOURNAL", L"1");
         SetEnvironmentVariableW(L"HANDHELD_ANSWERS", answers.c_str());
-        std::wstring exe = Widen(BUILD_BIN_DIR) + L"/Quenta.exe";
-        std::wstring command = L"\"" + exe + L"\"";
         // The panel says nothing on its standard handles; they go nowhere.
-        SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
-        HANDLE hNul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, NULL);
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = si.hStdOutput = si.hStdError = hNul;
-        started_ = CreateProcessW(exe.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si,
-                                  &pi_) != FALSE;
-        CloseHandle(hNul);
+        pi_ = StartProgram(L"Quenta.exe", L"");
+        started_ = pi_.hProcess != NULL;
         SetEnvironmentVariableW(L"HANDHELD_ANSWERS", NULL);
         SetEnvironmentVariableW(L"HANDHELD_JOURNAL", NULL);
         if (started_) {

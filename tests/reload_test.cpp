@@ -266,25 +266,8 @@ TEST_F(Reload, CloseWhileTheQuestionIsOpenStillCarriesOutTheAnswerThenEnds)
 // journal mirrored so that this test can read what that process did.
 DWORD RunSelf(const std::wstring& filter)
 {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(NULL, self, MAX_PATH);
-    SetEnvironmentVariableW(L"HANDHELD_JOURNAL", L"1");
-    std::wstring command =
-        std::wstring(L"\"") + self + L"\" --gtest_also_run_disabled_tests --gtest_filter=" + filter;
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    DWORD code = 99;
-    if (CreateProcessW(self, command.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
-        if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) {
-            TerminateProcess(pi.hProcess, 98);
-        }
-        GetExitCodeProcess(pi.hProcess, &code);
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
-    }
-    SetEnvironmentVariableW(L"HANDHELD_JOURNAL", NULL);
-    return code;
+    PROCESS_INFORMATION pi = StartSelf(filter);
+    return WaitAndClose(pi);
 }
 
 // Second process: its library loads while the device refuses the reload event.

@@ -258,3 +258,60 @@ size_t Occurrences(const std::string& text, const std::string& what)
     }
     return count;
 }
+
+// Starts this test program again on the same device, running one test of a
+// ...Child suite; the journal of the child goes to the device's journal.log.
+PROCESS_INFORMATION StartSelf(const std::wstring& filter)
+{
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(NULL, self, MAX_PATH);
+    SetEnvironmentVariableW(L"HANDHELD_JOURNAL", L"1");
+    std::wstring command =
+        std::wstring(L"\"") + self + L"\" --gtest_also_run_disabled_tests --gtest_filter=" + filter;
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(self, command.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+        ADD_FAILURE() << "cannot start " << Narrow(command);
+    }
+    SetEnvironmentVariableW(L"HANDHELD_JOURNAL", NULL);
+    return pi;
+}
+
+DWORD WaitAndClose(PROCESS_INFORMATION& pi, DWORD timeoutMs)
+{
+    DWORD code = 99;
+    if (pi.hProcess == NULL) {
+        return code;
+    }
+    if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(pi.hProcess, 98);
+        WaitForSingleObject(pi.hProcess, 10000);
+    }
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    pi = {};
+    return code;
+}
+
+// Starts a built program on this test's device with its standard handles on
+// NUL, for programs that run beside the test (the panel, the console).
+PROCESS_INFORMATION StartProgram(const std::wstring& name, const std::wstring& args)
+{
+    std::wstring exe = Widen(BUILD_BIN_DIR) + L"/" + name;
+    std::wstring command = L"\"" + exe + L"\" " + args;
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
+    HANDLE hNul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, NULL);
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = si.hStdOutput = si.hStdError = hNul;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(exe.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
+        ADD_FAILURE() << "cannot start " << Narrow(exe);
+    }
+    CloseHandle(hNul);
+    return pi;
+}

@@ -64,5 +64,12 @@ struct RunResult {
 // Runs a built program (BUILD_BIN_DIR\name) on this test's device, waits for it.
 RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD timeoutMs = 60000);
 
+// Programs beside the test: this test program again, running one test of a
+// ...Child suite as a second process, or a built program with quiet handles.
+PROCESS_INFORMATION StartSelf(const std::wstring& filter);
+PROCESS_INFORMATION StartProgram(const std::wstring& name, const std::wstring& args);
+// Waits for it (killing it after timeoutMs) and returns its exit code.
+DWORD WaitAndClose(PROCESS_INFORMATION& pi, DWORD timeoutMs = 60000);
+
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);
