@@ -4,6 +4,8 @@
 // restore the factory image (a cold reboot), which makes a cached handle stale.
 #include "console.h"
 
+#include <handheld_radio.h>
+
 #include <algorithm>
 
 #define DEVICES_KEY L"Software\\Handheld\\Devices\\"
@@ -63,50 +65,14 @@ DWORD KernelCount(const wchar_t* pszName)
 // The radio list in the device's order (Radios\0, \1, ... by number).
 std::vector<RadioLine> DeviceRadios()
 {
-    std::vector<std::pair<unsigned long, RadioLine>> found;
-    HKEY hRadios;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, DeviceHostKey(L"Settings\\Radios").c_str(), 0, KEY_READ,
-                      &hRadios) != ERROR_SUCCESS) {
-        return {};
-    }
-    WCHAR sub[64];
-    for (DWORD i = 0;; i++) {
-        DWORD cch = 64;
-        if (RegEnumKeyExW(hRadios, i, sub, &cch, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) {
-            break;
-        }
-        RadioLine r{L"", L"", 0, false, false};
-        WCHAR text[64];
-        DWORD cb = sizeof(text), number = 0;
-        if (RegGetValueW(hRadios, sub, L"Name", RRF_RT_REG_SZ, NULL, text, &cb) == ERROR_SUCCESS) {
-            r.name = text;
-        }
-        cb = sizeof(text);
-        if (RegGetValueW(hRadios, sub, L"Display", RRF_RT_REG_SZ, NULL, text, &cb) ==
-            ERROR_SUCCESS) {
-            r.display = text;
-        }
-        cb = sizeof(number);
-        if (RegGetValueW(hRadios, sub, L"Type", RRF_RT_REG_DWORD, NULL, &number, &cb) ==
-            ERROR_SUCCESS) {
-            r.type = number;
-        }
-        number = 0;
-        cb = sizeof(number);
-        RegGetValueW(hRadios, sub, L"Power", RRF_RT_REG_DWORD, NULL, &number, &cb);
-        r.on = number != 0;
-        number = 0;
-        cb = sizeof(number);
-        RegGetValueW(hRadios, sub, L"Adapter", RRF_RT_REG_DWORD, NULL, &number, &cb);
-        r.adapter = number == 1;
-        found.push_back({wcstoul(sub, NULL, 10), r});
-    }
-    RegCloseKey(hRadios);
-    std::stable_sort(found.begin(), found.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<RadioLine> radios;
-    for (const auto& f : found) {
-        radios.push_back(f.second);
+    DWORD count = SimRadioCount();
+    for (DWORD i = 0; i < count; i++) {
+        SIMRADIO r;
+        if (SimGetRadio(i, &r)) {
+            radios.push_back(
+                {r.szName, r.szDisplay, r.dwType, r.dwPower != 0, r.bAdapter != FALSE});
+        }
     }
     return radios;
 }

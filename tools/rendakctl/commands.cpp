@@ -31,18 +31,6 @@ static int Outcome()
     return ErrorBoxesShown() > 0 ? EXIT_REFUSED : EXIT_DONE;
 }
 
-static DWORD JournalCount(const wchar_t* pszPrefix)
-{
-    DWORD n = 0, count = SimJournalCount();
-    size_t cch = wcslen(pszPrefix);
-    wchar_t entry[256];
-    for (DWORD i = 0; i < count; i++) {
-        SimJournalEntry(i, entry, 256);
-        n += wcsncmp(entry, pszPrefix, cch) == 0;
-    }
-    return n;
-}
-
 // --- regulatory ---------------------------------------------------------------
 
 struct StoredDomain {
@@ -153,9 +141,9 @@ int CmdRegulatory(const Options& opt, const std::vector<std::string>& args)
     // does when it opens: choosing "None" then really clears a stored domain,
     // and choosing the stored one again stores and signals nothing.
     GetLastWiFiRegulatoryIndex();
-    DWORD signals = JournalCount(SIGNAL_ENTRY);
+    DWORD signals = JournalCountOf(SIGNAL_ENTRY);
     ChangeWiFiRegulatory(index);
-    bool signalled = JournalCount(SIGNAL_ENTRY) > signals;
+    bool signalled = JournalCountOf(SIGNAL_ENTRY) > signals;
     StoredDomain d = ReadStoredDomain();
     d.index = DomainIndexOfCode(d.code.value_or(0));
     if (d.index < 0) {

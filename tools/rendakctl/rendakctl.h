@@ -53,6 +53,7 @@ struct Radio {
 std::optional<DWORD> DeviceDword(const wchar_t* key, const wchar_t* value);
 std::optional<std::string> StatusFileText();  // nullopt when there is no file
 std::vector<Radio> DeviceRadios();
+DWORD JournalCountOf(const wchar_t* pszPrefix);  // entries of this process's journal
 std::string StateBitsText(DWORD value);  // "adapter present, switching, powered"
 std::vector<std::string> StateBitNames(DWORD value);
 std::string StateBitsJson(DWORD value);  // ["adapter present","powered"]

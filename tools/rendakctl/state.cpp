@@ -31,54 +31,16 @@ std::optional<std::string> StatusFileText()
     return content.str();
 }
 
-// The radio list is kept with the device's settings (Radios\0, \1, ... in the
-// order the device lists them); see docs/radios.md.
+// The radio list in the device's order; see docs/radios.md.
 std::vector<Radio> DeviceRadios()
 {
-    std::vector<std::pair<unsigned long, Radio>> found;
-    std::wstring path =
-        std::wstring(L"Software\\Handheld\\Devices\\") + SimDeviceName() + L"\\Settings\\Radios";
-    HKEY hRadios;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &hRadios) != ERROR_SUCCESS) {
-        return {};
-    }
-    wchar_t sub[64];
-    for (DWORD i = 0;; i++) {
-        DWORD cch = 64;
-        if (RegEnumKeyExW(hRadios, i, sub, &cch, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) {
-            break;
-        }
-        Radio r{L"", L"", 0, false};
-        wchar_t text[64];
-        DWORD cb = sizeof(text);
-        if (RegGetValueW(hRadios, sub, L"Name", RRF_RT_REG_SZ, NULL, text, &cb) == ERROR_SUCCESS) {
-            r.name = text;
-        }
-        cb = sizeof(text);
-        if (RegGetValueW(hRadios, sub, L"Display", RRF_RT_REG_SZ, NULL, text, &cb) ==
-            ERROR_SUCCESS) {
-            r.display = text;
-        }
-        DWORD number = 0;
-        cb = sizeof(number);
-        if (RegGetValueW(hRadios, sub, L"Type", RRF_RT_REG_DWORD, NULL, &number, &cb) ==
-            ERROR_SUCCESS) {
-            r.type = number;
-        }
-        number = 0;
-        cb = sizeof(number);
-        if (RegGetValueW(hRadios, sub, L"Power", RRF_RT_REG_DWORD, NULL, &number, &cb) ==
-            ERROR_SUCCESS) {
-            r.on = number != 0;
-        }
-        found.push_back({wcstoul(sub, NULL, 10), r});
-    }
-    RegCloseKey(hRadios);
-    std::stable_sort(found.begin(), found.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<Radio> radios;
-    for (const auto& f : found) {
-        radios.push_back(f.second);
+    DWORD count = SimRadioCount();
+    for (DWORD i = 0; i < count; i++) {
+        SIMRADIO r;
+        if (SimGetRadio(i, &r)) {
+            radios.push_back({r.szName, r.szDisplay, r.dwType, r.dwPower != 0});
+        }
     }
     return radios;
 }

@@ -86,7 +86,8 @@ bool WorkerHeld()
     return g_bHeld.load();
 }
 
-static DWORD JournalCountOf(const wchar_t* pszPrefix)
+// How many entries of this process's journal begin with pszPrefix.
+DWORD JournalCountOf(const wchar_t* pszPrefix)
 {
     DWORD n = 0, count = SimJournalCount();
     size_t cch = wcslen(pszPrefix);
