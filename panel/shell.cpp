@@ -12,6 +12,7 @@
 // ---------------------------------------------------------------------------
 static HINSTANCE g_hInst = NULL;        // the program's instance, for its resources
 static SHACTIVATEINFO g_sActivateInfo;  // the shell's activation record, never written here
+static HANDLE g_hInstanceMutex = NULL;  // held for the program's life: one instance a device
 
 // Registers the main window's class; returns its atom, 0 on failure.
 static ATOM RegisterMainClass(HINSTANCE hInstance, LPCWSTR pszClassName);
@@ -29,10 +30,17 @@ static BOOL CreateMainWindow(HINSTANCE hInstance, int nCmdShow)
     LoadStringW(hInstance, IDS_APP_TITLE, szTitle, MAX_LOADSTRING);
     LoadStringW(hInstance, IDS_APP_CLASS, szWindowClass, MAX_LOADSTRING);
 
+    // Two instances started at the same moment would both find no window yet:
+    // the first to create the device-wide mutex is the one that runs.
+    g_hInstanceMutex = CreateMutexW(NULL, FALSE, szWindowClass);
+    BOOL bAnotherStarted = g_hInstanceMutex != NULL && GetLastError() == ERROR_ALREADY_EXISTS;
     HWND hWnd = FindWindowW(szWindowClass, szTitle);
     if (hWnd != NULL) {
         // The low bit asks the shell to bring the windows it owns forward too.
         SetForegroundWindow((HWND)((ULONG_PTR)hWnd | 0x1));
+        return FALSE;
+    }
+    if (bAnotherStarted) {
         return FALSE;
     }
     if (RegisterMainClass(hInstance, szWindowClass) == 0) {

@@ -368,6 +368,34 @@ TEST_F(Processes, PanelsStartedWhileOneRunsNeverOpenASecondDialog)
     EXPECT_EQ(WaitAndClose(first, 30000), 0u);
 }
 
+// With none running, panels started at the same moment still open one dialog.
+TEST_F(Processes, PanelsStartedTogetherOpenOneDialog)
+{
+    SetRegDword(ADAPTER_KEY, L"Domain", 0x10);
+    PROCESS_INFORMATION panels[3];
+    for (auto& p : panels) {
+        p = StartPanel();
+    }
+    HWND dialog = NULL;
+    size_t runner = 0;
+    for (int i = 0; i < 600 && dialog == NULL; i++) {
+        for (size_t k = 0; k < 3 && dialog == NULL; k++) {
+            dialog = FindPanelDialog(panels[k].dwProcessId);
+            runner = k;
+        }
+        ::Sleep(50);
+    }
+    ASSERT_NE(dialog, nullptr);
+    for (size_t k = 0; k < 3; k++) {
+        if (k != runner) {
+            EXPECT_EQ(WaitAndClose(panels[k], 30000), 0u);
+        }
+    }
+    EXPECT_EQ(CountPanelDialogs(), 1);
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(WaitAndClose(panels[runner], 30000), 0u);
+}
+
 // --- Persistence -------------------------------------------------------------------------
 
 // Writes through the library, says so, and waits to be killed.

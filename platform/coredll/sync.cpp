@@ -32,7 +32,7 @@ static void Remember(HANDLE h, LPCWSTR lpName)
 extern "C" {
 
 HANDLE WINAPI CeCreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
-                                     BOOL bInitialState, LPCWSTR lpName)
+                             BOOL bInitialState, LPCWSTR lpName)
 {
     if (lpName) {
         DWORD error = FaultFor(L"CreateEventW", lpName);
@@ -48,7 +48,25 @@ HANDLE WINAPI CeCreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManu
     Remember(h, lpName);
     if (lpName) {
         Journal(L"CreateEventW|%ls|%ls", lpName,
-                h == NULL ? L"failed" : error == ERROR_ALREADY_EXISTS ? L"opened" : L"created");
+                h == NULL                       ? L"failed"
+                : error == ERROR_ALREADY_EXISTS ? L"opened"
+                                                : L"created");
+    }
+    SetLastError(error);
+    return h;
+}
+
+HANDLE WINAPI CeCreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
+                             LPCWSTR lpName)
+{
+    HANDLE h = CreateMutexW(lpMutexAttributes, bInitialOwner,
+                            lpName ? DeviceObjectName(lpName).c_str() : NULL);
+    DWORD error = GetLastError();
+    if (lpName) {
+        Journal(L"CreateMutexW|%ls|%ls", lpName,
+                h == NULL                       ? L"failed"
+                : error == ERROR_ALREADY_EXISTS ? L"opened"
+                                                : L"created");
     }
     SetLastError(error);
     return h;
