@@ -106,18 +106,64 @@ BOOL WINAPI CeEventModify(HANDLE hEvent, DWORD func)
     return ok;
 }
 
-// Waits on named events are journaled: a tool can see a worker go back to waiting.
+// A program may hold its process's waits on named events: a held wait does
+// not wait, so it cannot take a signal meant for another process. A program
+// that exports the data symbol HandheldHoldEventWaits starts held (before any
+// of its threads can reach a wait); SimHoldEventWaits holds and lets go.
+// Plain events, not a condition variable: a waiter killed at process exit
+// must leave no lock behind for the library's unloading to trip over.
+static HANDLE g_hHoldChanged = CreateEventW(NULL, TRUE, FALSE, NULL);  // set while held
+static HANDLE g_hHoldReleased = CreateEventW(NULL, TRUE, TRUE, NULL);  // set while not held
+static bool g_bHeldAtStart = [] {
+    bool hold = GetProcAddress(GetModuleHandleW(NULL), "HandheldHoldEventWaits") != NULL;
+    if (hold) {
+        ResetEvent(g_hHoldReleased);
+        SetEvent(g_hHoldChanged);
+    }
+    return hold;
+}();
+
+extern "C" SIM_API void WINAPI SimHoldEventWaits(BOOL bHold)
+{
+    if (bHold) {
+        ResetEvent(g_hHoldReleased);
+        SetEvent(g_hHoldChanged);  // interrupts waits in progress
+    } else {
+        ResetEvent(g_hHoldChanged);
+        SetEvent(g_hHoldReleased);
+    }
+    Journal(L"Wait|*|%ls", bHold ? L"hold" : L"release");
+}
+
+// Waits on named events are journaled: a tool can see a worker go back to
+// waiting ("begin") and wake. A wait without time-out is the one a hold
+// affects: held meanwhile, it lets go of the event and begins again once
+// released. A wait with a time-out is the program's own deliberate look.
 DWORD WINAPI CeWaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
 {
     std::wstring name = NameOf(hHandle);
-    if (!name.empty()) {
+    if (name.empty() || dwMilliseconds != INFINITE) {
+        if (!name.empty()) {
+            Journal(L"Wait|%ls|begin", name.c_str());
+        }
+        DWORD r = WaitForSingleObject(hHandle, dwMilliseconds);
+        if (!name.empty() || r == WAIT_FAILED) {
+            Journal(L"Wait|%ls|%lu", name.empty() ? L"?" : name.c_str(), r);
+        }
+        return r;
+    }
+    for (;;) {
+        WaitForSingleObject(g_hHoldReleased, INFINITE);
         Journal(L"Wait|%ls|begin", name.c_str());
+        HANDLE aWait[2] = {hHandle, g_hHoldChanged};
+        DWORD r = WaitForMultipleObjects(2, aWait, FALSE, INFINITE);
+        if (r == WAIT_OBJECT_0 + 1) {
+            Journal(L"Wait|%ls|held", name.c_str());
+            continue;
+        }
+        Journal(L"Wait|%ls|%lu", name.c_str(), r);
+        return r;
     }
-    DWORD r = WaitForSingleObject(hHandle, dwMilliseconds);
-    if (!name.empty() || r == WAIT_FAILED) {
-        Journal(L"Wait|%ls|%lu", name.empty() ? L"?" : name.c_str(), r);
-    }
-    return r;
 }
 
 BOOL WINAPI CeCloseHandle(HANDLE hObject)

@@ -75,6 +75,14 @@ typedef int(WINAPI* SIMMESSAGEBOXHOOK)(HWND hOwner, LPCWSTR pszText, LPCWSTR psz
                                         UINT uType, void* pContext);
 SIM_API void WINAPI SimSetMessageBoxHook(SIMMESSAGEBOXHOOK pfn, void* pContext);
 
+// --- Waits on named events --------------------------------------------------------
+// Holds (TRUE) or lets go (FALSE) every wait without time-out of this process
+// on a named event:
+// a held wait lets go of its event, so the signal goes to another process's
+// waiter, and begins again once released. A program that exports the data
+// symbol HandheldHoldEventWaits starts held.
+SIM_API void WINAPI SimHoldEventWaits(BOOL bHold);
+
 // --- Faults ----------------------------------------------------------------------
 // Makes the named operation fail with dwError on the named target: a key path
 // below HKLM, "key path\value" for value operations, a device file path, a

@@ -90,7 +90,7 @@ void InstallMessageBoxAnswers(bool bYes, DWORD dwTimeoutSeconds);
 LONG ErrorBoxesShown();
 
 // --- worker.cpp: this process's reload worker ----------------------------------------
-// The library's worker is held (suspended) from before it first runs, so the
+// The library's worker is held (its wait on the reload event) from the start, so the
 // tool never takes a reload signal that it would not serve.
 bool WorkerHeld();
 // After this process has set the reload event: makes sure the reload is served,

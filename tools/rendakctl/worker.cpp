@@ -3,17 +3,15 @@
 // Loading Rendak.dll starts its reload worker, which waits on the device's
 // shared reload event like the worker of every other process (the panel's).
 // A short-lived tool whose worker took a signal and then exited would lose
-// that reload. So the worker is suspended before it first runs (from a TLS
-// callback, while process start-up still holds the loader lock that the new
-// thread needs before its procedure runs): a suspended thread cannot take an
-// event, so signals go to the other processes' workers. Only when this process
-// itself signals, and no other worker took the signal, is the worker let go
-// to serve it; the tool then waits until the worker is back waiting, and holds
-// it again.
+// that reload. So this program's waits on named events are held from the
+// start (the platform holds them for a program that exports
+// HandheldHoldEventWaits): a held wait cannot take the event, and signals go
+// to the other processes' workers. Only when this process itself signals, and
+// no other worker took the signal, is the worker let go to serve it; the tool
+// then waits until the worker is back waiting, and holds it again.
 #include "rendakctl.h"
 
 #include <handheld.h>
-#include <tlhelp32.h>
 #define WINCE_HOST_CRT
 #include <wince.h>
 
@@ -26,60 +24,10 @@
 #define WORKER_START_MS 10000  // a released worker reaches its wait within this
 #define RELOAD_DONE_MS 180000  // a question and two passes on the real clock take ~65 s
 
-static HANDLE g_hWorker = NULL;           // the library's reload worker thread
-static std::atomic<bool> g_bHeld{false};  // it is suspended now
+// The platform reads this export when it loads: this program starts held.
+extern "C" __declspec(dllexport) const int HandheldHoldEventWaits = 1;
 
-typedef LONG(NTAPI* NTQUERYINFORMATIONTHREAD)(HANDLE, int, PVOID, ULONG, PULONG);
-#define THREAD_QUERY_START_ADDRESS 9  // ThreadQuerySetWin32StartAddress
-
-// Finds the thread whose start routine lies in Rendak.dll and suspends it.
-static void NTAPI HoldWorkerAtLoad(PVOID hModule, DWORD dwReason, PVOID pReserved)
-{
-    (void)hModule, (void)pReserved;
-    if (dwReason != DLL_PROCESS_ATTACH || g_hWorker != NULL) {
-        return;
-    }
-    HMODULE hLib = GetModuleHandleW(L"Rendak.dll");
-    NTQUERYINFORMATIONTHREAD pfnQuery = (NTQUERYINFORMATIONTHREAD)(void*)GetProcAddress(
-        GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationThread");
-    if (hLib == NULL || pfnQuery == NULL) {
-        return;
-    }
-    const IMAGE_DOS_HEADER* pDos = (const IMAGE_DOS_HEADER*)hLib;
-    const IMAGE_NT_HEADERS* pNt = (const IMAGE_NT_HEADERS*)((const BYTE*)hLib + pDos->e_lfanew);
-    ULONG_PTR lo = (ULONG_PTR)hLib, hi = lo + pNt->OptionalHeader.SizeOfImage;
-
-    HANDLE hSnap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (hSnap == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    THREADENTRY32 te;
-    te.dwSize = sizeof(te);
-    for (BOOL ok = Thread32First(hSnap, &te); ok && g_hWorker == NULL;
-         ok = Thread32Next(hSnap, &te)) {
-        if (te.th32OwnerProcessID != GetCurrentProcessId() ||
-            te.th32ThreadID == GetCurrentThreadId()) {
-            continue;
-        }
-        HANDLE hThread =
-            OpenThread(THREAD_QUERY_INFORMATION | THREAD_SUSPEND_RESUME, FALSE, te.th32ThreadID);
-        PVOID pStart = NULL;
-        if (hThread &&
-            pfnQuery(hThread, THREAD_QUERY_START_ADDRESS, &pStart, sizeof(pStart), NULL) == 0 &&
-            (ULONG_PTR)pStart >= lo && (ULONG_PTR)pStart < hi &&
-            SuspendThread(hThread) != (DWORD)-1) {
-            g_hWorker = hThread;
-            g_bHeld = true;
-        } else if (hThread) {
-            CloseHandle(hThread);
-        }
-    }
-    CloseHandle(hSnap);
-}
-
-// The loader runs the callbacks in .CRT$XL? between the CRT's own markers.
-extern "C" __attribute__((section(".CRT$XLW"), used)) const PIMAGE_TLS_CALLBACK g_pfnHoldWorker =
-    HoldWorkerAtLoad;
+static std::atomic<bool> g_bHeld{true};  // this process's named-event waits are held now
 
 bool WorkerHeld()
 {
@@ -102,14 +50,14 @@ DWORD JournalCountOf(const wchar_t* pszPrefix)
 static void Release()
 {
     if (g_bHeld.exchange(false)) {
-        ResumeThread(g_hWorker);
+        SimHoldEventWaits(FALSE);
     }
 }
 
 static void Hold()
 {
     if (!g_bHeld.exchange(true)) {
-        SuspendThread(g_hWorker);
+        SimHoldEventWaits(TRUE);
     }
 }
 
@@ -145,7 +93,7 @@ static void ServeWakes(DWORD dwWakesServed)
 
 void ServeOwnReloadSignal()
 {
-    if (g_hWorker == NULL) {
+    if (GetModuleHandleW(L"Rendak.dll") == NULL) {
         return;  // no worker here: the signal waits for another process's worker
     }
     HANDLE hEvent = OpenReloadEvent();
