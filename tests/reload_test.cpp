@@ -262,6 +262,21 @@ TEST_F(Reload, CloseWhileTheQuestionIsOpenStillCarriesOutTheAnswerThenEnds)
     EXPECT_EQ(held.asked, 1);
 }
 
+// A held wait lets go of the event: the signal stays for whoever waits next,
+// here the same worker once it is released.
+TEST_F(Reload, AHeldWorkerLeavesTheSignalUntilReleased)
+{
+    SimHoldEventWaits(TRUE);
+    ASSERT_TRUE(SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|held", 1, 10000));
+    Signal();
+    EXPECT_FALSE(SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|0", 1, 300));
+    EXPECT_EQ(CountJournal(L"MessageBoxW|"), 0u);
+    SimHoldEventWaits(FALSE);
+    ASSERT_TRUE(WaitForWorkerIdle(2));  // woke at once, served, waits again
+    EXPECT_EQ(CountJournal(L"Wait|Olbrin_ReloadWiFi|0"), 1u);
+    EXPECT_EQ(CountJournal(L"MessageBoxW|"), 1u);
+}
+
 // Runs this program again as a second process on the same device, with the
 // journal mirrored so that this test can read what that process did.
 DWORD RunSelf(const std::wstring& filter)
