@@ -66,6 +66,18 @@ void DevmgrForgetHandle(HANDLE h)
     NotifyForgetHandle(h);
 }
 
+// Journals how CreateFileW ended and hands its result back.
+static HANDLE OpenedFile(LPCWSTR lpFileName, HANDLE h, DWORD error)
+{
+    if (error) {
+        Journal(L"CreateFileW|%ls|failed %lu", lpFileName, error);
+    } else {
+        Journal(L"CreateFileW|%ls|opened", lpFileName);
+    }
+    SetLastError(error);
+    return h;
+}
+
 static HANDLE OpenStreamDevice(LPCWSTR lpFileName)
 {
     DWORD error = FaultFor(L"CreateFileW", lpFileName);
@@ -83,13 +95,7 @@ static HANDLE OpenStreamDevice(LPCWSTR lpFileName)
             g_streams[h] = CurrentInstance();
         }
     }
-    if (error) {
-        Journal(L"CreateFileW|%ls|failed %lu", lpFileName, error);
-    } else {
-        Journal(L"CreateFileW|%ls|opened", lpFileName);
-    }
-    SetLastError(error);
-    return h;
+    return OpenedFile(lpFileName, h, error);
 }
 
 extern "C" {
@@ -105,15 +111,8 @@ HANDLE WINAPI CeCreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwS
     if (IsStreamDeviceName(lpFileName)) {
         return OpenStreamDevice(lpFileName);
     }
-    // A device path lives in the device's store and never leaves it.
-    std::wstring path = lpFileName;
-    DWORD error = 0;
-    if (path[0] == L'\\' && path.size() > 1 && path[1] != L'\\') {
-        if (path.find(L"\\..") != std::wstring::npos) {
-            error = ERROR_ACCESS_DENIED;
-        }
-        path = DeviceFolder() + L"\\Store" + path;
-    }
+    std::wstring path;
+    DWORD error = DeviceHostPath(lpFileName, &path) ? 0 : ERROR_ACCESS_DENIED;
     if (error == 0) {
         error = FaultFor(L"CreateFileW", lpFileName);
     }
@@ -123,13 +122,7 @@ HANDLE WINAPI CeCreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwS
                         dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile);
         error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
     }
-    if (error) {
-        Journal(L"CreateFileW|%ls|failed %lu", lpFileName, error);
-    } else {
-        Journal(L"CreateFileW|%ls|opened", lpFileName);
-    }
-    SetLastError(error);
-    return h;
+    return OpenedFile(lpFileName, h, error);
 }
 
 // The record of a handle of "NDL1:". The record's size must be this build's

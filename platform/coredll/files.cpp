@@ -14,6 +14,15 @@ static std::wstring HostPath(const wchar_t* pszPath)
     return pszPath;
 }
 
+bool DeviceHostPath(const wchar_t* pszPath, std::wstring* pHostPath)
+{
+    if (std::wstring(pszPath).find(L"\\..") != std::wstring::npos) {
+        return false;
+    }
+    *pHostPath = HostPath(pszPath);
+    return true;
+}
+
 extern "C" {
 
 SIM_API DWORD WINAPI SimStorePath(LPCWSTR pszDevicePath, LPWSTR pszBuffer, DWORD cch)
@@ -30,16 +39,15 @@ FILE* __cdecl Ce_wfopen(const wchar_t* filename, const wchar_t* mode)
     if (filename == NULL || mode == NULL) {
         return NULL;
     }
-    // A device path never leaves the device's store.
-    std::wstring name = filename;
-    if (name.find(L"\\..") != std::wstring::npos) {
+    std::wstring path;
+    if (!DeviceHostPath(filename, &path)) {
         Journal(L"_wfopen|%ls|%ls|refused", filename, mode);
         return NULL;
     }
     DWORD error = FaultFor(L"_wfopen", filename);
     FILE* file = NULL;
     if (error == 0) {
-        file = _wfopen(HostPath(filename).c_str(), mode);
+        file = _wfopen(path.c_str(), mode);
     }
     Journal(L"_wfopen|%ls|%ls|%ls", filename, mode, file ? L"ok" : L"failed");
     return file;

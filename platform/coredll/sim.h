@@ -18,6 +18,10 @@ HKEY DeviceReopenRoot();            // after ERROR_KEY_DELETED: another process 
 HKEY OpenSettingsKey(BOOL create);  // caller closes
 void EnsureDevice();
 
+// files.cpp: the host path of a path the device names (an absolute device
+// path lives in the store); false for one that would climb out with "\..".
+bool DeviceHostPath(const wchar_t* pszPath, std::wstring* pHostPath);
+
 // journal.cpp
 void Journal(const wchar_t* pszFormat, ...);
 
@@ -44,9 +48,9 @@ void DevmgrForgetHandle(HANDLE h);
 // adapter.cpp: the simulated Wi-Fi adapter on its PC card. Its state is kept
 // in the device settings (CardInserted, DriverActive, the Wi-Fi radio's Power,
 // Switching, StateStuck) and shown in the system state value "WiFi".
-#define WIFI_STATE_POWER 0x001      // the radio is powered
-#define WIFI_STATE_SWITCHING 0x002  // a power change is under way
-#define WIFI_STATE_ADAPTER 0x100    // the adapter's driver is loaded
+#define WIFI_STATE_POWER 0x001             // the radio is powered
+#define WIFI_STATE_SWITCHING 0x002         // a power change is under way
+#define WIFI_STATE_ADAPTER 0x100           // the adapter's driver is loaded
 bool AdapterPresent();                     // card inserted and driver active
 void AdapterSetDriverActive(bool active);  // the driver loads or unloads
 void AdapterSetPower(bool on);             // starts a power change on the device clock
