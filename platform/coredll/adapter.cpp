@@ -162,11 +162,23 @@ void AdapterPublishState()
 
 void AdapterSetDriverActive(bool active)
 {
-    SimSetSetting(L"DriverActive", active ? 1 : 0);
+    SetSetting(L"DriverActive", active ? 1 : 0);
     if (!active) {
         SetRadioPower(0);
-        SimSetSetting(L"Switching", 0);
+        SetSetting(L"Switching", 0);
     }
+    AdapterPublishState();
+}
+
+// Every radio off, no change under way, the driver loaded when the card is in.
+void AdapterBoot()
+{
+    ++g_generation;  // a settle still pending in this process is void
+    for (const RadioEntry& e : ReadRadios()) {
+        SetPowerAt(e.key, 0);
+    }
+    SetSetting(L"Switching", 0);
+    SetSetting(L"DriverActive", SimGetSetting(L"CardInserted", 1) != 0 ? 1 : 0);
     AdapterPublishState();
 }
 
@@ -177,7 +189,7 @@ static void WINAPI PowerSettled(void* pContext)
     if (generation != g_generation.load()) {
         return;
     }
-    SimSetSetting(L"Switching", 0);
+    SetSetting(L"Switching", 0);
     AdapterPublishState();
 }
 
@@ -198,7 +210,7 @@ void AdapterSetPower(bool on)
     LONG generation = ++g_generation;  // a pending settle of an older change is void
     SetRadioPower(on ? 1 : 0);
     DWORD delay = SimGetSetting(on ? L"PowerOnMs" : L"PowerOffMs", on ? 2500 : 1500);
-    SimSetSetting(L"Switching", delay ? 1 : 0);
+    SetSetting(L"Switching", delay ? 1 : 0);
     AdapterPublishState();
     if (delay) {
         SimScheduleAt(SimNow() + delay, PowerSettled, (void*)(LONG_PTR)generation);
@@ -257,7 +269,7 @@ SIM_API BOOL WINAPI SimSetRadios(const SIMRADIO* aRadios, DWORD dwCount)
     }
     RegCloseKey(hSettings);
     AdapterPublishState();
-    return ok;
+    return ok && DeviceCommit();
 }
 
 SIM_API BOOL WINAPI SimSetupRadios(DWORD dwLayout)

@@ -1,14 +1,33 @@
-// device.cpp - the simulated handheld as a named, persistent device: which
-// one this process is on, where it lives on the host, and its factory image.
+// device.cpp - the simulated handheld as a named, persistent device: its name,
+// where it lives on the host, its factory image, and how it starts, commits,
+// resets and is deleted.
+//
+// What a device has committed is its image (image.cpp): made whole, durably,
+// by every commit. The host registry holds the live device and is saved by
+// the wineserver only now and then, so a start compares the two by their
+// generation and takes the newer. A device exists once its first image does;
+// a start never rebuilds one that has an image, and never deletes anything of
+// its store. Making, committing, resetting and starting hold the device's
+// lock, a mutex shared by every process of the prefix.
+#include "image.h"
 #include "sim.h"
 
 #include <mutex>
 #include <shlwapi.h>
 #include <stdio.h>
 
-static std::mutex g_deviceLock;
-static std::wstring g_device;      // name of the current device
+// Lock order: g_openLock, then a device's lock, then g_deviceLock. Nothing
+// that holds a device's lock may open a device.
+static std::mutex g_openLock;      // one open or select at a time in this process
+static std::mutex g_deviceLock;    // guards the two below
+static std::wstring g_device;      // canonical name of the current device
 static HKEY g_hDeviceHklm = NULL;  // its HKLM root, opened once
+static std::wstring g_ownDevice;   // the device made for this process alone ("@process")
+
+#define HOST_ROOT L"C:\\Handheld"
+#define GENERATION_VALUE L"Generation"
+#define INCARNATION_VALUE L"Incarnation"
+#define RESET_INTENT L"\\reset.pending"
 
 struct FactoryValue {
     const wchar_t* key;   // below the device's HKLM
@@ -63,17 +82,92 @@ bool SameName(const std::wstring& a, const std::wstring& b)
            CSTR_EQUAL;
 }
 
-static bool ValidDeviceName(const wchar_t* p)
+// --- Names ---------------------------------------------------------------------------
+
+// Why a name cannot be a device's, or NULL when it can. A device's name is a
+// host folder and a part of object names, so it keeps to what every host file
+// system holds as it is: Windows drops trailing dots, and reserves CON, NUL
+// and the like (with any extension) for its own devices.
+static const wchar_t* NameProblem(const wchar_t* p)
 {
-    size_t n = 0;
-    for (; p[n]; n++) {
-        wchar_t c = p[n];
-        if (!(iswalnum(c) || c == L'-' || c == L'_' || c == L'.') || n >= SIM_MAX_DEVICE_NAME) {
-            return false;
+    static const wchar_t* const aReserved[] = {L"CON", L"PRN", L"AUX", L"NUL"};
+    if (p == NULL || *p == L'\0') {
+        return L"a device name cannot be empty";
+    }
+    size_t n = wcslen(p);
+    if (n > SIM_MAX_DEVICE_NAME) {
+        return L"a device name has at most 40 characters";
+    }
+    for (size_t i = 0; i < n; i++) {
+        wchar_t c = p[i];
+        bool letterOrDigit =
+            (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9');
+        if (!letterOrDigit && c != L'-' && c != L'_' && c != L'.') {
+            return L"a device name uses only letters, digits, '-', '_' and '.'";
         }
     }
-    return n > 0 && p[0] != L'.';
+    if (p[0] == L'.' || p[n - 1] == L'.') {
+        return L"a device name cannot begin or end with '.'";
+    }
+    size_t base = wcscspn(p, L".");
+    std::wstring stem(p, base);
+    bool reserved = false;
+    for (const wchar_t* r : aReserved) {
+        reserved = reserved || SameName(stem, r);
+    }
+    if (base == 4 && (SameName(stem.substr(0, 3), L"COM") || SameName(stem.substr(0, 3), L"LPT")) &&
+        iswdigit(stem[3])) {
+        reserved = true;
+    }
+    return reserved ? L"a device name cannot be a name Windows reserves (CON, PRN, AUX, NUL, "
+                      L"COM0-9, LPT0-9, with or without an extension)"
+                    : NULL;
 }
+
+// One name is one device: names compare without case, and this is the form
+// every host key, folder and object name is made from.
+static std::wstring Canonical(const wchar_t* p)
+{
+    std::wstring name = p;
+    for (wchar_t& c : name) {
+        if (c >= L'A' && c <= L'Z') {
+            c = (wchar_t)(c - L'A' + L'a');
+        }
+    }
+    return name;
+}
+
+static std::wstring KeyPathOf(const std::wstring& name)
+{
+    return std::wstring(SIM_DEVICES_KEY) + L"\\" + name;
+}
+
+static std::wstring FolderOf(const std::wstring& name)
+{
+    return std::wstring(HOST_ROOT) + L"\\" + name;
+}
+
+// --- The device's lock -----------------------------------------------------------------
+
+DeviceLock::DeviceLock(const std::wstring& name)
+    : h_(CreateMutexW(NULL, FALSE, (L"Handheld.Lock." + name).c_str()))
+{
+    // An abandoned lock (its holder was killed) is ours now; what it was
+    // writing is either whole or not yet in place.
+    if (h_) {
+        WaitForSingleObject(h_, INFINITE);
+    }
+}
+
+DeviceLock::~DeviceLock()
+{
+    if (h_) {
+        ReleaseMutex(h_);
+        CloseHandle(h_);
+    }
+}
+
+// --- Folders and values ------------------------------------------------------------
 
 static void WriteValues(HKEY hRoot, const FactoryValue* aValues, size_t count)
 {
@@ -94,9 +188,10 @@ static void WriteValues(HKEY hRoot, const FactoryValue* aValues, size_t count)
     }
 }
 
+// Makes whatever folders are missing; never removes anything.
 static void MakeFolders(const std::wstring& folder)
 {
-    CreateDirectoryW(L"C:\\Handheld", NULL);
+    CreateDirectoryW(HOST_ROOT, NULL);
     CreateDirectoryW(folder.c_str(), NULL);
     CreateDirectoryW((folder + L"\\Store").c_str(), NULL);
     CreateDirectoryW((folder + L"\\Store\\Application Data").c_str(), NULL);
@@ -126,57 +221,178 @@ static void RemoveFolderTree(const std::wstring& folder)
     RemoveDirectoryW(folder.c_str());
 }
 
-// Writes the factory image of device name over whatever it held.
-static void WriteFactoryImage(const std::wstring& name)
+// The live device's stamp, kept beside its keys in the host registry.
+static ImageStamp LiveStamp(HKEY hDevice)
 {
-    std::wstring keyPath = std::wstring(SIM_DEVICES_KEY) + L"\\" + name;
-    SHDeleteKeyW(HKEY_CURRENT_USER, (keyPath + L"\\HKLM").c_str());
-    SHDeleteKeyW(HKEY_CURRENT_USER, (keyPath + L"\\Settings").c_str());
-    HKEY hDevice;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
-                        &hDevice, NULL) != ERROR_SUCCESS) {
-        return;
+    ImageStamp stamp;
+    DWORD cb = sizeof(ULONGLONG);
+    RegGetValueW(hDevice, NULL, INCARNATION_VALUE, RRF_RT_REG_QWORD, NULL, &stamp.incarnation, &cb);
+    cb = sizeof(ULONGLONG);
+    RegGetValueW(hDevice, NULL, GENERATION_VALUE, RRF_RT_REG_QWORD, NULL, &stamp.generation, &cb);
+    return stamp;
+}
+
+static void SetLiveStamp(HKEY hDevice, const ImageStamp& stamp)
+{
+    RegSetValueExW(hDevice, INCARNATION_VALUE, 0, REG_QWORD, (const BYTE*)&stamp.incarnation,
+                   sizeof(ULONGLONG));
+    RegSetValueExW(hDevice, GENERATION_VALUE, 0, REG_QWORD, (const BYTE*)&stamp.generation,
+                   sizeof(ULONGLONG));
+}
+
+// A number that no earlier making of a device of the same name has used: a
+// device deleted and made again must not take an old save for its own.
+static ULONGLONG NewIncarnation()
+{
+    static LONG s_counter = 0;
+    LARGE_INTEGER counter;
+    FILETIME now;
+    QueryPerformanceCounter(&counter);
+    GetSystemTimeAsFileTime(&now);
+    ULONGLONG x = ((ULONGLONG)now.dwHighDateTime << 32 | now.dwLowDateTime) ^
+                  ((ULONGLONG)GetCurrentProcessId() << 40) ^ (ULONGLONG)counter.QuadPart ^
+                  (ULONGLONG)InterlockedIncrement(&s_counter) << 20;
+    x += 0x9E3779B97F4A7C15ULL;  // splitmix64: spreads the bits
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    return x ^ (x >> 31);
+}
+
+// A device made before images existed carries this marker instead.
+static bool HasOldMarker(HKEY hDevice)
+{
+    DWORD made = 0, cb = sizeof(made);
+    return RegGetValueW(hDevice, NULL, L"Made", RRF_RT_REG_DWORD, NULL, &made, &cb) ==
+               ERROR_SUCCESS &&
+           made == 1;
+}
+
+static HKEY OpenDeviceKey(const std::wstring& name)
+{
+    HKEY hDevice = NULL;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, KeyPathOf(name).c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
+                        NULL, &hDevice, NULL) != ERROR_SUCCESS) {
+        return NULL;
     }
-    HKEY hHklm, hSettings;
-    if (RegCreateKeyExW(hDevice, L"HKLM", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hHklm, NULL) ==
+    return hDevice;
+}
+
+// --- Commit, make, reset, start (each with the device's lock held) -----------------
+
+// The live generation is never behind the image's while the device runs: it is
+// advanced first, and the image follows.
+static bool CommitLocked(const std::wstring& name, HKEY hDevice)
+{
+    ImageStamp stamp = LiveStamp(hDevice);
+    if (stamp.incarnation == 0) {
+        stamp.incarnation = NewIncarnation();
+    }
+    stamp.generation++;
+    SetLiveStamp(hDevice, stamp);
+    return ImageWrite(FolderOf(name), hDevice, stamp);
+}
+
+static void WriteFactoryValues(HKEY hDevice)
+{
+    SHDeleteKeyW(hDevice, L"HKLM");
+    SHDeleteKeyW(hDevice, L"Settings");
+    HKEY hKey;
+    if (RegCreateKeyExW(hDevice, L"HKLM", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL) ==
         ERROR_SUCCESS) {
-        WriteValues(hHklm, g_aFactoryRegistry,
-                    sizeof(g_aFactoryRegistry) / sizeof(g_aFactoryRegistry[0]));
-        RegCloseKey(hHklm);
+        WriteValues(hKey, g_aFactoryRegistry,
+                    sizeof(g_aFactoryRegistry) / sizeof(*g_aFactoryRegistry));
+        RegCloseKey(hKey);
     }
-    if (RegCreateKeyExW(hDevice, L"Settings", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hSettings, NULL) ==
+    if (RegCreateKeyExW(hDevice, L"Settings", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL) ==
         ERROR_SUCCESS) {
-        WriteValues(hSettings, g_aFactorySettings,
-                    sizeof(g_aFactorySettings) / sizeof(g_aFactorySettings[0]));
-        RegCloseKey(hSettings);
+        WriteValues(hKey, g_aFactorySettings,
+                    sizeof(g_aFactorySettings) / sizeof(*g_aFactorySettings));
+        RegCloseKey(hKey);
     }
-    std::wstring folder = L"C:\\Handheld\\" + name;
+}
+
+// Carries out a factory reset whose intent is on disk: from here on the reset
+// happens whole, if need be at the next start after a power cut.
+static void FinishResetLocked(const std::wstring& name, HKEY hDevice)
+{
+    std::wstring folder = FolderOf(name);
+    WriteFactoryValues(hDevice);
+    CommitLocked(name, hDevice);
     RemoveFolderTree(folder + L"\\Store");
     DeleteFileW((folder + L"\\journal.log").c_str());
     DeleteFileW((folder + L"\\debug.log").c_str());
     MakeFolders(folder);
-    DWORD made = 1;
-    RegSetValueExW(hDevice, L"Made", 0, REG_DWORD, (const BYTE*)&made, sizeof(made));
-    RegFlushKey(hDevice);
-    RegCloseKey(hDevice);
+    DeleteFileW((folder + RESET_INTENT).c_str());
 }
 
-// Opens (making it first if needed) the device and caches its HKLM root.
-static bool OpenDeviceLocked(const std::wstring& name)
+static bool WriteResetIntent(const std::wstring& folder)
 {
-    std::wstring keyPath = std::wstring(SIM_DEVICES_KEY) + L"\\" + name;
-    DWORD made = 0, cb = sizeof(made);
-    if (RegGetValueW(HKEY_CURRENT_USER, keyPath.c_str(), L"Made", RRF_RT_REG_DWORD, NULL, &made,
-                     &cb) != ERROR_SUCCESS ||
-        made != 1) {
-        WriteFactoryImage(name);
+    HANDLE h = CreateFileW((folder + RESET_INTENT).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    bool ok = FlushFileBuffers(h) != FALSE;
+    CloseHandle(h);
+    return ok;
+}
+
+// Brings the device to its newest committed state, making it when it has
+// none. Returns the device's host key (caller closes), NULL on failure.
+static HKEY StartLocked(const std::wstring& name)
+{
+    std::wstring folder = FolderOf(name);
+    MakeFolders(folder);
+    HKEY hDevice = OpenDeviceKey(name);
+    if (hDevice == NULL) {
+        return NULL;
+    }
+    if (GetFileAttributesW((folder + RESET_INTENT).c_str()) != INVALID_FILE_ATTRIBUTES) {
+        FinishResetLocked(name, hDevice);
+    }
+    ImageStamp image = ImageStampOf(folder);
+    ImageStamp live = LiveStamp(hDevice);
+    if (image.generation == 0 && (live.generation > 0 || HasOldMarker(hDevice))) {
+        CommitLocked(name, hDevice);  // its image was lost, or it predates images
+    } else if (image.generation == 0) {
+        WriteFactoryValues(hDevice);  // new: it exists once this first commit is in place
+        SetLiveStamp(hDevice, ImageStamp{NewIncarnation(), 0});
+        CommitLocked(name, hDevice);
+    } else if ((image.incarnation != live.incarnation || image.generation > live.generation) &&
+               ImageRestore(folder, hDevice)) {
+        // The host lost what was committed since its last save, or what it
+        // saved is of an earlier device of this name.
+        SetLiveStamp(hDevice, image);
+    }
+    return hDevice;
+}
+
+static bool DeleteLocked(const std::wstring& name)
+{
+    LONG r = SHDeleteKeyW(HKEY_CURRENT_USER, KeyPathOf(name).c_str());
+    RemoveFolderTree(FolderOf(name));
+    return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
+}
+
+// --- The current device ---------------------------------------------------------------
+
+// Starts the device and makes it this process's current one.
+static bool OpenDevice(const std::wstring& name)
+{
+    {
+        DeviceLock lock(name);
+        HKEY hDevice = StartLocked(name);
+        if (hDevice == NULL) {
+            return false;
+        }
+        RegCloseKey(hDevice);
     }
     HKEY hHklm;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, (keyPath + L"\\HKLM").c_str(), 0, NULL, 0,
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, (KeyPathOf(name) + L"\\HKLM").c_str(), 0, NULL, 0,
                         KEY_ALL_ACCESS, NULL, &hHklm, NULL) != ERROR_SUCCESS) {
         return false;
     }
-    MakeFolders(L"C:\\Handheld\\" + name);
+    std::lock_guard<std::mutex> lock(g_deviceLock);
     if (g_hDeviceHklm) {
         RegCloseKey(g_hDeviceHklm);
     }
@@ -185,26 +401,72 @@ static bool OpenDeviceLocked(const std::wstring& name)
     return true;
 }
 
-void EnsureDevice()
+static bool HaveDevice()
 {
     std::lock_guard<std::mutex> lock(g_deviceLock);
-    if (!g_device.empty()) {
+    return !g_device.empty();
+}
+
+// The device HANDHELD_DEVICE names. A name that cannot be a device's is an
+// error of the environment, not a reason to work on some other device: the
+// process ends with exit code 2 and says why.
+void EnsureDevice()
+{
+    if (HaveDevice()) {
         return;
     }
-    wchar_t szName[SIM_MAX_DEVICE_NAME + 1] = L"";
-    DWORD n = GetEnvironmentVariableW(L"HANDHELD_DEVICE", szName, SIM_MAX_DEVICE_NAME + 1);
-    // "@process": a device of this process's own (test programs run side by side).
-    // It is new with the process: whatever an earlier process of the same id
-    // left on a device of that name is gone.
+    std::lock_guard<std::mutex> open(g_openLock);
+    if (HaveDevice()) {
+        return;
+    }
+    wchar_t szName[SIM_MAX_DEVICE_NAME + 2] = L"";
+    DWORD n = GetEnvironmentVariableW(L"HANDHELD_DEVICE", szName, SIM_MAX_DEVICE_NAME + 2);
+    std::wstring name = L"default";
     if (n > 0 && wcscmp(szName, L"@process") == 0) {
-        swprintf(szName, SIM_MAX_DEVICE_NAME + 1, L"p%lu", GetCurrentProcessId());
-        SHDeleteKeyW(HKEY_CURRENT_USER, (std::wstring(SIM_DEVICES_KEY) + L"\\" + szName).c_str());
-        WriteFactoryImage(szName);
+        // A device of this process's own (test programs run side by side). It
+        // is new with the process: whatever an earlier process of the same id
+        // left on a device of that name is gone.
+        name = L"p" + std::to_wstring(GetCurrentProcessId());
+        DeviceLock lock(name);
+        DeleteLocked(name);
+        std::lock_guard<std::mutex> own(g_deviceLock);
+        g_ownDevice = name;
+    } else if (n > 0) {
+        std::wstring given(szName, n <= SIM_MAX_DEVICE_NAME ? n : SIM_MAX_DEVICE_NAME + 1);
+        const wchar_t* problem = n > SIM_MAX_DEVICE_NAME
+                                     ? L"a device name has at most 40 characters"
+                                     : NameProblem(given.c_str());
+        if (problem) {
+            fwprintf(stderr, L"handheld: HANDHELD_DEVICE=\"%ls%ls\" is not a device name: %ls\n",
+                     given.c_str(), n > SIM_MAX_DEVICE_NAME ? L"..." : L"", problem);
+            fflush(stderr);
+            ExitProcess(2);
+        }
+        name = Canonical(given.c_str());
     }
-    if (n == 0 || n > SIM_MAX_DEVICE_NAME || !ValidDeviceName(szName)) {
-        wcscpy(szName, L"default");
+    if (!OpenDevice(name)) {
+        fwprintf(stderr, L"handheld: cannot open device \"%ls\" (error %lu)\n", name.c_str(),
+                 GetLastError());
+        fflush(stderr);
+        ExitProcess(2);
     }
-    OpenDeviceLocked(szName);
+    ProcessJoinDevice(name);
+}
+
+// A device made for this process alone goes with it; every process's record
+// of itself goes too.
+void DeviceProcessEnds()
+{
+    ProcessLeaveDevice();
+    std::wstring own;
+    {
+        std::lock_guard<std::mutex> lock(g_deviceLock);
+        own = g_ownDevice;
+    }
+    if (!own.empty()) {
+        DeviceLock lock(own);
+        DeleteLocked(own);
+    }
 }
 
 std::wstring DeviceName()
@@ -216,11 +478,12 @@ std::wstring DeviceName()
 
 std::wstring DeviceKeyPath()
 {
-    return std::wstring(SIM_DEVICES_KEY) + L"\\" + DeviceName();
+    return KeyPathOf(DeviceName());
 }
+
 std::wstring DeviceFolder()
 {
-    return L"C:\\Handheld\\" + DeviceName();
+    return FolderOf(DeviceName());
 }
 
 HKEY DeviceRegistryRoot()
@@ -230,13 +493,25 @@ HKEY DeviceRegistryRoot()
     return g_hDeviceHklm;
 }
 
-// Another process restored the factory image: the cached root names a
-// deleted key. Opens the device's root again.
+// Another process restored the device's registry (a reset, a power cut): the
+// cached root names a deleted key. Opens the device's root again.
 HKEY DeviceReopenRoot()
 {
     std::wstring name = DeviceName();
+    HKEY hHklm;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, (KeyPathOf(name) + L"\\HKLM").c_str(), 0, NULL, 0,
+                        KEY_ALL_ACCESS, NULL, &hHklm, NULL) != ERROR_SUCCESS) {
+        return DeviceRegistryRoot();
+    }
     std::lock_guard<std::mutex> lock(g_deviceLock);
-    OpenDeviceLocked(name);
+    if (g_device != name) {  // moved to another device meanwhile
+        RegCloseKey(hHklm);
+        return g_hDeviceHklm;
+    }
+    if (g_hDeviceHklm) {
+        RegCloseKey(g_hDeviceHklm);
+    }
+    g_hDeviceHklm = hHklm;
     return g_hDeviceHklm;
 }
 
@@ -250,16 +525,77 @@ HKEY OpenSettingsKey(BOOL create)
     return r == ERROR_SUCCESS ? hKey : NULL;
 }
 
+bool DeviceCommit()
+{
+    std::wstring name = DeviceName();
+    DeviceLock lock(name);
+    HKEY hDevice = OpenDeviceKey(name);
+    if (hDevice == NULL) {
+        return false;
+    }
+    bool ok = CommitLocked(name, hDevice);
+    RegCloseKey(hDevice);
+    return ok;
+}
+
+// With the device's lock held: the registry as last committed.
+bool DeviceRestoreCommitted(const std::wstring& name)
+{
+    HKEY hDevice = OpenDeviceKey(name);
+    if (hDevice == NULL) {
+        return false;
+    }
+    std::wstring folder = FolderOf(name);
+    bool ok = ImageRestore(folder, hDevice);
+    if (ok) {
+        SetLiveStamp(hDevice, ImageStampOf(folder));
+    }
+    RegCloseKey(hDevice);
+    return ok;
+}
+
+void SetSetting(const wchar_t* pszName, DWORD dwValue)
+{
+    HKEY hKey = OpenSettingsKey(TRUE);
+    if (hKey) {
+        RegSetValueExW(hKey, pszName, 0, REG_DWORD, (const BYTE*)&dwValue, sizeof(dwValue));
+        RegCloseKey(hKey);
+    }
+}
+
+// Opens (or creates) a key of the device's registry for the harness; a root
+// that another process's reset or power cut made anew is opened again.
+static LONG OpenHarnessKey(LPCWSTR pszKey, bool create, HKEY* phKey)
+{
+    LONG r = ERROR_KEY_DELETED;
+    for (int attempt = 0; attempt < 2 && r == ERROR_KEY_DELETED; attempt++) {
+        HKEY hRoot = attempt == 0 ? DeviceRegistryRoot() : DeviceReopenRoot();
+        r = create ? RegCreateKeyExW(hRoot, pszKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, phKey, NULL)
+                   : RegOpenKeyExW(hRoot, pszKey, 0, KEY_ALL_ACCESS, phKey);
+    }
+    return r;
+}
+
 extern "C" {
+
+SIM_API LPCWSTR WINAPI SimDeviceNameProblem(LPCWSTR pszName)
+{
+    return NameProblem(pszName);
+}
 
 SIM_API BOOL WINAPI SimSelectDevice(LPCWSTR pszName)
 {
-    if (pszName == NULL || !ValidDeviceName(pszName)) {
+    if (NameProblem(pszName)) {
         SetLastError(ERROR_INVALID_NAME);
         return FALSE;
     }
-    std::lock_guard<std::mutex> lock(g_deviceLock);
-    return OpenDeviceLocked(pszName) ? TRUE : FALSE;
+    std::wstring name = Canonical(pszName);
+    std::lock_guard<std::mutex> open(g_openLock);
+    if (!OpenDevice(name)) {
+        return FALSE;
+    }
+    ProcessJoinDevice(name);
+    return TRUE;
 }
 
 SIM_API LPCWSTR WINAPI SimDeviceName(void)
@@ -272,20 +608,31 @@ SIM_API LPCWSTR WINAPI SimDeviceName(void)
 SIM_API BOOL WINAPI SimResetDevice(void)
 {
     std::wstring name = DeviceName();
-    std::lock_guard<std::mutex> lock(g_deviceLock);
-    WriteFactoryImage(name);
-    return OpenDeviceLocked(name) ? TRUE : FALSE;
+    {
+        DeviceLock lock(name);
+        HKEY hDevice = OpenDeviceKey(name);
+        if (hDevice == NULL || !WriteResetIntent(FolderOf(name))) {
+            if (hDevice) {
+                RegCloseKey(hDevice);
+            }
+            return FALSE;
+        }
+        FinishResetLocked(name, hDevice);
+        RegCloseKey(hDevice);
+    }
+    DeviceReopenRoot();
+    return TRUE;
 }
 
 SIM_API BOOL WINAPI SimDeleteDevice(LPCWSTR pszName)
 {
-    if (pszName == NULL || !ValidDeviceName(pszName)) {
+    if (NameProblem(pszName)) {
+        SetLastError(ERROR_INVALID_NAME);
         return FALSE;
     }
-    std::wstring keyPath = std::wstring(SIM_DEVICES_KEY) + L"\\" + pszName;
-    SHDeleteKeyW(HKEY_CURRENT_USER, keyPath.c_str());
-    RemoveFolderTree(std::wstring(L"C:\\Handheld\\") + pszName);
-    return TRUE;
+    std::wstring name = Canonical(pszName);
+    DeviceLock lock(name);
+    return DeleteLocked(name) ? TRUE : FALSE;
 }
 
 SIM_API DWORD WINAPI SimDeviceFolder(LPWSTR pszBuffer, DWORD cch)
@@ -295,6 +642,11 @@ SIM_API DWORD WINAPI SimDeviceFolder(LPWSTR pszBuffer, DWORD cch)
         wcscpy(pszBuffer, folder.c_str());
     }
     return (DWORD)folder.size();
+}
+
+SIM_API ULONGLONG WINAPI SimCommittedGeneration(void)
+{
+    return ImageStampOf(DeviceFolder()).generation;
 }
 
 SIM_API DWORD WINAPI SimGetSetting(LPCWSTR pszName, DWORD dwDefault)
@@ -308,6 +660,8 @@ SIM_API DWORD WINAPI SimGetSetting(LPCWSTR pszName, DWORD dwDefault)
     return value;
 }
 
+// A setting is the harness's word about the device's world (the card is out,
+// the state sticks): it is committed at once, so a power cut keeps it.
 SIM_API BOOL WINAPI SimSetSetting(LPCWSTR pszName, DWORD dwValue)
 {
     HKEY hKey = OpenSettingsKey(TRUE);
@@ -316,14 +670,14 @@ SIM_API BOOL WINAPI SimSetSetting(LPCWSTR pszName, DWORD dwValue)
     }
     LONG r = RegSetValueExW(hKey, pszName, 0, REG_DWORD, (const BYTE*)&dwValue, sizeof(dwValue));
     RegCloseKey(hKey);
-    return r == ERROR_SUCCESS;
+    return r == ERROR_SUCCESS && DeviceCommit();
 }
 
 SIM_API BOOL WINAPI SimRegGetDword(LPCWSTR pszKey, LPCWSTR pszValue, DWORD* pdwValue)
 {
     DWORD value = 0, cb = sizeof(value), type = 0;
     HKEY hKey;
-    if (RegOpenKeyExW(DeviceRegistryRoot(), pszKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) {
+    if (OpenHarnessKey(pszKey, false, &hKey) != ERROR_SUCCESS) {
         return FALSE;
     }
     LONG r = RegQueryValueExW(hKey, pszValue, NULL, &type, (LPBYTE)&value, &cb);
@@ -335,18 +689,18 @@ SIM_API BOOL WINAPI SimRegGetDword(LPCWSTR pszKey, LPCWSTR pszValue, DWORD* pdwV
     return TRUE;
 }
 
+// The harness's own writes of the device's registry are committed at once.
 SIM_API BOOL WINAPI SimRegSetRaw(LPCWSTR pszKey, LPCWSTR pszValue, DWORD dwType, const void* pData,
                                  DWORD cbData)
 {
     HKEY hKey;
-    if (RegCreateKeyExW(DeviceRegistryRoot(), pszKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey,
-                        NULL) != ERROR_SUCCESS) {
+    if (OpenHarnessKey(pszKey, true, &hKey) != ERROR_SUCCESS) {
         return FALSE;
     }
     LONG r = RegSetValueExW(hKey, pszValue, 0, dwType, (const BYTE*)pData, cbData);
     RegCloseKey(hKey);
     NotifyPoke();
-    return r == ERROR_SUCCESS;
+    return r == ERROR_SUCCESS && DeviceCommit();
 }
 
 SIM_API BOOL WINAPI SimRegSetDword(LPCWSTR pszKey, LPCWSTR pszValue, DWORD dwValue)
@@ -357,26 +711,26 @@ SIM_API BOOL WINAPI SimRegSetDword(LPCWSTR pszKey, LPCWSTR pszValue, DWORD dwVal
 SIM_API BOOL WINAPI SimRegDeleteValue(LPCWSTR pszKey, LPCWSTR pszValue)
 {
     HKEY hKey;
-    if (RegOpenKeyExW(DeviceRegistryRoot(), pszKey, 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS) {
+    if (OpenHarnessKey(pszKey, false, &hKey) != ERROR_SUCCESS) {
         return FALSE;
     }
     LONG r = RegDeleteValueW(hKey, pszValue);
     RegCloseKey(hKey);
     NotifyPoke();
-    return r == ERROR_SUCCESS;
+    return r == ERROR_SUCCESS && DeviceCommit();
 }
 
 SIM_API BOOL WINAPI SimRegDeleteKey(LPCWSTR pszKey)
 {
     BOOL ok = SHDeleteKeyW(DeviceRegistryRoot(), pszKey) == ERROR_SUCCESS;
     NotifyPoke();
-    return ok;
+    return ok && DeviceCommit();
 }
 
 SIM_API BOOL WINAPI SimRegKeyExists(LPCWSTR pszKey)
 {
     HKEY hKey;
-    if (RegOpenKeyExW(DeviceRegistryRoot(), pszKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) {
+    if (OpenHarnessKey(pszKey, false, &hKey) != ERROR_SUCCESS) {
         return FALSE;
     }
     RegCloseKey(hKey);

@@ -197,7 +197,7 @@ HANDLE WINAPI CeActivateDeviceEx(LPCWSTR lpszDevKey, LPCREGINI lpReg, DWORD cReg
     HANDLE h = NULL;
     if (error == 0) {
         DWORD instance = CurrentInstance() + 1;
-        SimSetSetting(L"DriverActivations", instance);
+        SetSetting(L"DriverActivations", instance);
         {
             std::lock_guard<std::mutex> lock(g_devLock);
             h = DeviceHandleLocked(instance);
@@ -234,26 +234,27 @@ BOOL WINAPI CeDeactivateDevice(HANDLE hDevice)
     return error == 0;
 }
 
+// The card is part of the device's world: where it is, is committed at once.
 SIM_API BOOL WINAPI SimEjectCard(void)
 {
-    SimSetSetting(L"CardInserted", 0);
+    SetSetting(L"CardInserted", 0);
     Journal(L"Device|card|ejected");
     AdapterSetDriverActive(false);
-    return TRUE;
+    return DeviceCommit();
 }
 
 SIM_API BOOL WINAPI SimInsertCard(BOOL bLoadDriver)
 {
-    SimSetSetting(L"CardInserted", 1);
+    SetSetting(L"CardInserted", 1);
     Journal(L"Device|card|inserted");
     if (bLoadDriver) {
-        SimSetSetting(L"DriverActivations", CurrentInstance() + 1);
+        SetSetting(L"DriverActivations", CurrentInstance() + 1);
         AdapterSetDriverActive(true);
     } else {
-        SimSetSetting(L"DriverActive", 0);
+        SetSetting(L"DriverActive", 0);
         AdapterPublishState();
     }
-    return TRUE;
+    return DeviceCommit();
 }
 
 SIM_API DWORD WINAPI SimDriverActivations(void)

@@ -3,7 +3,10 @@
 // Settings\Faults key, so that every process on the device sees them.
 #include "sim.h"
 
-static std::wstring FaultsPath() { return DeviceKeyPath() + L"\\Settings\\Faults"; }
+static std::wstring FaultsPath()
+{
+    return DeviceKeyPath() + L"\\Settings\\Faults";
+}
 
 // Looks for "op|target", then "op|*"; a fault marked once is removed as it fires.
 DWORD FaultFor(const wchar_t* pszOperation, const std::wstring& target)
@@ -41,30 +44,30 @@ DWORD FaultFor(const wchar_t* pszOperation, const std::wstring& target)
 
 extern "C" {
 
-SIM_API BOOL WINAPI SimSetFault(LPCWSTR pszOperation, LPCWSTR pszTarget, DWORD dwError,
-                                BOOL bOnce)
+SIM_API BOOL WINAPI SimSetFault(LPCWSTR pszOperation, LPCWSTR pszTarget, DWORD dwError, BOOL bOnce)
 {
     if (!pszOperation || !pszTarget || dwError == 0) {
         return FALSE;
     }
     HKEY hKey;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, FaultsPath().c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
-                        NULL, &hKey, NULL) != ERROR_SUCCESS) {
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, FaultsPath().c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                        &hKey, NULL) != ERROR_SUCCESS) {
         return FALSE;
     }
     std::wstring name = std::wstring(pszOperation) + L"|" + pszTarget;
     if (bOnce) {
         name += L"|once";
     }
-    LONG r = RegSetValueExW(hKey, name.c_str(), 0, REG_DWORD, (const BYTE*)&dwError,
-                            sizeof(dwError));
+    LONG r =
+        RegSetValueExW(hKey, name.c_str(), 0, REG_DWORD, (const BYTE*)&dwError, sizeof(dwError));
     RegCloseKey(hKey);
-    return r == ERROR_SUCCESS;
+    return r == ERROR_SUCCESS && DeviceCommit();
 }
 
 SIM_API void WINAPI SimClearFaults(void)
 {
     RegDeleteTreeW(HKEY_CURRENT_USER, FaultsPath().c_str());
+    DeviceCommit();
 }
 
 }  // extern "C"

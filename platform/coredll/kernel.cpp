@@ -45,8 +45,8 @@ static void WriteKernelValue(const wchar_t* name, DWORD type, const void* data, 
         return;
     }
     RegSetValueExW(hKey, name, 0, type, (const BYTE*)data, cb);
-    RegFlushKey(hKey);
     RegCloseKey(hKey);
+    DeviceCommit();
 }
 
 static void WriteKernelDword(const wchar_t* name, DWORD value)
@@ -134,7 +134,7 @@ static BOOL ColdReset(LPVOID pIn, DWORD cbIn, LPDWORD pReturned)
         return Refuse(kColdReset, cbIn, input, ERROR_ACCESS_DENIED);
     }
     CountRequest(L"ColdResets");
-    SimSetSetting(L"ColdResetArmed", 1);
+    SetSetting(L"ColdResetArmed", 1);
     return Accept(kColdReset, cbIn, input, pReturned);
 }
 
@@ -176,7 +176,7 @@ static BOOL Reboot(LPVOID pIn, DWORD cbIn, LPDWORD pReturned)
         return TRUE;
     }
     Journal(L"Device|reboot|%ls|restarting", cold ? L"cold" : L"warm");
-    SimSetSetting(L"ColdResetArmed", 0);
+    SetSetting(L"ColdResetArmed", 0);
     if (cold) {
         SimResetDevice();
     }
@@ -185,6 +185,14 @@ static BOOL Reboot(LPVOID pIn, DWORD cbIn, LPDWORD pReturned)
     DWORD boot = ReadKernelDword(L"Boot") + 1;
     WriteKernelDword(L"Boot", boot);
     ExitProcess(0);
+}
+
+// A boot after a power cut: an armed cold reset is forgotten with the memory
+// that held it, and the kernel's record counts the cut.
+void KernelBootAfterPowerCut()
+{
+    SetSetting(L"ColdResetArmed", 0);
+    CountRequest(L"PowerCuts");
 }
 
 extern "C" {

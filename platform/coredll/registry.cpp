@@ -151,12 +151,17 @@ LONG WINAPI CeRegDeleteValueW(HKEY hKey, LPCWSTR lpValueName)
     return r;
 }
 
+// On the device a flush commits the whole registry before it returns; the
+// host's own flush does not reach the disk, so the device's commit does.
 LONG WINAPI CeRegFlushKey(HKEY hKey)
 {
     std::wstring path = PathOf(hKey);
     LONG r = (LONG)FaultFor(L"RegFlushKey", path);
     if (r == 0) {
         r = RegFlushKey(hKey);
+    }
+    if (r == ERROR_SUCCESS && !DeviceCommit()) {
+        r = ERROR_WRITE_FAULT;
     }
     Journal(L"RegFlushKey|%ls|%ld", path.c_str(), r);
     return r;

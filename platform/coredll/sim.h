@@ -7,16 +7,48 @@
 #include <wince.h>
 
 #include <string>
+#include <vector>
 
-// device.cpp: the current device, its host keys and folders.
+// device.cpp: the current device, its host keys and folders, its commits.
 #define SIM_DEVICES_KEY L"Software\\Handheld\\Devices"
-std::wstring DeviceName();
+std::wstring DeviceName();          // canonical: lower case
 std::wstring DeviceKeyPath();       // HKCU path of the device
 std::wstring DeviceFolder();        // C:\Handheld\NAME
 HKEY DeviceRegistryRoot();          // the device's HKLM (host key, cached; do not close)
 HKEY DeviceReopenRoot();            // after ERROR_KEY_DELETED: another process reset the device
 HKEY OpenSettingsKey(BOOL create);  // caller closes
 void EnsureDevice();
+// Commits the current device's whole registry (and settings) durably.
+bool DeviceCommit();
+// With the device's lock held: puts back the registry as last committed.
+bool DeviceRestoreCommitted(const std::wstring& name);
+// A setting that is the device's own passing state (a radio switching, the
+// driver loaded): written, not committed; a power cut resets it anyway.
+void SetSetting(const wchar_t* pszName, DWORD dwValue);
+// The device's lock, shared by every process of the prefix: making,
+// committing, resetting, starting and cutting the power hold it.
+class DeviceLock {
+public:
+    explicit DeviceLock(const std::wstring& name);
+    ~DeviceLock();
+    DeviceLock(const DeviceLock&) = delete;
+    DeviceLock& operator=(const DeviceLock&) = delete;
+
+private:
+    HANDLE h_;
+};
+
+// The process is ending: its own device and its record go.
+void DeviceProcessEnds();
+
+// processes.cpp: which processes are on which device.
+void ProcessJoinDevice(const std::wstring& name);
+void ProcessLeaveDevice();
+bool ProcessIsOnDevice(DWORD pid, const std::wstring& name);
+std::vector<DWORD> DeviceProcesses(const std::wstring& name);  // others, not observers
+
+// kernel.cpp
+void KernelBootAfterPowerCut();
 
 // files.cpp: the host path of a path the device names (an absolute device
 // path lives in the store); false for one that would climb out with "\..".
@@ -56,3 +88,4 @@ void AdapterSetDriverActive(bool active);  // the driver loads or unloads
 void AdapterSetPower(bool on);             // starts a power change on the device clock
 DWORD AdapterStateValue();                 // what "WiFi" should hold now
 void AdapterPublishState();                // writes it, for every process to see
+void AdapterBoot();                        // as a fresh boot leaves it

@@ -19,14 +19,38 @@ extern "C" {
 // C:\Handheld\NAME\Store. The process works on HANDHELD_DEVICE (default
 // "default") until SimSelectDevice picks another. A device that does not
 // exist yet is made from the factory image on first use.
+// Names compare without case (SimDeviceName gives the lower-case form); a name
+// that a host folder cannot hold as it is (trailing '.', CON, NUL, ...) is
+// refused. An invalid HANDHELD_DEVICE ends the process with exit code 2.
 #define SIM_MAX_DEVICE_NAME 40
 SIM_API BOOL WINAPI SimSelectDevice(LPCWSTR pszName);
 SIM_API LPCWSTR WINAPI SimDeviceName(void);
+// Why pszName cannot name a device, or NULL when it can.
+SIM_API LPCWSTR WINAPI SimDeviceNameProblem(LPCWSTR pszName);
 // Restores the current device to its factory image: registry, file store,
-// settings, faults, and its debug and journal logs.
+// settings, faults, and its debug and journal logs. Atomic across registry and
+// store: after a power cut the reset has happened whole or not at all.
 SIM_API BOOL WINAPI SimResetDevice(void);
 // Removes a device altogether.
 SIM_API BOOL WINAPI SimDeleteDevice(LPCWSTR pszName);
+
+// --- Commits and the battery ----------------------------------------------------
+// RegFlushKey on any key of the device commits its whole registry (with the
+// simulation's settings and the kernel's record) durably before it returns;
+// so do the Sim functions that change the device's world (settings, faults,
+// radios, the card, the harness's own registry writes). This is the committed
+// generation, counting from 1 when the device was made.
+SIM_API ULONGLONG WINAPI SimCommittedGeneration(void);
+// Pulls the battery: every other process of the device ends at once with exit
+// code SIM_EXIT_POWER_CUT (observers, programs that export the data symbol
+// HandheldObserver, keep running), and the device starts again with its
+// registry as last committed, its files as last closed, every radio off and
+// the state value as a fresh boot sets it. Returns how many processes ended.
+#define SIM_EXIT_POWER_CUT 137
+SIM_API DWORD WINAPI SimPowerCut(void);
+// The other processes on the current device (observers not counted): fills
+// up to cMax ids and returns how many there are.
+SIM_API DWORD WINAPI SimDeviceProcesses(DWORD* aPids, DWORD cMax);
 // Host folder of the current device (C:\Handheld\NAME) and of its file store.
 SIM_API DWORD WINAPI SimDeviceFolder(LPWSTR pszBuffer, DWORD cch);
 SIM_API DWORD WINAPI SimStorePath(LPCWSTR pszDevicePath, LPWSTR pszBuffer, DWORD cch);
@@ -40,8 +64,8 @@ SIM_API BOOL WINAPI SimSetSetting(LPCWSTR pszName, DWORD dwValue);
 // --- The device's registry, without going through the journal or faults --------
 SIM_API BOOL WINAPI SimRegGetDword(LPCWSTR pszKey, LPCWSTR pszValue, DWORD* pdwValue);
 SIM_API BOOL WINAPI SimRegSetDword(LPCWSTR pszKey, LPCWSTR pszValue, DWORD dwValue);
-SIM_API BOOL WINAPI SimRegSetRaw(LPCWSTR pszKey, LPCWSTR pszValue, DWORD dwType,
-                                 const void* pData, DWORD cbData);
+SIM_API BOOL WINAPI SimRegSetRaw(LPCWSTR pszKey, LPCWSTR pszValue, DWORD dwType, const void* pData,
+                                 DWORD cbData);
 SIM_API BOOL WINAPI SimRegDeleteValue(LPCWSTR pszKey, LPCWSTR pszValue);
 SIM_API BOOL WINAPI SimRegDeleteKey(LPCWSTR pszKey);  // with its subkeys
 SIM_API BOOL WINAPI SimRegKeyExists(LPCWSTR pszKey);
@@ -71,8 +95,8 @@ SIM_API void WINAPI SimScheduleAt(ULONGLONG dueMs, SIMTIMERPROC pfn, void* pCont
 SIM_API void WINAPI SimSetUser(DWORD dwMode);
 SIM_API void WINAPI SimQueueAnswer(int nAnswer);
 // A hook answers every box instead (the command-line tool prints them).
-typedef int(WINAPI* SIMMESSAGEBOXHOOK)(HWND hOwner, LPCWSTR pszText, LPCWSTR pszCaption,
-                                        UINT uType, void* pContext);
+typedef int(WINAPI* SIMMESSAGEBOXHOOK)(HWND hOwner, LPCWSTR pszText, LPCWSTR pszCaption, UINT uType,
+                                       void* pContext);
 SIM_API void WINAPI SimSetMessageBoxHook(SIMMESSAGEBOXHOOK pfn, void* pContext);
 
 // --- Waits on named events --------------------------------------------------------
@@ -88,8 +112,7 @@ SIM_API void WINAPI SimHoldEventWaits(BOOL bHold);
 // below HKLM, "key path\value" for value operations, a device file path, a
 // module or event name, or "*" for any. Stored with the device's settings,
 // so every process on the device sees it. bOnce: only the next such call.
-SIM_API BOOL WINAPI SimSetFault(LPCWSTR pszOperation, LPCWSTR pszTarget, DWORD dwError,
-                                BOOL bOnce);
+SIM_API BOOL WINAPI SimSetFault(LPCWSTR pszOperation, LPCWSTR pszTarget, DWORD dwError, BOOL bOnce);
 SIM_API void WINAPI SimClearFaults(void);
 
 // --- Journal -----------------------------------------------------------------------
