@@ -34,6 +34,17 @@ struct MessageBoxRecord {
 // Lets device time pass as the device's own Sleep does (at once, on the virtual clock).
 void DeviceSleep(DWORD ms);
 
+// A function of the platform's core library, as the deliverables bind to it
+// (the test program itself binds to the desktop's first).
+template <typename F>
+F CoreFunction(const char* name)
+{
+    F f = reinterpret_cast<F>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"coredll.dll"), name)));
+    EXPECT_NE(f, nullptr) << name;
+    return f;
+}
+
 std::vector<std::wstring> JournalEntries();
 std::vector<std::wstring> JournalMatching(const std::wstring& prefix);
 size_t CountJournal(const std::wstring& prefix);
