@@ -1,0 +1,91 @@
+// advice.h - which row of the device's domain table suits a country under
+// today's rules, and how a row stands against the countries it is named for.
+// Results are data for the tools to print as text or JSON.
+//
+// The device's radio is 802.11g: a channel in its mask may carry OFDM. A
+// channel that a country allows for 802.11b only therefore does not make a
+// row lawful there; such a row is reported as needing 802.11b on those
+// channels, and a suggestion names it as the alternative when it would have
+// won had those channels counted.
+#pragma once
+
+#include "regdb.h"
+
+#include <string>
+#include <vector>
+
+namespace regdb {
+
+// One row of the device's domain table, as the library stores it.
+struct DomainRow {
+    int index;
+    std::string name;
+    uint32_t code;  // domain code for the driver
+    uint32_t mask;  // bit n-1 allows channel n
+};
+
+enum class Verdict {
+    kLawful,          // the country allows every channel of the row for 802.11b/g
+    kNeeds80211b,     // some are allowed there for 802.11b only, none forbidden
+    kUnlawful,        // some channel of the row is not allowed there at all
+    kUnknownCountry,  // the database does not hold the country
+};
+
+// A row against one country's rules. Masks use the device's channel bits.
+struct RowInCountry {
+    std::string country;
+    Verdict verdict;
+    uint32_t allowed;       // channels the country allows for 802.11b/g
+    uint32_t allowedBOnly;  // channels it allows for 802.11b only
+    uint32_t leftOut;       // allowed there (either way) but not in the row
+    uint32_t added;         // in the row but not allowed there
+    uint32_t addedBOnly;    // in the row and allowed there for 802.11b only
+    int minEirpMbm;         // power limits over the channels the country allows;
+    int maxEirpMbm;         // both 0 when it allows none
+};
+
+RowInCountry JudgeRow(const DomainRow& row, const std::string& country,
+                      const CountryTable& countries);
+
+// The countries a row is named for, by its domain code: FCC the US, IC Canada,
+// ETSI the EU member states, and so on; none for an unset code.
+std::vector<std::string> CountriesNamedBy(uint32_t code);
+
+struct Explanation {
+    bool found;  // false when no row has the index
+    DomainRow row;
+    std::vector<RowInCountry> countries;  // one per country the row is named for
+};
+
+Explanation Explain(const std::vector<DomainRow>& table, int index, const CountryTable& countries);
+
+enum class SuggestStatus {
+    kSuggested,
+    kNoLawfulRow,       // no row with channels is lawful there: only the empty row is
+    kUnknownCountry,    // two letters, but not a country of the database
+    kMalformedCountry,  // not two letters
+};
+
+struct Suggestion {
+    SuggestStatus status = SuggestStatus::kMalformedCountry;
+    std::string country;       // in capitals when well formed, else as given
+    int row = -1;              // index of the row to store: with kNoLawfulRow the empty row
+    std::vector<int> equals;   // other lawful rows offering as many channels, in table order
+    RowInCountry detail = {};  // the chosen row there: what it offers, leaves out
+    // The row named for the country itself, else for its region (-1: none),
+    // and the channels the chosen row offers beyond it and lacks against it.
+    int namedRow = -1;
+    uint32_t gainedOverNamed = 0;
+    uint32_t lostAgainstNamed = 0;
+    // The row that would be chosen if 802.11b-only channels counted, when it
+    // is another row (-1 otherwise), and its channels that need 802.11b.
+    int bRow = -1;
+    uint32_t bRowNeeds80211b = 0;
+    std::vector<RowInCountry> rows;  // every row of the table there, in table order
+};
+
+// country: an ISO 3166 alpha-2 code in any case.
+Suggestion Suggest(const std::vector<DomainRow>& table, const std::string& country,
+                   const CountryTable& countries);
+
+}  // namespace regdb
