@@ -384,10 +384,9 @@ struct BusyWorker {
     BusyWorker()
     {
         SimSetMessageBoxHook(Hook, this);
-        HANDLE hEvent = OpenEventW(
-            EVENT_MODIFY_STATE, FALSE,
-            (L"Handheld." + std::wstring(SimDeviceName()) + L".Olbrin_ReloadWiFi").c_str());
-        SetEvent(hEvent);
+        HANDLE hEvent = CoreFunction<HANDLE(WINAPI*)(DWORD, BOOL, LPCWSTR)>("OpenEventW")(
+            EVENT_MODIFY_STATE, FALSE, L"Olbrin_ReloadWiFi");
+        CoreFunction<BOOL(WINAPI*)(HANDLE, DWORD)>("EventModify")(hEvent, 3 /* EVENT_SET */);
         CloseHandle(hEvent);
         EXPECT_TRUE(SimJournalWaitFor(L"MessageBoxW|", 1, 10000));
     }

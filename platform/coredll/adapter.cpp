@@ -18,7 +18,7 @@
 
 void KernelWatchForRestart();  // kernel.cpp
 
-static std::atomic<LONG> g_generation{0};         // power changes started by this process
+static std::atomic<bool> g_settleWatcher{false};  // this process watches for changes falling due
 static std::atomic<DWORD> g_listsHandedOut{0};    // device lists handed out in this process
 static std::atomic<DWORD> g_listsOutstanding{0};  // of those, not yet freed
 static std::atomic<DWORD> g_badFrees{0};          // frees of unknown or already-freed lists
@@ -173,7 +173,6 @@ void AdapterSetDriverActive(bool active)
 // Every radio off, no change under way, the driver loaded when the card is in.
 void AdapterBoot()
 {
-    ++g_generation;  // a settle still pending in this process is void
     for (const RadioEntry& e : ReadRadios()) {
         SetPowerAt(e.key, 0);
     }
@@ -182,15 +181,101 @@ void AdapterBoot()
     AdapterPublishState();
 }
 
-// The power change has settled, unless a newer one has started since.
-static void WINAPI PowerSettled(void* pContext)
+// --- Power changes, which belong to the device ---------------------------------------
+// A change under way is kept in the device settings: Switching, and its due
+// time SwitchDue on the clock SwitchClock names (host milliseconds under the
+// real and scaled clocks, the device's virtual time under the virtual one).
+// Any process of the device that sees it fall due settles it, under the
+// device's lock, so it is settled once, whichever process asked for it and
+// whether that process still runs.
+#define SWITCH_CLOCK_HOST 0
+#define SWITCH_CLOCK_VIRTUAL 1
+
+static ULONGLONG ReadSwitchDue()
 {
-    LONG generation = (LONG)(LONG_PTR)pContext;
-    if (generation != g_generation.load()) {
-        return;
+    ULONGLONG due = 0;
+    DWORD cb = sizeof(due);
+    RegGetValueW(HKEY_CURRENT_USER, (DeviceKeyPath() + L"\\Settings").c_str(), L"SwitchDue",
+                 RRF_RT_REG_QWORD, NULL, &due, &cb);
+    return due;
+}
+
+static void WriteSwitchDue(ULONGLONG due, DWORD clock)
+{
+    HKEY hSettings = OpenSettingsKey(TRUE);
+    if (hSettings) {
+        RegSetValueExW(hSettings, L"SwitchDue", 0, REG_QWORD, (const BYTE*)&due, sizeof(due));
+        RegSetValueExW(hSettings, L"SwitchClock", 0, REG_DWORD, (const BYTE*)&clock, sizeof(clock));
+        RegCloseKey(hSettings);
+    }
+}
+
+bool AdapterNextDue(ULONGLONG* pDue, bool* pVirtual)
+{
+    if (SimGetSetting(L"Switching", 0) == 0) {
+        return false;
+    }
+    *pDue = ReadSwitchDue();
+    *pVirtual = SimGetSetting(L"SwitchClock", SWITCH_CLOCK_HOST) == SWITCH_CLOCK_VIRTUAL;
+    return true;
+}
+
+bool AdapterSettleDue()
+{
+    if (SimGetSetting(L"Switching", 0) == 0) {
+        return false;
+    }
+    DeviceLock lock(DeviceName());
+    ULONGLONG due = 0;
+    bool onVirtualClock = false;
+    if (!AdapterNextDue(&due, &onVirtualClock) || onVirtualClock != ClockIsVirtual()) {
+        return false;  // settled meanwhile, or due on a clock this process does not keep
+    }
+    ULONGLONG now = onVirtualClock ? SimNow() : GetTickCount64();
+    if (now < due) {
+        return false;
     }
     SetSetting(L"Switching", 0);
     AdapterPublishState();
+    return true;
+}
+
+// Under the real and scaled clocks: settles each change when it falls due,
+// woken by every change of the device's settings (a change started by any
+// process) and by the due time itself.
+static DWORD WINAPI SettleWatcher(LPVOID)
+{
+    HANDLE hChanged = CreateEventW(NULL, FALSE, FALSE, NULL);
+    for (;;) {
+        HKEY hSettings = OpenSettingsKey(TRUE);
+        if (hSettings) {
+            RegNotifyChangeKeyValue(hSettings, FALSE, REG_NOTIFY_CHANGE_LAST_SET, hChanged, TRUE);
+        }
+        AdapterSettleDue();
+        ULONGLONG due = 0;
+        bool onVirtualClock = false;
+        DWORD wait = INFINITE;
+        if (AdapterNextDue(&due, &onVirtualClock) && !onVirtualClock) {
+            ULONGLONG now = GetTickCount64();
+            wait = due > now ? (DWORD)std::min<ULONGLONG>(due - now, 60000) : 0;
+        }
+        WaitForSingleObject(hChanged, hSettings ? wait : 100);
+        if (hSettings) {
+            RegCloseKey(hSettings);
+        }
+    }
+}
+
+void AdapterOpened()
+{
+    AdapterSettleDue();  // what fell due while no process of the device ran
+    bool expected = false;
+    if (!ClockIsVirtual() && g_settleWatcher.compare_exchange_strong(expected, true)) {
+        HANDLE h = CreateThread(NULL, 0, SettleWatcher, NULL, 0, NULL);
+        if (h) {
+            CloseHandle(h);
+        }
+    }
 }
 
 // The radio's power is set at once; the state value shows "switching" until
@@ -207,14 +292,15 @@ void AdapterSetPower(bool on)
         Journal(L"Device|power|%ls|unchanged", on ? L"on" : L"off");
         return;
     }
-    LONG generation = ++g_generation;  // a pending settle of an older change is void
     SetRadioPower(on ? 1 : 0);
     DWORD delay = SimGetSetting(on ? L"PowerOnMs" : L"PowerOffMs", on ? 2500 : 1500);
+    if (delay) {
+        bool onVirtualClock = ClockIsVirtual();
+        WriteSwitchDue(onVirtualClock ? SimNow() + delay : GetTickCount64() + delay / ClockScale(),
+                       onVirtualClock ? SWITCH_CLOCK_VIRTUAL : SWITCH_CLOCK_HOST);
+    }
     SetSetting(L"Switching", delay ? 1 : 0);
     AdapterPublishState();
-    if (delay) {
-        SimScheduleAt(SimNow() + delay, PowerSettled, (void*)(LONG_PTR)generation);
-    }
 }
 
 static void WriteRadio(HKEY hRadios, DWORD index, const SIMRADIO& r)

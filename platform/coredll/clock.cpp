@@ -1,5 +1,10 @@
 // clock.cpp - the device clock (real, scaled or virtual), Sleep on it, the
 // device's time of day, and timers for the device's own timed behaviour.
+//
+// Virtual time is the device's, shared by all its processes: it is kept in
+// the device's kernel record (VirtualNow) and only moves forward, by the
+// Sleep of any of them. Sleeping runs what falls due on the way: this
+// process's timers and the device's power changes, in order of due time.
 #include "sim.h"
 
 #include <atomic>
@@ -10,7 +15,6 @@
 
 static std::atomic<DWORD> g_mode{0xFFFFFFFF};  // unset until first use
 static std::atomic<DWORD> g_scale{1};
-static std::atomic<ULONGLONG> g_virtualNow{0};
 static ULONGLONG g_hostStart = GetTickCount64();
 static FILETIME g_epoch;  // time of day when this process began
 
@@ -53,11 +57,42 @@ bool ClockIsVirtual()
     return g_mode.load() == SIM_CLOCK_VIRTUAL;
 }
 
+DWORD ClockScale()
+{
+    DecideMode();
+    return g_mode.load() == SIM_CLOCK_SCALED ? g_scale.load() : 1;
+}
+
+static ULONGLONG VirtualNow()
+{
+    ULONGLONG now = 0;
+    DWORD cb = sizeof(now);
+    RegGetValueW(HKEY_CURRENT_USER, KernelKeyPath().c_str(), L"VirtualNow", RRF_RT_REG_QWORD, NULL,
+                 &now, &cb);
+    return now;
+}
+
+// Moves the device's virtual time forward to target (never back: processes
+// sleeping side by side overlap, they do not add up).
+static void VirtualAdvanceTo(ULONGLONG target)
+{
+    DeviceLock lock(DeviceName());
+    if (target <= VirtualNow()) {
+        return;
+    }
+    HKEY hKey;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, KernelKeyPath().c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
+                        NULL, &hKey, NULL) == ERROR_SUCCESS) {
+        RegSetValueExW(hKey, L"VirtualNow", 0, REG_QWORD, (const BYTE*)&target, sizeof(target));
+        RegCloseKey(hKey);
+    }
+}
+
 static ULONGLONG NowLocked()
 {
     DecideMode();
     if (g_mode.load() == SIM_CLOCK_VIRTUAL) {
-        return g_virtualNow.load();
+        return VirtualNow();
     }
     ULONGLONG host = GetTickCount64() - g_hostStart;
     return g_mode.load() == SIM_CLOCK_SCALED ? host * g_scale.load() : host;
@@ -103,29 +138,40 @@ static void TimerThread()
     }
 }
 
-// Under the virtual clock: advances device time to target, running each timer
-// at its own due time and delivering what it changed before going on.
+// Under the virtual clock: advances device time to target, running each of
+// this process's timers and the device's power change at its own due time
+// and delivering what they changed before going on.
 static void AdvanceVirtual(ULONGLONG target)
 {
     NotifyDeliverNow();
     for (;;) {
-        ULONGLONG due;
+        ULONGLONG due = target + 1;
         {
             std::lock_guard<std::mutex> lock(g_timerLock);
-            if (g_timers.empty() || g_timers.begin()->first > target) {
-                break;
+            if (!g_timers.empty()) {
+                due = g_timers.begin()->first;
             }
-            due = g_timers.begin()->first;
         }
-        ULONGLONG now = g_virtualNow.load();
-        while (due > now && !g_virtualNow.compare_exchange_weak(now, due)) {
+        ULONGLONG deviceDue = 0;
+        bool onVirtualClock = false;
+        bool devicePending = AdapterNextDue(&deviceDue, &onVirtualClock) && onVirtualClock;
+        if (devicePending && deviceDue < due) {
+            due = deviceDue;
         }
+        if (due > target) {
+            break;
+        }
+        VirtualAdvanceTo(due);
         RunDueTimers(due);
+        bool settled = devicePending && AdapterSettleDue();
         NotifyDeliverNow();
+        std::lock_guard<std::mutex> lock(g_timerLock);
+        if (!settled && (g_timers.empty() || g_timers.begin()->first > due) && devicePending &&
+            deviceDue <= due) {
+            break;  // the device's change is not ours to settle after all: do not spin
+        }
     }
-    ULONGLONG now = g_virtualNow.load();
-    while (target > now && !g_virtualNow.compare_exchange_weak(now, target)) {
-    }
+    VirtualAdvanceTo(target);
     NotifyDeliverNow();
 }
 
@@ -144,7 +190,10 @@ SIM_API DWORD WINAPI SimClockMode(void)
     return g_mode.load();
 }
 
-SIM_API ULONGLONG WINAPI SimNow(void) { return NowLocked(); }
+SIM_API ULONGLONG WINAPI SimNow(void)
+{
+    return NowLocked();
+}
 
 SIM_API void WINAPI SimScheduleAt(ULONGLONG dueMs, SIMTIMERPROC pfn, void* pContext)
 {
@@ -167,7 +216,7 @@ void WINAPI CeSleep(DWORD dwMilliseconds)
         if (dwMilliseconds == INFINITE) {
             ::Sleep(INFINITE);
         }
-        AdvanceVirtual(g_virtualNow.load() + dwMilliseconds);
+        AdvanceVirtual(VirtualNow() + dwMilliseconds);
         return;
     }
     if (mode == SIM_CLOCK_SCALED && dwMilliseconds != INFINITE) {

@@ -18,8 +18,9 @@ void DebugLine(const wchar_t* pszText)
     if (f) {
         char line[1200];
         int n = snprintf(line, 64, "[%llu] ", (unsigned long long)SimNow());
-        n += WideCharToMultiByte(CP_UTF8, 0, pszText, -1, line + n, (int)sizeof(line) - n - 2,
-                                 NULL, NULL) - 1;
+        n += WideCharToMultiByte(CP_UTF8, 0, pszText, -1, line + n, (int)sizeof(line) - n - 2, NULL,
+                                 NULL) -
+             1;
         if (n > 0 && line[n - 1] != '\n') {
             line[n++] = '\n';
         }

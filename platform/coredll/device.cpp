@@ -18,11 +18,12 @@
 
 // Lock order: g_openLock, then a device's lock, then g_deviceLock. Nothing
 // that holds a device's lock may open a device.
-static std::mutex g_openLock;      // one open or select at a time in this process
-static std::mutex g_deviceLock;    // guards the two below
-static std::wstring g_device;      // canonical name of the current device
-static HKEY g_hDeviceHklm = NULL;  // its HKLM root, opened once
-static std::wstring g_ownDevice;   // the device made for this process alone ("@process")
+static std::mutex g_openLock;        // one open or select at a time in this process
+static std::mutex g_deviceLock;      // guards the two below
+static std::wstring g_device;        // canonical name of the current device
+static HKEY g_hDeviceHklm = NULL;    // its HKLM root, opened once
+static std::wstring g_ownDevice;     // the device made for this process alone ("@process")
+static std::wstring g_objectPrefix;  // names of the device's kernel objects begin so
 
 #define HOST_ROOT L"C:\\Handheld"
 #define GENERATION_VALUE L"Generation"
@@ -90,7 +91,6 @@ bool SameName(const std::wstring& a, const std::wstring& b)
 // and the like (with any extension) for its own devices.
 static const wchar_t* NameProblem(const wchar_t* p)
 {
-    static const wchar_t* const aReserved[] = {L"CON", L"PRN", L"AUX", L"NUL"};
     if (p == NULL || *p == L'\0') {
         return L"a device name cannot be empty";
     }
@@ -109,19 +109,10 @@ static const wchar_t* NameProblem(const wchar_t* p)
     if (p[0] == L'.' || p[n - 1] == L'.') {
         return L"a device name cannot begin or end with '.'";
     }
-    size_t base = wcscspn(p, L".");
-    std::wstring stem(p, base);
-    bool reserved = false;
-    for (const wchar_t* r : aReserved) {
-        reserved = reserved || SameName(stem, r);
-    }
-    if (base == 4 && (SameName(stem.substr(0, 3), L"COM") || SameName(stem.substr(0, 3), L"LPT")) &&
-        iswdigit(stem[3])) {
-        reserved = true;
-    }
-    return reserved ? L"a device name cannot be a name Windows reserves (CON, PRN, AUX, NUL, "
-                      L"COM0-9, LPT0-9, with or without an extension)"
-                    : NULL;
+    return IsReservedWindowsName(p)
+               ? L"a device name cannot be a name Windows reserves (CON, "
+                 L"PRN, AUX, NUL, COM0-9, LPT0-9, with or without an extension)"
+               : NULL;
 }
 
 // One name is one device: names compare without case, and this is the form
@@ -379,25 +370,35 @@ static bool DeleteLocked(const std::wstring& name)
 // Starts the device and makes it this process's current one.
 static bool OpenDevice(const std::wstring& name)
 {
+    ULONGLONG incarnation = 0;
     {
         DeviceLock lock(name);
         HKEY hDevice = StartLocked(name);
         if (hDevice == NULL) {
             return false;
         }
+        incarnation = LiveStamp(hDevice).incarnation;
         RegCloseKey(hDevice);
     }
+    // The device's events and mutexes live under a name no one finds from
+    // the device's name alone: they are reached through the device.
+    wchar_t prefix[48];
+    swprintf(prefix, 48, L"Handheld.%016llX.", (unsigned long long)incarnation);
     HKEY hHklm;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, (KeyPathOf(name) + L"\\HKLM").c_str(), 0, NULL, 0,
                         KEY_ALL_ACCESS, NULL, &hHklm, NULL) != ERROR_SUCCESS) {
         return false;
     }
-    std::lock_guard<std::mutex> lock(g_deviceLock);
-    if (g_hDeviceHklm) {
-        RegCloseKey(g_hDeviceHklm);
+    {
+        std::lock_guard<std::mutex> lock(g_deviceLock);
+        if (g_hDeviceHklm) {
+            RegCloseKey(g_hDeviceHklm);
+        }
+        g_hDeviceHklm = hHklm;
+        g_device = name;
+        g_objectPrefix = prefix;
     }
-    g_hDeviceHklm = hHklm;
-    g_device = name;
+    AdapterOpened();
     return true;
 }
 
@@ -474,6 +475,13 @@ std::wstring DeviceName()
     EnsureDevice();
     std::lock_guard<std::mutex> lock(g_deviceLock);
     return g_device;
+}
+
+std::wstring DeviceObjectName(const wchar_t* pszName)
+{
+    EnsureDevice();
+    std::lock_guard<std::mutex> lock(g_deviceLock);
+    return g_objectPrefix + pszName;
 }
 
 std::wstring DeviceKeyPath()

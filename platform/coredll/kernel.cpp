@@ -22,7 +22,7 @@ static const DWORD kColdReset = (DWORD)IOCTL_OEM_COLDRESET;
 static const DWORD kInitClock = (DWORD)IOCTL_HAL_INIT_RTC;
 static const DWORD kReboot = (DWORD)IOCTL_HAL_REBOOT;
 
-static std::wstring KernelKeyPath()
+std::wstring KernelKeyPath()
 {
     return DeviceKeyPath() + KERNEL_SUBKEY;
 }

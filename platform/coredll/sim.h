@@ -18,6 +18,8 @@ HKEY DeviceRegistryRoot();          // the device's HKLM (host key, cached; do n
 HKEY DeviceReopenRoot();            // after ERROR_KEY_DELETED: another process reset the device
 HKEY OpenSettingsKey(BOOL create);  // caller closes
 void EnsureDevice();
+// The host name of the device's kernel object pszName (an event, a mutex).
+std::wstring DeviceObjectName(const wchar_t* pszName);
 // Commits the current device's whole registry (and settings) durably.
 bool DeviceCommit();
 // With the device's lock held: puts back the registry as last committed.
@@ -48,11 +50,13 @@ bool ProcessIsOnDevice(DWORD pid, const std::wstring& name);
 std::vector<DWORD> DeviceProcesses(const std::wstring& name);  // others, not observers
 
 // kernel.cpp
+std::wstring KernelKeyPath();  // HKCU path of the device's kernel record
 void KernelBootAfterPowerCut();
 
-// files.cpp: the host path of a path the device names (an absolute device
-// path lives in the store); false for one that would climb out with "\..".
+// files.cpp: the host path of a path the device names, always inside its
+// store; false for a path that could reach anywhere else.
 bool DeviceHostPath(const wchar_t* pszPath, std::wstring* pHostPath);
+bool IsReservedWindowsName(const std::wstring& name);  // CON, con.txt, COM1, ...
 
 // journal.cpp
 void Journal(const wchar_t* pszFormat, ...);
@@ -65,6 +69,7 @@ void DebugLine(const wchar_t* pszText);
 
 // clock.cpp
 bool ClockIsVirtual();
+DWORD ClockScale();  // how much faster than host time device time runs (1: real)
 
 // notify.cpp: a watched value may have changed in this process (poke), or
 // every change so far must be delivered before going on (deliver now).
@@ -89,3 +94,7 @@ void AdapterSetPower(bool on);             // starts a power change on the devic
 DWORD AdapterStateValue();                 // what "WiFi" should hold now
 void AdapterPublishState();                // writes it, for every process to see
 void AdapterBoot();                        // as a fresh boot leaves it
+void AdapterOpened();                      // the process opened the device: settle, watch
+// The change under way: its due time and whether that is virtual time.
+bool AdapterNextDue(ULONGLONG* pDue, bool* pVirtual);
+bool AdapterSettleDue();  // settles it when it has fallen due; true when it did

@@ -1,6 +1,7 @@
 // sync.cpp - events, waits and handles. Named objects belong to the device:
-// each device has its own namespace, so two simulated handhelds on one host
-// (two tests running side by side) never share an event.
+// each device has its own namespace (DeviceObjectName), so two simulated
+// handhelds on one host (two tests running side by side) never share an
+// event, and a program reaches a device's event only through that device.
 #include "sim.h"
 
 #include <map>
@@ -8,11 +9,6 @@
 
 static std::mutex g_eventLock;
 static std::map<HANDLE, std::wstring> g_eventNames;  // named events of this process
-
-static std::wstring DeviceObjectName(LPCWSTR lpName)
-{
-    return L"Handheld." + DeviceName() + L"." + lpName;
-}
 
 static std::wstring NameOf(HANDLE h)
 {

@@ -17,8 +17,8 @@ static int AnswerOf(const std::wstring& word)
     static const struct {
         const wchar_t* word;
         int id;
-    } aWords[] = {{L"ok", IDOK}, {L"cancel", IDCANCEL}, {L"yes", IDYES}, {L"no", IDNO},
-                  {L"abort", IDABORT}, {L"retry", IDRETRY}, {L"ignore", IDIGNORE}};
+    } aWords[] = {{L"ok", IDOK},       {L"cancel", IDCANCEL}, {L"yes", IDYES},      {L"no", IDNO},
+                  {L"abort", IDABORT}, {L"retry", IDRETRY},   {L"ignore", IDIGNORE}};
     for (const auto& w : aWords) {
         if (SameName(word, w.word)) {
             return w.id;
@@ -34,8 +34,7 @@ static void DecideUserLocked()
         return;
     }
     wchar_t v[512] = L"";
-    g_userMode = GetEnvironmentVariableW(L"HANDHELD_USER", v, 512) > 0 &&
-                         SameName(v, L"scripted")
+    g_userMode = GetEnvironmentVariableW(L"HANDHELD_USER", v, 512) > 0 && SameName(v, L"scripted")
                      ? SIM_USER_SCRIPTED
                      : SIM_USER_REAL;
     if (GetEnvironmentVariableW(L"HANDHELD_ANSWERS", v, 512) > 0) {
@@ -43,8 +42,8 @@ static void DecideUserLocked()
         size_t start = 0;
         while (start <= list.size()) {
             size_t comma = list.find(L',', start);
-            std::wstring word =
-                list.substr(start, comma == std::wstring::npos ? std::wstring::npos : comma - start);
+            std::wstring word = list.substr(
+                start, comma == std::wstring::npos ? std::wstring::npos : comma - start);
             if (!word.empty()) {
                 g_answers.push_back(AnswerOf(word));
             }
