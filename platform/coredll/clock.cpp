@@ -182,6 +182,7 @@ SIM_API void WINAPI SimSetClock(DWORD dwMode, DWORD dwScale)
     DecideMode();
     g_scale = dwScale ? dwScale : 1;
     g_mode = dwMode;
+    AdapterOpened();  // on host time, this process watches the device's changes fall due
 }
 
 SIM_API DWORD WINAPI SimClockMode(void)

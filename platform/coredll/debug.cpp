@@ -1,6 +1,8 @@
 // debug.cpp - the kernel's debug output. Each line goes to the journal, to
 // the device's debug.log (which the device console follows), to the host's
-// debugger output, and to standard error when HANDHELD_DEBUG=stderr.
+// debugger output, and to standard error when HANDHELD_DEBUG=stderr. The
+// device's logs rotate: at SIM_LOG_ROTATE_BYTES a log becomes NAME.1 (the
+// older one goes) and starts anew.
 #include "sim.h"
 
 #include <stdarg.h>
@@ -8,13 +10,25 @@
 
 static int g_toStderr = -1;
 
+FILE* OpenDeviceLog(const wchar_t* pszName)
+{
+    std::wstring path = DeviceFolder() + L"\\" + pszName;
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info) &&
+        (info.nFileSizeHigh != 0 || info.nFileSizeLow >= SIM_LOG_ROTATE_BYTES)) {
+        // Another process may be writing it this instant: then the rename
+        // fails and the next line tries again.
+        MoveFileExW(path.c_str(), (path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
+    }
+    return _wfopen(path.c_str(), L"ab");
+}
+
 void DebugLine(const wchar_t* pszText)
 {
     Journal(L"Debug|%ls", pszText);
     ::OutputDebugStringW(pszText);
 
-    std::wstring path = DeviceFolder() + L"\\debug.log";
-    FILE* f = _wfopen(path.c_str(), L"ab");
+    FILE* f = OpenDeviceLog(L"debug.log");
     if (f) {
         char line[1200];
         int n = snprintf(line, 64, "[%llu] ", (unsigned long long)SimNow());

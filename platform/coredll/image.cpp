@@ -20,6 +20,7 @@
 #include <shlwapi.h>
 #include <stdio.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -138,37 +139,34 @@ bool Unhex(const std::string& text, std::vector<BYTE>* pData)
 }
 
 // Appends the key at path (below the device key) and everything under it.
+// One call learns the key's sizes, so each value and subkey is one more.
 void SnapshotKey(HKEY hKey, const std::wstring& path, std::string* pOut)
 {
     *pOut += "key " + Escape(path) + "\n";
-    std::vector<wchar_t> name(16384);
-    std::vector<BYTE> data;
-    for (DWORD i = 0;; i++) {
-        DWORD cchName = (DWORD)name.size(), type = 0, cb = 0;
-        LONG r = RegEnumValueW(hKey, i, name.data(), &cchName, NULL, &type, NULL, &cb);
-        if (r != ERROR_SUCCESS) {
-            break;
-        }
-        data.assign(cb, 0);
-        cchName = (DWORD)name.size();
-        if (RegEnumValueW(hKey, i, name.data(), &cchName, NULL, &type, cb ? data.data() : NULL,
-                          &cb) != ERROR_SUCCESS) {
+    DWORD subkeys = 0, maxSubkey = 0, values = 0, maxName = 0, maxData = 0;
+    if (RegQueryInfoKeyW(hKey, NULL, NULL, NULL, &subkeys, &maxSubkey, NULL, &values, &maxName,
+                         &maxData, NULL, NULL) != ERROR_SUCCESS) {
+        return;
+    }
+    std::vector<wchar_t> name(std::max(maxName, maxSubkey) + 2);
+    std::vector<BYTE> data(maxData + 1);
+    for (DWORD i = 0; i < values; i++) {
+        DWORD cchName = (DWORD)name.size(), type = 0, cb = (DWORD)data.size();
+        if (RegEnumValueW(hKey, i, name.data(), &cchName, NULL, &type, data.data(), &cb) !=
+            ERROR_SUCCESS) {
             continue;  // changed under us: an uncommitted write, left to the next commit
         }
-        data.resize(cb);
         *pOut += "value " + std::to_string(type) + " " +
-                 Escape(std::wstring(name.data(), cchName)) + " " + Hex(data) + "\n";
+                 Escape(std::wstring(name.data(), cchName)) + " " +
+                 Hex(std::vector<BYTE>(data.begin(), data.begin() + cb)) + "\n";
     }
-    std::vector<std::wstring> subkeys;
-    for (DWORD i = 0;; i++) {
+    for (DWORD i = 0; i < subkeys; i++) {
         DWORD cchName = (DWORD)name.size();
         if (RegEnumKeyExW(hKey, i, name.data(), &cchName, NULL, NULL, NULL, NULL) !=
             ERROR_SUCCESS) {
-            break;
+            continue;
         }
-        subkeys.push_back(std::wstring(name.data(), cchName));
-    }
-    for (const std::wstring& sub : subkeys) {
+        std::wstring sub(name.data(), cchName);
         HKEY hSub;
         if (RegOpenKeyExW(hKey, sub.c_str(), 0, KEY_READ, &hSub) == ERROR_SUCCESS) {
             SnapshotKey(hSub, path + L"\\" + sub, pOut);

@@ -1,11 +1,13 @@
 // journal.cpp - the record of platform calls that tests and tools read.
+// A process keeps its newest SIM_JOURNAL_CAPACITY entries: a long-lived
+// program (the panel, a watch) would otherwise grow with every call it makes.
 #include "sim.h"
 
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <stdarg.h>
 #include <stdio.h>
-#include <vector>
 
 struct JournalEntry {
     std::wstring text;
@@ -14,8 +16,9 @@ struct JournalEntry {
 
 static std::mutex g_journalLock;
 static std::condition_variable g_journalGrew;
-static std::vector<JournalEntry> g_journal;
-static int g_mirror = -1;  // -1: not yet decided; 1: mirror to journal.log
+static std::deque<JournalEntry> g_journal;  // the newest entries, oldest first
+static DWORD g_dropped = 0;                 // entries dropped since the last clear
+static int g_mirror = -1;                   // -1: not yet decided; 1: mirror to journal.log
 
 // Appends to the device's journal.log too, so another process can follow.
 static void MirrorToFile(const std::wstring& line)
@@ -27,8 +30,7 @@ static void MirrorToFile(const std::wstring& line)
     if (!g_mirror) {
         return;
     }
-    std::wstring path = DeviceFolder() + L"\\journal.log";
-    FILE* f = _wfopen(path.c_str(), L"ab");
+    FILE* f = OpenDeviceLog(L"journal.log");
     if (!f) {
         return;
     }
@@ -57,6 +59,10 @@ SIM_API void WINAPI SimJournalAdd(LPCWSTR pszEntry)
 {
     {
         std::lock_guard<std::mutex> lock(g_journalLock);
+        if (g_journal.size() >= SIM_JOURNAL_CAPACITY) {
+            g_journal.pop_front();
+            g_dropped++;
+        }
         g_journal.push_back({pszEntry, GetCurrentThreadId()});
     }
     g_journalGrew.notify_all();
@@ -67,6 +73,13 @@ SIM_API void WINAPI SimJournalClear(void)
 {
     std::lock_guard<std::mutex> lock(g_journalLock);
     g_journal.clear();
+    g_dropped = 0;
+}
+
+SIM_API DWORD WINAPI SimJournalDropped(void)
+{
+    std::lock_guard<std::mutex> lock(g_journalLock);
+    return g_dropped;
 }
 
 SIM_API DWORD WINAPI SimJournalCount(void)

@@ -6,6 +6,7 @@
 #include <handheld.h>
 #include <wince.h>
 
+#include <stdio.h>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,9 @@ DWORD FaultFor(const wchar_t* pszOperation, const std::wstring& target);
 
 // debug.cpp
 void DebugLine(const wchar_t* pszText);
+// Opens the device's log pszName (debug.log, journal.log) to append a line,
+// rotating it first when it has grown to SIM_LOG_ROTATE_BYTES.
+FILE* OpenDeviceLog(const wchar_t* pszName);
 
 // clock.cpp
 bool ClockIsVirtual();

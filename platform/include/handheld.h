@@ -117,8 +117,15 @@ SIM_API void WINAPI SimClearFaults(void);
 
 // --- Journal -----------------------------------------------------------------------
 // Every platform call of interest, in order, as "Operation|field|field...".
-// HANDHELD_JOURNAL=1 also appends each entry to C:\Handheld\NAME\journal.log.
+// A process keeps its newest SIM_JOURNAL_CAPACITY entries; indexes count from
+// the oldest kept. HANDHELD_JOURNAL=1 also appends each entry to the device's
+// journal.log. The device's logs (journal.log, debug.log) rotate at
+// SIM_LOG_ROTATE_BYTES: the full one becomes NAME.1, replacing the older.
+#define SIM_JOURNAL_CAPACITY 8192
+#define SIM_LOG_ROTATE_BYTES (1024 * 1024)
 SIM_API void WINAPI SimJournalClear(void);
+// Entries dropped (the oldest, beyond the capacity) since the last clear.
+SIM_API DWORD WINAPI SimJournalDropped(void);
 SIM_API DWORD WINAPI SimJournalCount(void);
 SIM_API DWORD WINAPI SimJournalEntry(DWORD dwIndex, LPWSTR pszBuffer, DWORD cch);
 SIM_API DWORD WINAPI SimJournalThread(DWORD dwIndex);
