@@ -4,8 +4,10 @@
 // that the panel mirrors into the device folder.
 #include "testing.h"
 
-#include <fstream>
+#include <psapi.h>
+
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -71,6 +73,7 @@ public:
     }
 
     HWND dialog() const { return dialog_; }
+    HANDLE process() const { return pi_.hProcess; }
     HWND item(int id) const { return GetDlgItem(dialog_, id); }
 
     // Presses an enabled button: the command reaches the dialog and is done
@@ -479,24 +482,111 @@ TEST_F(PanelTest, OtherCommandsAndTheAcceleratorsDoNothing)
     EXPECT_EQ(panel.Cancel(), 0u);
 }
 
-TEST_F(PanelTest, ASecondInstanceLeavesTheFirstOneAlone)
+// A second panel on the same device brings the running dialog forward and
+// ends; the first one goes on as it was.
+TEST_F(PanelTest, ASecondInstanceBringsTheFirstForwardAndLeavesItAlone)
 {
     Panel first;
     ASSERT_NE(first.dialog(), nullptr);
+    // Something else is in front first.
+    HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, NULL,
+                                 NULL, NULL, NULL);
+    SetForegroundWindow(other);
+    ASSERT_EQ(GetForegroundWindow(), other);
     SetEnvironmentVariableW(L"HANDHELD_JOURNAL", L"1");
     RunResult second = RunProgram(L"Quenta.exe", L"", 30000);
     SetEnvironmentVariableW(L"HANDHELD_JOURNAL", NULL);
     EXPECT_EQ(second.exitCode, 0u);
+    EXPECT_EQ(GetForegroundWindow(), first.dialog());
+    EXPECT_EQ(CountPanelJournal(L"SetForegroundWindow|"), 1u);
     // No second dialog was made.
     EXPECT_EQ(CountPanelJournal(L"LoadLibraryW|Rendak.dll"), 1u);
-    int dialogs = 0;
-    HWND h = NULL;
-    while ((h = FindWindowExW(NULL, h, L"#32770", kCaption)) != NULL) {
-        dialogs++;
-    }
-    EXPECT_EQ(dialogs, 1);
+    EXPECT_EQ(DeviceWindows(L"#32770", kCaption).size(), 1u);
     EXPECT_EQ(first.Buttons(), "Closed");
     EXPECT_EQ(first.Cancel(), 0u);
+    DestroyWindow(other);
+}
+
+// Panels on two devices know nothing of each other.
+TEST_F(PanelTest, PanelsOnTwoDevicesRunSideBySide)
+{
+    Panel first;
+    ASSERT_NE(first.dialog(), nullptr);
+    const std::wstring other = L"side-" + std::to_wstring(GetCurrentProcessId());
+    SimDeleteDevice(other.c_str());
+    SetEnvironmentVariableW(L"HANDHELD_DEVICE", other.c_str());
+    {
+        Panel second;
+        SetEnvironmentVariableW(L"HANDHELD_DEVICE", SimDeviceName());
+        ASSERT_NE(second.dialog(), nullptr);
+        EXPECT_NE(second.dialog(), first.dialog());
+        EXPECT_EQ(first.Buttons(), "Closed");
+        EXPECT_EQ(second.Cancel(), 0u);
+    }
+    SetEnvironmentVariableW(L"HANDHELD_DEVICE", SimDeviceName());
+    EXPECT_EQ(first.Cancel(), 0u);
+    EXPECT_TRUE(SimDeleteDevice(other.c_str()));
+}
+
+// The private memory a process has committed (another process's, as the
+// system counts it: Wine keeps it as the page-file usage).
+SIZE_T PrivateBytes(HANDLE hProcess)
+{
+    PROCESS_MEMORY_COUNTERS_EX counters = {};
+    counters.cb = sizeof(counters);
+    typedef BOOL(WINAPI * GetInfo)(HANDLE, PPROCESS_MEMORY_COUNTERS, DWORD);
+    auto get = reinterpret_cast<GetInfo>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "K32GetProcessMemoryInfo")));
+    if (!get ||
+        !get(hProcess, reinterpret_cast<PPROCESS_MEMORY_COUNTERS>(&counters), sizeof(counters))) {
+        return 0;
+    }
+    return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;
+}
+
+// A panel used for a long time, and a watch beside it, keep their memory
+// flat: what the platform keeps for each call is bounded. HANDHELD_CYCLES
+// sets the number of cycles (the reliability run uses 10,000).
+TEST_F(PanelTest, ALongLivedPanelAndAWatchStayFlat)
+{
+    wchar_t text[16] = L"";
+    int cycles = GetEnvironmentVariableW(L"HANDHELD_CYCLES", text, 16) ? _wtoi(text) : 250;
+    const int warmup = std::min(std::max(cycles / 4, 100), cycles - 1);  // the journals fill up
+    Panel panel;
+    ASSERT_NE(panel.dialog(), nullptr);
+    PROCESS_INFORMATION watch = StartProgram(L"rendakctl.exe", L"watch");
+    auto cycle = [&](int i) {
+        panel.Select(3 + i % 2);
+        panel.Press(kSetRegulatory);  // the reload it signals is answered No
+        panel.Press(kInit);
+        panel.Press(kTurnOn);
+        panel.Press(kTurnOff);
+        panel.Press(kClose);
+    };
+    for (int i = 0; i < warmup; i++) {
+        cycle(i);
+    }
+    SIZE_T panelBefore = PrivateBytes(panel.process()), watchBefore = PrivateBytes(watch.hProcess);
+    ULONGLONG start = GetTickCount64();
+    for (int i = warmup; i < cycles; i++) {
+        cycle(i);
+    }
+    SIZE_T panelAfter = PrivateBytes(panel.process()), watchAfter = PrivateBytes(watch.hProcess);
+    int measured = cycles - warmup;
+    printf(
+        "%d cycles (%d measured, %llu ms): panel %zu -> %zu bytes (%+lld a cycle), "
+        "watch %zu -> %zu bytes (%+lld a cycle)\n",
+        cycles, measured, GetTickCount64() - start, panelBefore, panelAfter,
+        ((long long)panelAfter - (long long)panelBefore) / measured, watchBefore, watchAfter,
+        ((long long)watchAfter - (long long)watchBefore) / measured);
+    ASSERT_GT(panelBefore, 0u);
+    ASSERT_GT(watchBefore, 0u);
+    // A few hundred bytes kept a cycle would show as far more than this.
+    EXPECT_LE(panelAfter, panelBefore + 256 * 1024);
+    EXPECT_LE(watchAfter, watchBefore + 256 * 1024);
+    EXPECT_EQ(panel.Cancel(), 0u);
+    TerminateProcess(watch.hProcess, 0);
+    WaitAndClose(watch);
 }
 
 // --- Resources -----------------------------------------------------------------------

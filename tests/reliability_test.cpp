@@ -327,12 +327,7 @@ HWND FindPanelDialog(DWORD pid)
 
 int CountPanelDialogs()
 {
-    int dialogs = 0;
-    HWND h = NULL;
-    while ((h = FindWindowExW(NULL, h, L"#32770", kPanelCaption)) != NULL) {
-        dialogs++;
-    }
-    return dialogs;
+    return (int)DeviceWindows(L"#32770", kPanelCaption).size();
 }
 
 PROCESS_INFORMATION StartPanel()

@@ -1,6 +1,7 @@
 // testing.cpp - the shared test fixture and helpers.
 #include "testing.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -147,6 +148,23 @@ void WriteDeviceFile(const wchar_t* devicePath, const std::string& content)
 void DeleteDeviceFile(const wchar_t* devicePath)
 {
     DeleteFileW(StorePath(devicePath).c_str());
+}
+
+std::vector<HWND> DeviceWindows(LPCWSTR className, LPCWSTR title)
+{
+    DWORD pids[64];
+    DWORD count = std::min<DWORD>(SimDeviceProcesses(pids, 64), 64);
+    std::vector<HWND> windows;
+    HWND h = NULL;
+    while ((h = FindWindowExW(NULL, h, className, title)) != NULL) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(h, &owner);
+        if (owner == GetCurrentProcessId() ||
+            std::find(pids, pids + count, owner) != pids + count) {
+            windows.push_back(h);
+        }
+    }
+    return windows;
 }
 
 std::string Narrow(const std::wstring& text)

@@ -82,5 +82,9 @@ PROCESS_INFORMATION StartProgram(const std::wstring& name, const std::wstring& a
 // Waits for it (killing it after timeoutMs) and returns its exit code.
 DWORD WaitAndClose(PROCESS_INFORMATION& pi, DWORD timeoutMs = 60000);
 
+// Top-level windows of this class and title whose process is on this test's
+// device (the prefix's windows are every device's).
+std::vector<HWND> DeviceWindows(LPCWSTR className, LPCWSTR title);
+
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);

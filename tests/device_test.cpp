@@ -1,0 +1,350 @@
+// The device's own behaviour, as a tester relies on it: a radio finishes
+// switching whoever asked, one name is one device, the device's paths and
+// objects stay inside it, and what it keeps in memory and in its logs is
+// bounded.
+#include "testing.h"
+
+#include <handheld_devmgr.h>
+#include <handheld_radio.h>
+
+#include <fstream>
+#include <random>
+#include <set>
+
+namespace {
+
+class Device : public DeviceTest {};
+
+// --- Power changes belong to the device -------------------------------------------
+
+// Counts the state notifications this process receives.
+std::atomic<int> g_notified{0};
+std::atomic<DWORD> g_lastState{0};
+void WINAPI CountState(HREGNOTIFY, DWORD, const PBYTE pData, const UINT cbData)
+{
+    if (pData && cbData >= sizeof(DWORD)) {
+        g_lastState = *reinterpret_cast<const DWORD*>(pData);
+    }
+    g_notified++;
+}
+
+// A second process switches the Wi-Fi radio on and is killed at once: the
+// change settles at its due device time all the same, notified once.
+TEST_F(Device, AChangeWhoseProcessWasKilledSettlesAtItsDueTime)
+{
+    HREGNOTIFY hNotify = NULL;
+    ASSERT_EQ(SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, STATE_KEY, L"WiFi", CountState, 0, NULL,
+                                        &hNotify),
+              S_OK);
+    g_notified = 0;
+    ULONGLONG start = SimNow();
+    PROCESS_INFORMATION pi = StartSelf(L"DeviceChild.SwitchesOnAndWaits");
+    for (int i = 0; i < 600 && RegDword(STATE_KEY, L"WiFi") != 0x103u; i++) {
+        Sleep(50);
+    }
+    ASSERT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x103u);
+    TerminateProcess(pi.hProcess, 9);
+    WaitAndClose(pi);
+    SimDeliverNotifications();
+    int before = g_notified;
+
+    // The child's Sleep may have moved the device's time on before it died:
+    // the change is due 2500 ms after it began, wherever that left the clock.
+    DeviceSleep(2499 - (DWORD)std::min<ULONGLONG>(SimNow() - start, 2499));
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x103u);
+    DeviceSleep(2500);
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x101u);
+    SimDeliverNotifications();
+    EXPECT_EQ(g_notified - before, 1);
+    EXPECT_EQ(g_lastState, 0x101u);
+    DeviceSleep(5000);
+    EXPECT_EQ(g_notified - before, 1);
+    SimRegistryCloseNotification(hNotify);
+}
+
+// With no process of the device left, the next one to open it settles what
+// fell due meanwhile (host time, on the scaled clock).
+TEST_F(Device, TheNextProcessToOpenTheDeviceSettlesWhatFellDueMeanwhile)
+{
+    const std::wstring other = L"settle-" + std::to_wstring(GetCurrentProcessId());
+    SimDeleteDevice(other.c_str());
+    SetEnvironmentVariableW(L"HANDHELD_DEVICE", other.c_str());
+    SetEnvironmentVariableW(L"HANDHELD_CLOCK", L"scaled:50");
+    PROCESS_INFORMATION pi = StartSelf(L"DeviceChild.SwitchesOnAndEnds");
+    EXPECT_EQ(WaitAndClose(pi), 0u);
+    Sleep(200);  // 2500 ms of device time at 50 times host time: 50 ms
+    pi = StartSelf(L"DeviceChild.SeesTheRadioSettledOn");
+    EXPECT_EQ(WaitAndClose(pi), 0u);
+    SetEnvironmentVariableW(L"HANDHELD_CLOCK", NULL);
+    SetEnvironmentVariableW(L"HANDHELD_DEVICE", SimDeviceName());
+    EXPECT_TRUE(SimDeleteDevice(other.c_str()));
+}
+
+// A live process of the device settles another's change on its own, as a
+// watcher (real and scaled clocks).
+TEST_F(Device, ALiveProcessSettlesAChangeAnotherProcessStarted)
+{
+    SimSetClock(SIM_CLOCK_SCALED, 50);
+    SetEnvironmentVariableW(L"HANDHELD_CLOCK", L"scaled:50");
+    for (DWORD killAfterMs : {0u, 20u, 200u}) {
+        SimSetRadios(NULL, 0);
+        SimSetupRadios(SIM_RADIOS_FACTORY);
+        PROCESS_INFORMATION pi = StartSelf(L"DeviceChild.SwitchesOnAndWaits");
+        for (int i = 0; i < 600 && RegDword(STATE_KEY, L"WiFi").value_or(0) == 0x100u; i++) {
+            Sleep(10);
+        }
+        Sleep(killAfterMs);
+        TerminateProcess(pi.hProcess, 9);
+        WaitAndClose(pi);
+        for (int i = 0; i < 200 && RegDword(STATE_KEY, L"WiFi") != 0x101u; i++) {
+            Sleep(25);
+        }
+        EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x101u) << "killed after " << killAfterMs << " ms";
+    }
+    SetEnvironmentVariableW(L"HANDHELD_CLOCK", NULL);
+    SimSetClock(SIM_CLOCK_VIRTUAL, 1);
+}
+
+TEST_F(Device, TheStuckStateIsTheOnlyOneThatStaysSwitching)
+{
+    SimSetStateStuck(TRUE);
+    ASSERT_EQ(SimRadioSwitch(L"TRXD385L1", 1), S_OK);
+    DeviceSleep(60000);
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x103u);
+    SimSetStateStuck(FALSE);
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x101u);
+}
+
+// The tool's own reload answered No switches the radio off; nothing is left
+// switching once the device's time has passed.
+TEST_F(Device, TheToolsOwnNoPassLeavesNothingSwitching)
+{
+    ASSERT_EQ(RunProgram(L"rendakctl.exe", L"regulatory set eu").exitCode, 0u);
+    ASSERT_EQ(RunProgram(L"rendakctl.exe", L"on").exitCode, 0u);
+    RunProgram(L"rendakctl.exe", L"--no regulatory set 3");
+    DeviceSleep(5000);
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi").value_or(0) & 0x2, 0u);
+}
+
+// --- One name, one device ------------------------------------------------------------
+
+TEST_F(Device, NamesAHostFolderCannotHoldAsTheyAreAreRefused)
+{
+    for (const wchar_t* bad :
+         {L"", L"abc.", L".abc", L"a b", L"a/b", L"..\\x", L"CON", L"con", L"NUL", L"AUX", L"PRN",
+          L"COM1", L"LPT1", L"com9", L"con.txt", L"NUL.log.x", L"x:y",
+          L"a123456789b123456789c123456789d123456789e"}) {
+        EXPECT_NE(SimDeviceNameProblem(bad), nullptr) << Narrow(bad);
+        EXPECT_FALSE(SimSelectDevice(bad)) << Narrow(bad);
+    }
+    for (const wchar_t* good : {L"abc", L"a.b", L"A-b_9", L"COM", L"COM10", L"console", L"nul1"}) {
+        EXPECT_EQ(SimDeviceNameProblem(good), nullptr) << Narrow(good);
+    }
+}
+
+TEST_F(Device, NamesThatDifferOnlyByCaseAreOneDeviceWithOneRegistryStoreAndEvents)
+{
+    const std::wstring lower = L"case-" + std::to_wstring(GetCurrentProcessId());
+    std::wstring upper = lower;
+    for (wchar_t& c : upper) {
+        c = (wchar_t)towupper(c);
+    }
+    SimDeleteDevice(lower.c_str());
+    // A process on the upper-case name waits for the event "Case"; this one
+    // sets it on the lower-case name.
+    SetEnvironmentVariableW(L"HANDHELD_DEVICE", upper.c_str());
+    PROCESS_INFORMATION pi = StartSelf(L"DeviceChild.WaitsForTheEventCase");
+    SetEnvironmentVariableW(L"HANDHELD_DEVICE", SimDeviceName());
+    ASSERT_TRUE(SimSelectDevice(lower.c_str()));
+    EXPECT_EQ(std::wstring(SimDeviceName()), lower);
+    auto create =
+        CoreFunction<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR)>("CreateEventW");
+    auto modify = CoreFunction<BOOL(WINAPI*)(HANDLE, DWORD)>("EventModify");
+    HANDLE hEvent = create(NULL, TRUE, FALSE, L"Case");
+    for (int i = 0; i < 600 && RegDword(L"Nls", L"Waiting") != 1u; i++) {
+        Sleep(50);
+    }
+    modify(hEvent, 3);
+    EXPECT_EQ(WaitAndClose(pi, 30000), 0u);
+    CloseHandle(hEvent);
+    WriteDeviceFile(L"\\Application Data\\note.txt", "one store");
+    ASSERT_TRUE(SimSelectDevice(upper.c_str()));
+    EXPECT_EQ(std::wstring(SimDeviceName()), lower);
+    EXPECT_EQ(ReadDeviceFile(L"\\Application Data\\note.txt"), "one store");
+    EXPECT_EQ(RegDword(L"Nls", L"Waiting"), 1u);
+    EXPECT_TRUE(SimDeleteDevice(upper.c_str()));
+}
+
+TEST_F(Device, AnInvalidDeviceInTheEnvironmentEndsTheProgramWithAClearMessage)
+{
+    for (const wchar_t* bad : {L"../../x", L"CON", L"abc.", L"a b"}) {
+        SetEnvironmentVariableW(L"HANDHELD_DEVICE", bad);
+        RunResult r = RunProgram(L"rendakctl.exe", L"status");
+        EXPECT_EQ(r.exitCode, 2u) << Narrow(bad);
+        EXPECT_NE(r.err.find("HANDHELD_DEVICE"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("is not a device name"), std::string::npos) << r.err;
+    }
+    SetEnvironmentVariableW(L"HANDHELD_DEVICE", SimDeviceName());
+}
+
+// --- Containment ----------------------------------------------------------------------
+
+// Every path made of these pieces either is refused or opens a file inside
+// the device's store; nothing is ever made outside it.
+TEST_F(Device, NoDevicePathReachesOutsideTheStore)
+{
+    auto createFile = CoreFunction<decltype(&CreateFileW)>("CreateFileW");
+    using OpenFn = FILE* (*)(const wchar_t*, const wchar_t*);
+    auto wfopen = CoreFunction<OpenFn>("_wfopen");
+    auto wclose = CoreFunction<int (*)(FILE*)>("fclose");
+    const std::wstring store = DeviceFolder() + L"\\Store";
+    const std::vector<std::wstring> pieces = {
+        L"\\",    L"/",         L"\\\\",         L"..",      L".",        L"...",
+        L"C:",    L"c:\\",      L"Z:",           L"\\\\?\\", L"\\\\.\\",  L"\\??\\",
+        L"CON",   L"nul",       L"con.txt",      L"COM1",    L"LPT1.log", L"Application Data",
+        L"x.txt", L"x.txt:alt", L"x.txt::$DATA", L"x.txt.",  L"x.txt ",   L"Handheld",
+        L"Store", L"..\\..",    L"../..",        L"%TEMP%",  L"~",        L"a\tb"};
+    std::mt19937 random(12345);
+    int opened = 0, refused = 0;
+    for (int n = 0; n < 3000; n++) {
+        std::wstring path;
+        int parts = 1 + (int)(random() % 6);
+        for (int i = 0; i < parts; i++) {
+            path += pieces[random() % pieces.size()];
+            if (random() % 2) {
+                path += random() % 2 ? L"\\" : L"/";
+            }
+        }
+        path += L"escape" + std::to_wstring(n) + L".tmp";
+        HANDLE h = createFile(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+        if (h == INVALID_HANDLE_VALUE) {
+            refused++;
+        } else {
+            opened++;
+            wchar_t final[MAX_PATH * 2] = L"";
+            GetFinalPathNameByHandleW(h, final, MAX_PATH * 2, 0);
+            CloseHandle(h);
+            std::wstring host = final;
+            EXPECT_NE(host.find(L"\\Handheld\\" + std::wstring(SimDeviceName()) + L"\\Store"),
+                      std::wstring::npos)
+                << Narrow(path) << " -> " << Narrow(host);
+        }
+        FILE* f = wfopen(path.c_str(), L"w");
+        if (f) {
+            wclose(f);
+        }
+    }
+    EXPECT_GT(opened, 100);
+    EXPECT_GT(refused, 100);
+    // Nothing named escape*.tmp anywhere on drive C: outside the store.
+    std::vector<std::wstring> found;
+    std::vector<std::wstring> folders = {L"C:"};
+    while (!folders.empty()) {
+        std::wstring folder = folders.back();
+        folders.pop_back();
+        WIN32_FIND_DATAW fd;
+        HANDLE hFind = FindFirstFileW((folder + L"\\*").c_str(), &fd);
+        if (hFind == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        do {
+            std::wstring name = fd.cFileName, full = folder + L"\\" + name;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (_wcsicmp(full.c_str(), store.c_str()) != 0 &&
+                    !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                    folders.push_back(full);
+                }
+            } else if (name.compare(0, 6, L"escape") == 0) {
+                found.push_back(full);
+            }
+        } while (FindNextFileW(hFind, &fd));
+        FindClose(hFind);
+    }
+    EXPECT_TRUE(found.empty()) << Narrow(found.front());
+}
+
+TEST_F(Device, TheDevicesEventsAreNotReachedByTheirHostNames)
+{
+    auto create =
+        CoreFunction<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR)>("CreateEventW");
+    HANDLE hEvent = create(NULL, FALSE, FALSE, L"Olbrin_ReloadWiFi");
+    ASSERT_NE(hEvent, nullptr);
+    std::wstring device = SimDeviceName();
+    for (const std::wstring& name : std::vector<std::wstring>{
+             L"Olbrin_ReloadWiFi", L"Handheld." + device + L".Olbrin_ReloadWiFi",
+             device + L".Olbrin_ReloadWiFi",
+             L"Global\\Handheld." + device + L".Olbrin_ReloadWiFi"}) {
+        HANDLE h = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
+        EXPECT_EQ(h, nullptr) << Narrow(name);
+        if (h) {
+            CloseHandle(h);
+        }
+    }
+    CloseHandle(hEvent);
+}
+
+// --- Bounded ----------------------------------------------------------------------------
+
+TEST_F(Device, TheJournalKeepsItsNewestEntriesOnly)
+{
+    for (DWORD i = 0; i < SIM_JOURNAL_CAPACITY + 100; i++) {
+        SimJournalAdd((L"Entry|" + std::to_wstring(i)).c_str());
+    }
+    EXPECT_EQ(SimJournalCount(), (DWORD)SIM_JOURNAL_CAPACITY);
+    EXPECT_EQ(SimJournalDropped(), 100u);
+    EXPECT_EQ(JournalEntries().front(), L"Entry|100");
+    EXPECT_EQ(JournalEntries().back(), L"Entry|" + std::to_wstring(SIM_JOURNAL_CAPACITY + 99));
+    SimJournalClear();
+    EXPECT_EQ(SimJournalDropped(), 0u);
+}
+
+TEST_F(Device, TheDebugLogRotatesAtItsSize)
+{
+    auto print = CoreFunction<void(WINAPI*)(LPCWSTR)>("OutputDebugStringW");
+    const std::wstring line(500, L'x');
+    const std::wstring log = DeviceFolder() + L"\\debug.log";
+    for (int i = 0; i < (SIM_LOG_ROTATE_BYTES / 500) * 2 + 10; i++) {
+        print(line.c_str());
+    }
+    WIN32_FILE_ATTRIBUTE_DATA now, old;
+    ASSERT_TRUE(GetFileAttributesExW(log.c_str(), GetFileExInfoStandard, &now));
+    ASSERT_TRUE(GetFileAttributesExW((log + L".1").c_str(), GetFileExInfoStandard, &old));
+    EXPECT_LT(now.nFileSizeLow, (DWORD)SIM_LOG_ROTATE_BYTES + 600);
+    EXPECT_GE(old.nFileSizeLow, (DWORD)SIM_LOG_ROTATE_BYTES);
+    EXPECT_LT(old.nFileSizeLow, (DWORD)SIM_LOG_ROTATE_BYTES + 600);
+    EXPECT_EQ(old.nFileSizeHigh, 0u);
+}
+
+// --- Second processes --------------------------------------------------------------------
+
+TEST(DeviceChild, SwitchesOnAndWaits)
+{
+    ASSERT_EQ(SimRadioSwitch(L"TRXD385L1", 1), S_OK);
+    Sleep(INFINITE);
+}
+
+TEST(DeviceChild, SwitchesOnAndEnds)
+{
+    ASSERT_EQ(SimRadioSwitch(L"TRXD385L1", 1), S_OK);
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x103u);
+}
+
+TEST(DeviceChild, SeesTheRadioSettledOn)
+{
+    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x101u);
+}
+
+TEST(DeviceChild, WaitsForTheEventCase)
+{
+    auto create =
+        CoreFunction<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR)>("CreateEventW");
+    auto wait = CoreFunction<DWORD(WINAPI*)(HANDLE, DWORD)>("WaitForSingleObject");
+    HANDLE hEvent = create(NULL, TRUE, FALSE, L"Case");
+    SetRegDword(L"Nls", L"Waiting", 1);
+    EXPECT_EQ(wait(hEvent, 20000), WAIT_OBJECT_0);
+}
+
+}  // namespace
