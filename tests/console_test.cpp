@@ -218,7 +218,7 @@ TEST_F(ConsoleTest, SurvivesAColdRebootAndFollowsTheRestoredDevice)
     DWORD restarts = SimKernelCounter(L"Restarts");
     std::wstring boot = L"(boot " + std::to_wstring(SimKernelCounter(L"Boot") + 1) + L")";
     SetEnvironmentVariableW(L"HANDHELD_CLOCK", L"real");
-    RunResult reboot = RunProgram(L"rendakctl.exe", L"hard-reset");
+    RunResult reboot = RunProgram(L"rendakctl.exe", L"--yes hard-reset");
     SetEnvironmentVariableW(L"HANDHELD_CLOCK", NULL);
     ASSERT_EQ(SimKernelCounter(L"Restarts"), restarts + 1) << reboot.out << reboot.err;
     HAS(console.WaitText(IDC_DEVICE, boot), boot);
