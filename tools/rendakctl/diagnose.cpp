@@ -151,9 +151,10 @@ static bool AddRadioAndState(const Device& d, std::vector<Finding>& found)
     }
     bool stuckSetting = SimGetSetting(L"StateStuck", 0) != 0;
     // A new power change publishes the adapter's value again, and settles.
-    std::vector<std::string> republish =
-        d.adapter->on ? std::vector<std::string>{ToolCommand("off"), ToolCommand("on")}
-                      : SwitchOnCommands(d);
+    std::vector<std::string> republish = SwitchOnCommands(d);
+    if (d.adapter->on) {
+        republish.insert(republish.begin(), ToolCommand("off"));
+    }
     if (stuckSetting) {
         found.push_back({"state_stuck",
                          "the state value is stuck at " + Hex(d.state.value_or(0), 3) +

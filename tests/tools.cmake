@@ -1,0 +1,5 @@
+# The tools' own checks beside their GoogleTest suites: the schema the CLI's
+# tests read, the CLI under real signals and a real terminal, and the docs'
+# commands run as written.
+target_compile_definitions(cli_tests PRIVATE SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+add_dependencies(cli_tests handheld-console)
