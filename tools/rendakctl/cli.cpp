@@ -57,11 +57,12 @@ static const CommandHelp g_aCommands[] = {
      "  Reads the device (changes nothing; it may wait on the device clock for a power\n"
      "  change to settle) and lists each finding, causes first, with the commands\n"
      "  that fix it. Exit 0 when Wi-Fi is on and nothing is wrong, else 4.\n"},
-    {"watch", "watch [--count N]", "print each change of the device as it happens",
+    {"watch", "watch [--count N] [--for SECONDS]", "print each change of the device as it happens",
      "  Prints the device now, then each change of the state value, the radios'\n"
      "  power, the domain, the card and driver, and reload signals journalled by other\n"
-     "  programs, until Ctrl+C or N changes (1 to 2147483647). --json: one object a\n"
-     "  line, the last one an \"end\" event.\n"},
+     "  programs, until Ctrl+C, N changes (--count, 1 to 2147483647) or SECONDS of\n"
+     "  host time (--for, 1 to 86400). --json: one object a line, the last one an\n"
+     "  \"end\" event that says why it ended.\n"},
     {"reload-signal", "reload-signal", "set the reload event, as any program may",
      "  Opens \"Olbrin_ReloadWiFi\" by name on the device and sets it once. When no\n"
      "  other program's worker takes it, the tool serves it like regulatory set does.\n"},
@@ -166,7 +167,7 @@ std::string ConsoleCommand(const std::string& action)
 
 static const char g_szOptionList[] =
     "options: --device NAME, --json, --yes, --no, --answer-timeout SECONDS, --default yes|no, "
-    "--count N (watch), -h/--help";
+    "--count N and --for SECONDS (watch), -h/--help";
 
 // An option's value: "--opt=value" or the next word.
 static bool TakeValue(const std::vector<std::string>& words, size_t* pi, const std::string& inline_,
@@ -256,6 +257,15 @@ int ParseCommandLine(const std::vector<std::string>& words, CommandLine* pLine)
             }
             opt.count = (long)n;
             countGiven = true;
+        } else if (name == "--for") {
+            long long n = 0;
+            if (!TakeValue(words, &i, inlineValue, hasInline, &value) ||
+                !ParseWhole(value, 1, 86400, &n)) {
+                return UsageError("--for needs a whole number of seconds, 1 to 86400" +
+                                  (value.empty() ? std::string() : ", not \"" + value + "\""));
+            }
+            opt.forSeconds = (DWORD)n;
+            countGiven = true;
         } else {
             return UsageError("unknown option \"" + w + "\"; " + g_szOptionList);
         }
@@ -274,7 +284,7 @@ int ParseCommandLine(const std::vector<std::string>& words, CommandLine* pLine)
         return UsageError("unknown command \"" + pLine->command + "\"; commands: " + CommandList());
     }
     if (countGiven && pLine->command != "watch") {
-        return UsageError("--count is an option of watch, not of " + pLine->command);
+        return UsageError("--count and --for are options of watch, not of " + pLine->command);
     }
     if (opt.answerGiven && (opt.answerTimeout || defaultGiven)) {
         return UsageError(

@@ -42,7 +42,8 @@ struct Options {
     DWORD answerTimeout = 0;   // seconds; 0: answer at once
     std::wstring device;       // the device worked on (resolved by main)
     bool deviceGiven = false;
-    long count = 0;  // watch --count; 0: until interrupted
+    long count = 0;        // watch --count; 0: until interrupted
+    DWORD forSeconds = 0;  // watch --for; 0: until interrupted
 };
 struct CommandLine {
     Options opt;

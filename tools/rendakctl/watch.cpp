@@ -296,7 +296,8 @@ int CmdWatch(const Options& opt, const std::vector<std::string>& args)
     EmitNow(last, reading);
     long seen = 0;
     const long room = opt.count ? opt.count : 0x7FFFFFFFL;
-    while (seen < room) {
+    const ULONGLONG until = opt.forSeconds ? GetTickCount64() + opt.forSeconds * 1000ULL : 0;
+    while (seen < room && (!until || GetTickCount64() < until)) {
         WaitForSingleObject(g_hChanged, POLL_MS);
         // Causes before effects: a signal, then the card and radios, then the
         // state value that follows them.
@@ -330,6 +331,10 @@ int CmdWatch(const Options& opt, const std::vector<std::string>& args)
             Sleep(INFINITE);
         }
     }
-    EmitEnd(EXIT_DONE, "count", std::to_string(opt.count) + " changes seen");
+    if (seen >= room) {
+        EmitEnd(EXIT_DONE, "count", std::to_string(opt.count) + " changes seen");
+    } else {
+        EmitEnd(EXIT_DONE, "time", std::to_string(opt.forSeconds) + " s passed");
+    }
     return EXIT_DONE;
 }
