@@ -7,3 +7,6 @@ add_test(NAME docs.commands
   COMMAND bash ${PROJECT_SOURCE_DIR}/tests/docs_test.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
 set_tests_properties(docs.commands PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
   RESOURCE_LOCK docs-devices)
+add_test(NAME cli.signals
+  COMMAND bash ${PROJECT_SOURCE_DIR}/tests/cli_signals_test.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+set_tests_properties(cli.signals PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
