@@ -15,8 +15,9 @@
 #include <stdio.h>
 
 #define RUNNER_VARIABLE L"RENDAKCTL_RUNNER"
-#define POLL_MS 100            // the supervisor's look at the device's boot count
-#define RESTART_GRACE_MS 2000  // a runner ends itself this soon after a restart
+#define POLL_MS 100               // the supervisor's look at the device's boot count
+#define RESTART_GRACE_MS 2000     // a runner ends itself this soon after a restart
+#define INTERRUPT_GRACE_MS 10000  // a runner reports an interruption within this
 
 struct Shared {
     LONG claimed;  // the runner has claimed the output (and printed, or is printing)
@@ -171,8 +172,10 @@ static bool StartRunner(PROCESS_INFORMATION* pi)
 }
 
 // The runner ended without claiming the output: the device restarted under
-// it, or it crashed or was killed. The supervisor reports for it.
-static int ReportForRunner(const Counters& before, bool restarted, DWORD runnerCode)
+// it, it did not report an interruption in time, or it crashed or was killed.
+// The supervisor reports for it.
+static int ReportForRunner(const Counters& before, bool restarted, bool interrupted,
+                           DWORD runnerCode)
 {
     // A cold reset made the device's keys anew: open them again.
     SimSelectDevice(SimDeviceName());
@@ -237,6 +240,18 @@ static int ReportForRunner(const Counters& before, bool restarted, DWORD runnerC
                             : "a warm reboot: the device kept its settings"},
                       AgainStep()});
     }
+    if (interrupted) {
+        if (!ReportJson()) {
+            fprintf(stderr, "rendakctl: the device was left so:\n");
+            PrintSnapshot(stderr);
+        }
+        return ReportFinish(EXIT_INTERRUPTED,
+                            ErrorInfo{"interrupted",
+                                      "interrupted (Ctrl+C) while \"" + g_sCommandWords +
+                                          "\" was running; its process did not end by itself",
+                                      {},
+                                      AgainStep()});
+    }
     return ReportFinish(EXIT_LOST, ErrorInfo{"lost",
                                              "the process running \"" + g_sCommandWords +
                                                  "\" ended before it finished (exit code " +
@@ -259,8 +274,20 @@ int Supervise(const CommandLine& line)
                                       "run the command again"});
     }
     SetConsoleCtrlHandler(PassOnBreak, TRUE);
-    bool restarted = false;
+    bool restarted = false, interrupted = false;
+    ULONGLONG interruptedAt = 0;
     while (WaitForSingleObject(pi.hProcess, POLL_MS) == WAIT_TIMEOUT) {
+        // The runner reports an interruption itself; one stuck inside the
+        // platform is ended, and reported for, after a grace.
+        if (!interruptedAt && WaitForSingleObject(g_hInterrupt, 0) == WAIT_OBJECT_0) {
+            interruptedAt = GetTickCount64();
+        }
+        if (interruptedAt && GetTickCount64() - interruptedAt > INTERRUPT_GRACE_MS) {
+            interrupted = true;
+            TerminateProcess(pi.hProcess, EXIT_INTERRUPTED);
+            WaitForSingleObject(pi.hProcess, INFINITE);
+            break;
+        }
         if (SimKernelCounter(L"Boot") != before.boot) {
             // The runner is tied to the device: it ends with the restart.
             restarted = true;
@@ -279,7 +306,7 @@ int Supervise(const CommandLine& line)
         return (int)g_pShared->rc;
     }
     restarted = restarted || SimKernelCounter(L"Boot") != before.boot;
-    return ReportForRunner(before, restarted, code);
+    return ReportForRunner(before, restarted, interrupted, code);
 }
 
 // --- hard-reset's confirmation ----------------------------------------------------
