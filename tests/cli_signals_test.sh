@@ -54,11 +54,19 @@ arrange() {
     rm -f "$folder/journal.log"
 }
 
+# Starts "on" (with ARGS) in the background on the arranged device and waits
+# until it is inside its wait; its output goes to $work/NAME.out and .err.
+start_on() {
+  local name=$1
+  shift
+  arrange || fail "$name: cannot arrange the device"
+  HANDHELD_JOURNAL=1 $tool "$@" on >"$work/$name.out" 2>"$work/$name.err" &
+  pid=$!
+  wait_for "$folder/journal.log" "Sleep|4000" || fail "$name: on never began to wait"
+}
+
 # --- Ctrl+C (SIGINT) to the tool ------------------------------------------------
-arrange || fail "cannot arrange the device"
-HANDHELD_JOURNAL=1 $tool on >"$work/int.out" 2>"$work/int.err" &
-pid=$!
-wait_for "$folder/journal.log" "Sleep|4000" || fail "SIGINT: on never began to wait"
+start_on int
 kill -INT "$pid"
 wait "$pid"
 rc=$?
@@ -71,10 +79,7 @@ grep -q "^next: run it again (rendakctl --device $device on)" "$work/int.err" ||
   fail "SIGINT: no next step"
 
 # --- SIGTERM to the tool: Wine ends it at once; its runner reports --------------
-arrange || fail "cannot arrange the device"
-HANDHELD_JOURNAL=1 $tool --json on >"$work/term.out" 2>"$work/term.err" &
-pid=$!
-wait_for "$folder/journal.log" "Sleep|4000" || fail "SIGTERM: on never began to wait"
+start_on term --json
 kill -TERM "$pid"
 wait "$pid"
 rc=$?

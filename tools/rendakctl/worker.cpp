@@ -144,6 +144,16 @@ static void WaitForPassesToSettle()
     ProgressEnd();
 }
 
+static ReloadResult TakenByAnother()
+{
+    ReloadResult r;
+    r.servedBy = "another program";
+    r.outcome =
+        "the reload was taken by another program's worker (the panel's), which asks its "
+        "own user";
+    return r;
+}
+
 ReloadResult ServeOwnReloadSignal()
 {
     ReloadResult r;
@@ -163,11 +173,7 @@ ReloadResult ServeOwnReloadSignal()
     // device's journal shows one.
     if (WaitForSingleObject(hEvent, 0) != WAIT_OBJECT_0) {
         CloseHandle(hEvent);
-        r.servedBy = "another program";
-        r.outcome =
-            "the reload was taken by another program's worker (the panel's), which asks "
-            "its own user";
-        return r;
+        return TakenByAnother();
     }
     DWORD wakes = JournalCountOf(WORKER_WOKE);
     DWORD begins = JournalCountOf(WORKER_WAIT_BEGIN);
@@ -190,11 +196,7 @@ ReloadResult ServeOwnReloadSignal()
         Hold();
         if (JournalCountOf(WORKER_WOKE) == wakes) {
             ProgressEnd();
-            r.servedBy = "another program";
-            r.outcome =
-                "the reload was taken by another program's worker, which asks its own "
-                "user";
-            return r;
+            return TakenByAnother();
         }
     }
     bool done = ServeWakes(wakes);
