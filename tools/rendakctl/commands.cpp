@@ -134,12 +134,9 @@ static int SetDomain(int index)
     if (signalled) {
         ReloadResult r = ServeOwnReloadSignal();
         reload = ReloadJson(r);
-        problems.insert(problems.end(), r.problems.begin(), r.problems.end());
-        if (!ReportJson()) {
-            printf("%s\n", r.outcome.c_str());
-            if (r.answer && !*r.answer) {
-                printf("(--yes answers the question Yes: Wi-Fi is switched off and on again)\n");
-            }
+        PrintReload(r);
+        if (!ReportJson() && r.answer && !*r.answer) {
+            printf("(--yes answers the question Yes: Wi-Fi is switched off and on again)\n");
         }
     }
     JsonValue& f = ReportFields();
@@ -148,7 +145,7 @@ static int SetDomain(int index)
     f.Set("reload", reload);
     AddSnapshot(f);
     if (!problems.empty()) {
-        return NotTaken("the domain or the reload did not take effect", problems);
+        return NotTaken("the domain was not stored as asked", problems);
     }
     return ReportFinish(EXIT_DONE);
 }
@@ -357,13 +354,8 @@ int CmdReloadSignal(const Options& opt, const std::vector<std::string>& args)
         fflush(stdout);
     }
     ReloadResult r = ServeOwnReloadSignal();
-    if (!ReportJson()) {
-        printf("%s\n", r.outcome.c_str());
-    }
+    PrintReload(r);
     ReportFields().Set("reload", ReloadJson(r));
     AddSnapshot(ReportFields());
-    if (!r.problems.empty()) {
-        return NotTaken("the reload did not do what its answer says", r.problems);
-    }
     return ReportFinish(EXIT_DONE);
 }

@@ -194,7 +194,10 @@ struct ReloadResult {
     std::string outcome;                // what it did, in a sentence
     std::vector<std::string> problems;  // what did not follow the answer
 };
+// The reload is the worker's doing, not the command's: what did not follow its
+// answer is said (problems, a note on stderr), and does not change the exit code.
 ReloadResult ServeOwnReloadSignal();
+void PrintReload(const ReloadResult& r);  // text only
 JsonValue ReloadJson(const ReloadResult& r);
 
 // --- the commands ------------------------------------------------------------------

@@ -66,7 +66,7 @@ static JsonValue ErrorJson(const ErrorInfo& e)
     return j;
 }
 
-static void Print(int rc, const std::optional<ErrorInfo>& error)
+static void Print(int rc, const std::optional<ErrorInfo>& error, const JsonValue& fields)
 {
     if (g_bJson) {
         JsonValue doc = JsonValue::MakeObject();
@@ -76,7 +76,7 @@ static void Print(int rc, const std::optional<ErrorInfo>& error)
         doc.Set("exit_code", rc);
         doc.Set("error", error ? ErrorJson(*error) : JsonValue());
         doc.Set("boxes", BoxesJson());
-        doc.Merge(g_fields);  // the command's fields, in the order it set them
+        doc.Merge(fields);  // the command's fields, in the order it set them
         printf("%s\n", doc.Dump().c_str());
         fflush(stdout);
         return;
@@ -103,7 +103,7 @@ int ReportFinish(int rc, const std::optional<ErrorInfo>& error)
             Sleep(INFINITE);
         }
     }
-    Print(rc, error);
+    Print(rc, error, g_fields);
     return rc;
 }
 
@@ -124,20 +124,16 @@ void ReportCutShort(int rc, const ErrorInfo& error)
     }
     ProgressEnd();
     if (g_bJson) {
-        g_fields = JsonValue::MakeObject();
-        if (g_sCommand != "regulatory list") {
-            AddSnapshot(g_fields);
-        }
-    }
-    ErrorInfo e = error;
-    if (!g_bJson) {
-        fflush(stdout);
-        fprintf(stderr, "rendakctl: %s; the device was left so:\n", e.message.c_str());
-        PrintSnapshot(stderr);
-        fprintf(stderr, "next: %s\n", e.next.c_str());
-        fflush(stderr);
+        // Its own fields: the command may still be filling in g_fields.
+        JsonValue left = JsonValue::MakeObject();
+        AddSnapshot(left);
+        Print(rc, error, left);
     } else {
-        Print(rc, e);
+        fflush(stdout);
+        fprintf(stderr, "rendakctl: %s; the device was left so:\n", error.message.c_str());
+        PrintSnapshot(stderr);
+        fprintf(stderr, "next: %s\n", error.next.c_str());
+        fflush(stderr);
     }
     ExitProcess((UINT)rc);
 }

@@ -209,11 +209,29 @@ ReloadResult ServeOwnReloadSignal()
     }
     WaitForPassesToSettle();
     bool yes = r.answer.value_or(false);
-    r.outcome = yes ? "Wi-Fi switched off and on again: reload answered Yes"
-                    : "Wi-Fi switched off: reload answered No";
     std::vector<std::string> more = AnswerShortfalls(yes);
     r.problems.insert(r.problems.end(), more.begin(), more.end());
+    // Said as it happened: what the answer asked for, and whether it came about.
+    r.outcome = !r.problems.empty() ? std::string("reload answered ") + (yes ? "Yes" : "No") +
+                                          ", but Wi-Fi did not end up " + (yes ? "on" : "off")
+                : yes ? "Wi-Fi switched off and on again: reload answered Yes"
+                      : "Wi-Fi switched off: reload answered No";
     return r;
+}
+
+void PrintReload(const ReloadResult& r)
+{
+    if (ReportJson()) {
+        return;
+    }
+    printf("%s\n", r.outcome.c_str());
+    fflush(stdout);
+    for (const std::string& p : r.problems) {
+        fprintf(stderr, "rendakctl: note: %s\n", p.c_str());
+    }
+    if (!r.problems.empty()) {
+        fprintf(stderr, "(%s says why)\n", ToolCommand("diagnose").c_str());
+    }
 }
 
 JsonValue ReloadJson(const ReloadResult& r)
