@@ -8,7 +8,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 "$root/tools/setup" >/dev/null
 if [ -n "${DISPLAY:-}" ]; then
   echo "run.sh: the device console opens beside the panel; it stays when the panel ends" >&2
-  "$root/tools/wine-run" "$root/build/bin/handheld-console.exe" --device default &
+  "$root/tools/wine-run" "$root/build/bin/handheld-console.exe" --device default \
+    --beside "Wrapper AP for Wi-Fi DLL" &
   exec "$root/tools/run-panel" "$@"
 fi
 "$root/tools/run-panel" "$@"

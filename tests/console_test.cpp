@@ -9,6 +9,9 @@
 #include <handheld_devmgr.h>
 #include <handheld_radio.h>
 
+#include <algorithm>
+#include <sstream>
+
 namespace {
 
 // How long the console may take to follow a change: it is told by the host
@@ -218,7 +221,7 @@ TEST_F(ConsoleTest, SurvivesAColdRebootAndFollowsTheRestoredDevice)
     DWORD restarts = SimKernelCounter(L"Restarts");
     std::wstring boot = L"(boot " + std::to_wstring(SimKernelCounter(L"Boot") + 1) + L")";
     SetEnvironmentVariableW(L"HANDHELD_CLOCK", L"real");
-    RunResult reboot = RunProgram(L"rendakctl.exe", L"hard-reset");
+    RunResult reboot = RunProgram(L"rendakctl.exe", L"--yes hard-reset");
     SetEnvironmentVariableW(L"HANDHELD_CLOCK", NULL);
     ASSERT_EQ(SimKernelCounter(L"Restarts"), restarts + 1) << reboot.out << reboot.err;
     HAS(console.WaitText(IDC_DEVICE, boot), boot);
@@ -347,6 +350,231 @@ TEST_F(ConsoleTest, ClockAndFactoryControls)
     EXPECT_EQ(SimGetSetting(L"StateStuck", 1), 0u);
     EXPECT_EQ(SimGetSetting(L"ClockMode", 99), 99u);
     EXPECT_EQ(console.WaitText(IDC_FAULTS, L"none"), L"none");
+}
+
+}  // namespace
+
+// --- the console's command line -----------------------------------------------------------
+
+namespace {
+
+RunResult Console_(const std::wstring& args)
+{
+    return RunProgram(L"handheld-console.exe",
+                      L"--device " + std::wstring(SimDeviceName()) + L" " + args);
+}
+
+BOOL CALLBACK CollectButton(HWND hChild, LPARAM lParam)
+{
+    wchar_t cls[16] = L"", text[64] = L"";
+    GetClassNameW(hChild, cls, 16);
+    GetWindowTextW(hChild, text, 64);
+    if (_wcsicmp(cls, L"Button") == 0) {
+        reinterpret_cast<std::vector<std::wstring>*>(lParam)->push_back(text);
+    }
+    return TRUE;
+}
+
+// The action names --help lists, in its order.
+std::vector<std::string> HelpActions(const std::string& help)
+{
+    std::vector<std::string> names;
+    size_t at = help.find("actions (ACTION");
+    std::istringstream in(at == std::string::npos ? "" : help.substr(at));
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        if (line.size() > 2 && line[0] == ' ' && line[1] == ' ') {
+            names.push_back(line.substr(2, line.find(' ', 2) - 2));
+        }
+    }
+    return names;
+}
+
+TEST_F(ConsoleTest, HelpListsAnActionForEveryControlAndRefusesWhatItDoesNotKnow)
+{
+    RunResult help = Console_(L"--help");
+    EXPECT_EQ(help.exitCode, 0u);
+    Console console;
+    ASSERT_NE(console.window(), (HWND)NULL);
+    std::vector<std::wstring> buttons;
+    EnumChildWindows(console.window(), CollectButton, (LPARAM)&buttons);
+    EXPECT_EQ(buttons.size(), 13u);  // the window's controls, combo boxes aside
+    for (const std::wstring& b : buttons) {
+        EXPECT_NE(help.out.find(Narrow(b)), std::string::npos) << "no action for " << Narrow(b);
+    }
+    RunResult frob = Console_(L"--act frob");
+    EXPECT_EQ(frob.exitCode, 2u);
+    EXPECT_NE(frob.err.find("unknown action \"frob\""), std::string::npos) << frob.err;
+    EXPECT_NE(frob.err.find("stuck-off"), std::string::npos);
+    RunResult bad = Console_(L"--loud");
+    EXPECT_EQ(bad.exitCode, 2u);
+    EXPECT_NE(bad.err.find("unknown argument \"--loud\""), std::string::npos) << bad.err;
+    EXPECT_NE(bad.err.find("--act ACTION"), std::string::npos);
+}
+
+TEST_F(ConsoleTest, EveryActionDoesWhatItsControlDoes)
+{
+    struct Case {
+        const char* act;
+        bool (*check)();
+    } cases[] = {
+        {"eject",
+         [] {
+             return SimGetSetting(L"CardInserted", 1) == 0 && RegDword(STATE_KEY, L"WiFi") == 0u;
+         }},
+        {"insert", [] { return RegDword(STATE_KEY, L"WiFi") == 0x100u; }},
+        {"oem-off", [] { return RegDword(OEM_KEY, L"WIFI") == 0u; }},
+        {"oem-on", [] { return RegDword(OEM_KEY, L"WIFI") == 1u; }},
+        {"refuse-reset", [] { return ColdReset() == (DWORD)ERROR_ACCESS_DENIED; }},
+        {"accept-reset", [] { return ColdReset() == 0u; }},
+        {"activation-fails",
+         [] {
+             SimEjectCard();
+             SimInsertCard(FALSE);
+             return ActivateDriver() == (DWORD)ERROR_GEN_FAILURE;
+         }},
+        {"activation-ok", [] { return ActivateDriver() == 0u; }},
+        {"fail-next-activation",
+         [] {
+             SimEjectCard();
+             SimInsertCard(FALSE);
+             return ActivateDriver() == (DWORD)ERROR_GEN_FAILURE && ActivateDriver() == 0u;
+         }},
+        {"clear-faults",
+         [] {
+             SimEjectCard();
+             SimInsertCard(FALSE);
+             return ActivateDriver() == 0u;  // the fault armed just before is gone
+         }},
+        {"stuck-on", [] { return RegDword(STATE_KEY, L"WiFi") == 0x102u; }},
+        {"stuck-off", [] { return RegDword(STATE_KEY, L"WiFi") == 0x100u; }},
+        {"locale-0404", [] { return RegDword(L"Nls", L"SystemLCID") == 0x0404u; }},
+        {"locale-0410", [] { return RegDword(L"Nls", L"SystemLCID") == 0x0410u; }},
+        {"locale-0407", [] { return RegDword(L"Nls", L"SystemLCID") == 0x0407u; }},
+        {"locale-none", [] { return RegDword(L"Nls", L"SystemLCID") == std::nullopt; }},
+        {"locale-0409", [] { return RegDword(L"Nls", L"SystemLCID") == 0x0409u; }},
+        {"clock-x2", [] { return SimGetSetting(L"ClockScale", 0) == 2u; }},
+        {"clock-x60", [] { return SimGetSetting(L"ClockScale", 0) == 60u; }},
+        {"clock-x10",
+         [] {
+             return SimGetSetting(L"ClockMode", 9) == (DWORD)SIM_CLOCK_SCALED &&
+                    SimGetSetting(L"ClockScale", 0) == 10u;
+         }},
+        {"clock-virtual",
+         [] { return SimGetSetting(L"ClockMode", 9) == (DWORD)SIM_CLOCK_VIRTUAL; }},
+        {"clock-real", [] { return SimGetSetting(L"ClockMode", 9) == (DWORD)SIM_CLOCK_REAL; }},
+        {"signal", [] { return WaitForWorkerIdle(1) && MessageBoxes().size() == 1; }},
+        {"factory",
+         [] {
+             SimSelectDevice(SimDeviceName());
+             return SimGetSetting(L"ClockMode", 9) == 9u && RegDword(OEM_KEY, L"WIFI") == 1u;
+         }},
+    };
+    std::vector<std::string> tested;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.act);
+        if (std::string(c.act) == "clear-faults") {
+            SimSetFault(L"ActivateDeviceEx", kDriverKey, ERROR_GEN_FAILURE, TRUE);
+        }
+        RunResult r = Console_(L"--act " + Widen(c.act));
+        EXPECT_EQ(r.exitCode, 0u) << r.err;
+        EXPECT_FALSE(r.out.empty()) << "it says nothing";
+        EXPECT_TRUE(c.check());
+        tested.push_back(c.act);
+    }
+    std::vector<std::string> listed = HelpActions(Console_(L"--help").out);
+    std::sort(listed.begin(), listed.end());
+    std::sort(tested.begin(), tested.end());
+    EXPECT_EQ(listed, tested);
+}
+
+int Selected(const Console& console, int id)
+{
+    return (int)SendMessageW(console.Item(id), CB_GETCURSEL, 0, 0);
+}
+
+int WaitSelected(const Console& console, int id, int index)
+{
+    int now = -2;
+    for (DWORD start = GetTickCount(); GetTickCount() - start < kFollowMs; ::Sleep(50)) {
+        if ((now = Selected(console, id)) == index) {
+            break;
+        }
+    }
+    return now;
+}
+
+TEST_F(ConsoleTest, SelectorsShowTheDevicesSettingsAndKeepAChoiceNotYetApplied)
+{
+    SetRegDword(L"Nls", L"SystemLCID", 0x0410);
+    SimSetSetting(L"ClockMode", SIM_CLOCK_SCALED);
+    SimSetSetting(L"ClockScale", 60);
+    Console console;
+    ASSERT_NE(console.window(), (HWND)NULL);
+    EXPECT_EQ(WaitSelected(console, IDC_LOCALE_LIST, 2), 2);  // Italian
+    EXPECT_EQ(WaitSelected(console, IDC_CLOCK_LIST, 3), 3);   // scaled x60
+
+    SetRegDword(L"Nls", L"SystemLCID", 0x0404);
+    EXPECT_EQ(WaitSelected(console, IDC_LOCALE_LIST, 1), 1);
+    SimRegDeleteValue(L"Nls", L"SystemLCID");
+    EXPECT_EQ(WaitSelected(console, IDC_LOCALE_LIST, 4), 4);  // none
+
+    // A choice the user has made stays while other things change.
+    console.Choose(IDC_CLOCK_LIST, 4);
+    SetRegDword(OEM_KEY, L"WIFI", 0);
+    EXPECT_EQ(console.WaitText(IDC_OEM, L"0 (off)"), L"0 (off)");
+    console.Press(IDC_LOCALE_SET);  // another control, and a refresh
+    EXPECT_EQ(Selected(console, IDC_CLOCK_LIST), 4);
+}
+
+LRESULT CALLBACK TargetProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcW(hWnd, msg, wParam, lParam);
+}
+
+TEST_F(ConsoleTest, StandsBesideTheWindowItWasToldOf)
+{
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = TargetProc;
+    wc.hInstance = GetModuleHandleW(NULL);
+    wc.lpszClassName = L"BesideTarget";
+    RegisterClassW(&wc);
+    std::wstring title = L"Stand beside " + std::wstring(SimDeviceName());
+    HWND hTarget =
+        CreateWindowExW(0, L"BesideTarget", title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 40,
+                        240, 180, NULL, NULL, wc.hInstance, NULL);
+    ASSERT_NE(hTarget, (HWND)NULL);
+    PROCESS_INFORMATION pi =
+        StartProgram(L"handheld-console.exe", L"--device " + std::wstring(SimDeviceName()) +
+                                                  L" --beside \"" + title + L"\"");
+    RECT target = {}, self = {}, overlap;
+    bool beside = false;
+    for (DWORD start = GetTickCount(); !beside && GetTickCount() - start < kFollowMs;) {
+        MSG msg;
+        while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {  // the console may move this window
+            DispatchMessageW(&msg);
+        }
+        ::Sleep(50);
+        HWND hConsole = NULL;
+        while ((hConsole = FindWindowExW(NULL, hConsole, CONSOLE_CLASS, NULL)) != NULL) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(hConsole, &owner);
+            if (owner == pi.dwProcessId) {
+                break;
+            }
+        }
+        if (hConsole) {
+            GetWindowRect(hTarget, &target);
+            GetWindowRect(hConsole, &self);
+            beside = !IntersectRect(&overlap, &target, &self) && self.top == target.top;
+        }
+    }
+    EXPECT_TRUE(beside) << "console at " << self.left << "," << self.top << ", window at "
+                        << target.left << "," << target.top << "-" << target.right;
+    TerminateProcess(pi.hProcess, 0);
+    WaitAndClose(pi, 10000);
+    DestroyWindow(hTarget);
 }
 
 }  // namespace

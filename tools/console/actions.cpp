@@ -1,28 +1,34 @@
-// actions.cpp - the console's controls: each makes the simulated platform act
-// and says in the message line what it did.
+// actions.cpp - what the console can make the simulated platform do: one
+// table of actions, pressed as the console's buttons or run by name with
+// --act, each saying what it did.
 //
 // The adapter's own actions (the card, the stuck state value) run in a short
-// helper process of this program: the platform ties every process that has
-// touched the adapter to the device's boot, and ends it when the device
-// restarts. The console itself must outlive a reboot, so it never does.
+// helper process of this program when a button asks: the platform ties every
+// process that has touched the adapter to the device's boot, and ends it when
+// the device restarts. The console itself must outlive a reboot, so it never
+// does. Run with --act, the process is that helper.
 #include "console.h"
 
 #include <handheld_devmgr.h>
 #include <handheld_radio.h>
 
+#include <stdio.h>
+
 const Choice g_aLocales[] = {
-    {L"0x0409 English, United States", 0x0409, 0},
-    {L"0x0404 Chinese, Taiwan", 0x0404, 0},
-    {L"0x0410 Italian, Italy", 0x0410, 0},
-    {L"0x0407 German (no string library)", 0x0407, 0},
-    {L"none (SystemLCID deleted)", 0, 0},
+    {L"0x0409 English, United States", 0x0409, 0, L"locale-0409"},
+    {L"0x0404 Chinese, Taiwan", 0x0404, 0, L"locale-0404"},
+    {L"0x0410 Italian, Italy", 0x0410, 0, L"locale-0410"},
+    {L"0x0407 German (no string library)", 0x0407, 0, L"locale-0407"},
+    {L"none (SystemLCID deleted)", 0, 0, L"locale-none"},
 };
 const size_t g_cLocales = sizeof(g_aLocales) / sizeof(g_aLocales[0]);
 
 const Choice g_aClocks[] = {
-    {L"real", SIM_CLOCK_REAL, 1},          {L"scaled x2", SIM_CLOCK_SCALED, 2},
-    {L"scaled x10", SIM_CLOCK_SCALED, 10}, {L"scaled x60", SIM_CLOCK_SCALED, 60},
-    {L"virtual", SIM_CLOCK_VIRTUAL, 1},
+    {L"real", SIM_CLOCK_REAL, 1, L"clock-real"},
+    {L"scaled x2", SIM_CLOCK_SCALED, 2, L"clock-x2"},
+    {L"scaled x10", SIM_CLOCK_SCALED, 10, L"clock-x10"},
+    {L"scaled x60", SIM_CLOCK_SCALED, 60, L"clock-x60"},
+    {L"virtual", SIM_CLOCK_VIRTUAL, 1, L"clock-virtual"},
 };
 const size_t g_cClocks = sizeof(g_aClocks) / sizeof(g_aClocks[0]);
 
@@ -36,136 +42,97 @@ static std::wstring ErrorText(DWORD error)
     return L"error " + std::to_wstring(error);
 }
 
-// Runs this program as a helper for one adapter action and waits for it.
-static bool RunHelper(const wchar_t* pszAction, DWORD* pdwExit)
+// --- what each action does; true when done, with what to say -------------------------
+
+static bool Eject(std::wstring* pSay)
 {
-    WCHAR exe[MAX_PATH];
-    GetModuleFileNameW(NULL, exe, MAX_PATH);
-    std::wstring command =
-        std::wstring(L"\"") + exe + L"\" --device " + g_szDevice + L" --act " + pszAction;
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(exe, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
-        *pdwExit = GetLastError();
-        return false;
-    }
-    bool done = WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0;
-    if (!done) {
-        TerminateProcess(pi.hProcess, 99);
-    }
-    GetExitCodeProcess(pi.hProcess, pdwExit);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return done && *pdwExit == 0;
+    *pSay = L"card ejected";
+    return SimEjectCard() != FALSE;
 }
 
-static BOOL Eject()
+static bool Insert(std::wstring* pSay)
 {
-    return SimEjectCard();
+    *pSay = L"card inserted, driver loaded";
+    return SimInsertCard(TRUE) != FALSE;
 }
-static BOOL Insert()
-{
-    return SimInsertCard(TRUE);
-}
-static BOOL StuckOn()
+
+static bool StuckOn(std::wstring* pSay)
 {
     // Without the adapter the value is 0; the setting shows once it is back.
     SimSetStateStuck(TRUE);
-    return TRUE;
+    *pSay = L"the state value keeps its switching bit";
+    return true;
 }
-static BOOL StuckOff()
+
+static bool StuckOff(std::wstring* pSay)
 {
     SimSetStateStuck(FALSE);
-    return TRUE;
+    *pSay = L"the state value settles again";
+    return true;
 }
 
-int RunHelperAction(const wchar_t* pszAction)
+static bool SetDeviceDword(const wchar_t* key, const wchar_t* value, DWORD data,
+                           const wchar_t* done, std::wstring* pSay)
 {
-    static const struct {
-        const wchar_t* name;
-        BOOL (*pfn)();
-    } aActions[] = {
-        {L"eject", Eject},
-        {L"insert", Insert},
-        {L"stuck-on", StuckOn},
-        {L"stuck-off", StuckOff},
-    };
-    for (const auto& a : aActions) {
-        if (wcscmp(pszAction, a.name) == 0) {
-            return a.pfn() ? 0 : 1;
-        }
-    }
-    return 2;
+    bool ok = SimRegSetDword(key, value, data) != FALSE;
+    *pSay = ok ? done : L"could not write " + std::wstring(key);
+    return ok;
 }
 
-static void Helper(HWND hWnd, const wchar_t* pszAction, const std::wstring& done)
+static bool OemOn(std::wstring* pSay)
 {
-    DWORD code = 0;
-    if (RunHelper(pszAction, &code)) {
-        SetMessage(hWnd, done);
-    } else {
-        SetMessage(hWnd, std::wstring(L"could not ") + pszAction + L" (" + ErrorText(code) + L")");
-    }
+    return SetDeviceDword(OEM_KEY, L"WIFI", 1, L"OEM Wi-Fi switch on", pSay);
 }
 
-static void SetDeviceDword(HWND hWnd, const wchar_t* key, const wchar_t* value, DWORD data,
-                           const std::wstring& done)
+static bool OemOff(std::wstring* pSay)
 {
-    SetMessage(hWnd,
-               SimRegSetDword(key, value, data) ? done : L"could not write " + std::wstring(key));
+    return SetDeviceDword(OEM_KEY, L"WIFI", 0, L"OEM Wi-Fi switch off", pSay);
 }
 
-static void ToggleSetting(HWND hWnd, const wchar_t* name, const wchar_t* on, const wchar_t* off)
+static bool SetSetting(const wchar_t* name, DWORD value, const wchar_t* done, std::wstring* pSay)
 {
-    bool now = Setting(name, 0) != 0;
-    if (!SimSetSetting(name, now ? 0 : 1)) {
-        SetMessage(hWnd, std::wstring(L"could not change ") + name);
-        return;
-    }
-    SetMessage(hWnd, now ? off : on);
+    bool ok = SimSetSetting(name, value) != FALSE;
+    *pSay = ok ? done : std::wstring(L"could not change ") + name;
+    return ok;
 }
 
-static LRESULT Selection(HWND hWnd, int id)
+static bool RefuseReset(std::wstring* pSay)
 {
-    return SendDlgItemMessageW(hWnd, id, CB_GETCURSEL, 0, 0);
+    return SetSetting(L"RefuseColdReset", 1, L"the kernel refuses cold resets", pSay);
 }
 
-static void SetLocale(HWND hWnd)
+static bool AcceptReset(std::wstring* pSay)
 {
-    LRESULT i = Selection(hWnd, IDC_LOCALE_LIST);
-    if (i < 0 || (size_t)i >= g_cLocales) {
-        SetMessage(hWnd, L"choose a locale first");
-        return;
-    }
-    if (g_aLocales[i].value == 0) {
-        SimRegDeleteValue(NLS_KEY, L"SystemLCID");
-        SetMessage(hWnd, L"SystemLCID deleted");
-        return;
-    }
-    SetDeviceDword(hWnd, NLS_KEY, L"SystemLCID", g_aLocales[i].value,
-                   std::wstring(L"locale set to ") + g_aLocales[i].text);
+    return SetSetting(L"RefuseColdReset", 0, L"the kernel accepts cold resets", pSay);
 }
 
-// Each process decides its clock when it starts: the setting reaches the
-// programs started from now on (where HANDHELD_CLOCK does not say otherwise).
-static void SetClockSpeed(HWND hWnd)
+static bool ActivationFails(std::wstring* pSay)
 {
-    LRESULT i = Selection(hWnd, IDC_CLOCK_LIST);
-    if (i < 0 || (size_t)i >= g_cClocks) {
-        SetMessage(hWnd, L"choose a clock first");
-        return;
-    }
-    bool ok = SimSetSetting(L"ClockMode", g_aClocks[i].value) &&
-              SimSetSetting(L"ClockScale", g_aClocks[i].scale);
-    SetMessage(hWnd,
-               ok ? std::wstring(L"clock for programs started from now on: ") + g_aClocks[i].text
-                  : L"could not change the clock settings");
+    return SetSetting(L"FailActivation", 1, L"every driver activation fails", pSay);
+}
+
+static bool ActivationOk(std::wstring* pSay)
+{
+    return SetSetting(L"FailActivation", 0, L"driver activations succeed", pSay);
+}
+
+static bool FailNextActivation(std::wstring* pSay)
+{
+    bool ok = SimSetFault(L"ActivateDeviceEx", DRIVER_KEY, ERROR_GEN_FAILURE, TRUE) != FALSE;
+    *pSay = ok ? L"the next driver activation fails (error 31)" : L"could not set the fault";
+    return ok;
+}
+
+static bool ClearFaults(std::wstring* pSay)
+{
+    SimClearFaults();
+    *pSay = L"every fault cleared";
+    return true;
 }
 
 // Signals the reload event from outside, as any other program on the device
 // would: opened by name in the device's namespace and set with EventModify.
-static void SignalReload(HWND hWnd)
+static bool SignalReload(std::wstring* pSay)
 {
     typedef HANDLE(WINAPI * OPENEVENTW)(DWORD, BOOL, LPCWSTR);
     typedef BOOL(WINAPI * CLOSEHANDLE)(HANDLE);
@@ -174,16 +141,211 @@ static void SignalReload(HWND hWnd)
     CLOSEHANDLE pfnClose = (CLOSEHANDLE)(void*)GetProcAddress(hCore, "CloseHandle");
     HANDLE hEvent = pfnOpen ? pfnOpen(EVENT_MODIFY_STATE, FALSE, RELOAD_EVENT) : NULL;
     if (hEvent == NULL) {
-        DWORD error = GetLastError();
-        SetMessage(hWnd,
-                   L"no program on the device holds " RELOAD_EVENT L" (" + ErrorText(error) + L")");
-        return;
+        *pSay = L"no program on the device holds " RELOAD_EVENT L" (" + ErrorText(GetLastError()) +
+                L")";
+        return false;
     }
     BOOL ok = EventModify(hEvent, EVENT_SET);
     DWORD error = GetLastError();
     pfnClose(hEvent);
-    SetMessage(hWnd, ok ? L"" RELOAD_EVENT L" signalled"
-                        : L"could not set the event (" + ErrorText(error) + L")");
+    *pSay = ok ? L"" RELOAD_EVENT L" signalled"
+               : L"could not set the event (" + ErrorText(error) + L")";
+    return ok != FALSE;
+}
+
+static bool Factory(std::wstring* pSay)
+{
+    bool ok = SimResetDevice() != FALSE;
+    *pSay = ok ? L"factory state restored" : L"could not restore the factory state";
+    return ok;
+}
+
+// Every action by name, with the control that does it.
+static const Act g_aActs[] = {
+    {L"eject", IDC_EJECT, L"Eject card", true, Eject},
+    {L"insert", IDC_INSERT, L"Insert card (its bus loads the driver)", true, Insert},
+    {L"oem-on", IDC_OEM_ON, L"OEM switch on", false, OemOn},
+    {L"oem-off", IDC_OEM_OFF, L"OEM switch off", false, OemOff},
+    {L"signal", IDC_SIGNAL, L"Signal reload", false, SignalReload},
+    {L"factory", IDC_FACTORY, L"Factory state", false, Factory},
+    {L"refuse-reset", IDC_REFUSE_RESET, L"Refuse cold reset (checked)", false, RefuseReset},
+    {L"accept-reset", IDC_REFUSE_RESET, L"Refuse cold reset (unchecked)", false, AcceptReset},
+    {L"fail-next-activation", IDC_FAIL_NEXT_ACT, L"Fail next activation", false,
+     FailNextActivation},
+    {L"activation-fails", IDC_FAIL_ACT, L"Activation always fails (checked)", false,
+     ActivationFails},
+    {L"activation-ok", IDC_FAIL_ACT, L"Activation always fails (unchecked)", false, ActivationOk},
+    {L"stuck-on", IDC_STUCK, L"State value stuck (checked)", true, StuckOn},
+    {L"stuck-off", IDC_STUCK, L"State value stuck (unchecked)", true, StuckOff},
+    {L"clear-faults", IDC_CLEAR_FAULTS, L"Clear faults", false, ClearFaults},
+};
+
+static bool ApplyLocale(size_t i, std::wstring* pSay)
+{
+    if (g_aLocales[i].value == 0) {
+        SimRegDeleteValue(NLS_KEY, L"SystemLCID");
+        *pSay = L"SystemLCID deleted";
+        return true;
+    }
+    return SetDeviceDword(NLS_KEY, L"SystemLCID", g_aLocales[i].value,
+                          (std::wstring(L"locale set to ") + g_aLocales[i].text).c_str(), pSay);
+}
+
+// Each process decides its clock when it starts: the setting reaches the
+// programs started from now on (where HANDHELD_CLOCK does not say otherwise).
+static bool ApplyClock(size_t i, std::wstring* pSay)
+{
+    bool ok = SimSetSetting(L"ClockMode", g_aClocks[i].value) &&
+              SimSetSetting(L"ClockScale", g_aClocks[i].scale);
+    *pSay = ok ? std::wstring(L"clock for programs started from now on: ") + g_aClocks[i].text
+               : L"could not change the clock settings";
+    return ok;
+}
+
+// The action called pszName, done in this process. 2 when there is none.
+static int Perform(const wchar_t* pszName, std::wstring* pSay)
+{
+    for (const Act& a : g_aActs) {
+        if (wcscmp(pszName, a.name) == 0) {
+            return a.pfn(pSay) ? 0 : 1;
+        }
+    }
+    for (size_t i = 0; i < g_cLocales; i++) {
+        if (wcscmp(pszName, g_aLocales[i].act) == 0) {
+            return ApplyLocale(i, pSay) ? 0 : 1;
+        }
+    }
+    for (size_t i = 0; i < g_cClocks; i++) {
+        if (wcscmp(pszName, g_aClocks[i].act) == 0) {
+            return ApplyClock(i, pSay) ? 0 : 1;
+        }
+    }
+    return 2;
+}
+
+std::wstring ActList()
+{
+    std::wstring list;
+    for (const Act& a : g_aActs) {
+        wchar_t line[160];
+        swprintf(line, 160, L"  %-22ls %ls\n", a.name, a.control);
+        list += line;
+    }
+    for (size_t i = 0; i < g_cLocales; i++) {
+        list += L"  " + std::wstring(g_aLocales[i].act) +
+                std::wstring(23 - wcslen(g_aLocales[i].act), L' ') + L"Set locale: " +
+                g_aLocales[i].text + L"\n";
+    }
+    for (size_t i = 0; i < g_cClocks; i++) {
+        list += L"  " + std::wstring(g_aClocks[i].act) +
+                std::wstring(23 - wcslen(g_aClocks[i].act), L' ') + L"Set clock: " +
+                g_aClocks[i].text + L"\n";
+    }
+    return list;
+}
+
+int RunAct(const wchar_t* pszAction)
+{
+    std::wstring say;
+    int rc = Perform(pszAction, &say);
+    if (rc == 2) {
+        fwprintf(stderr, L"handheld-console: unknown action \"%ls\"; the actions are:\n%ls",
+                 pszAction, ActList().c_str());
+    } else {
+        fwprintf(rc == 0 ? stdout : stderr, L"%ls\n", say.c_str());
+    }
+    fflush(stdout);
+    fflush(stderr);
+    return rc;
+}
+
+// Runs this program as a helper for one adapter action and waits for it; what
+// it says (its standard output or error) comes back in *pSay.
+static bool RunHelper(const wchar_t* pszAction, std::wstring* pSay)
+{
+    WCHAR exe[MAX_PATH];
+    GetModuleFileNameW(NULL, exe, MAX_PATH);
+    std::wstring command =
+        std::wstring(L"\"") + exe + L"\" --device " + g_szDevice + L" --act " + pszAction;
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
+    HANDLE hRead = NULL, hWrite = NULL;
+    if (!CreatePipe(&hRead, &hWrite, &sa, 4096)) {
+        *pSay = L"cannot start a helper (" + ErrorText(GetLastError()) + L")";
+        return false;
+    }
+    SetHandleInformation(hRead, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = NULL;
+    si.hStdOutput = si.hStdError = hWrite;
+    PROCESS_INFORMATION pi = {};
+    BOOL started = CreateProcessW(exe, &command[0], NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi);
+    CloseHandle(hWrite);
+    if (!started) {
+        CloseHandle(hRead);
+        *pSay = L"cannot start a helper (" + ErrorText(GetLastError()) + L")";
+        return false;
+    }
+    // Its one line fits the pipe: read it after the helper has ended.
+    DWORD code = 99;
+    bool done = WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0;
+    if (!done) {
+        TerminateProcess(pi.hProcess, 99);
+    }
+    GetExitCodeProcess(pi.hProcess, &code);
+    char text[512];
+    DWORD got = 0;
+    if (!ReadFile(hRead, text, sizeof(text) - 1, &got, NULL)) {
+        got = 0;
+    }
+    text[got] = '\0';
+    CloseHandle(hRead);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    std::string line(text);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.pop_back();
+    }
+    int n = MultiByteToWideChar(CP_UTF8, 0, line.c_str(), (int)line.size(), NULL, 0);
+    std::wstring wide((size_t)n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, line.c_str(), (int)line.size(), &wide[0], n);
+    *pSay = done && code == 0
+                ? wide
+                : std::wstring(L"could not ") + pszAction + L" (" +
+                      (wide.empty() ? L"exit code " + std::to_wstring(code) : wide) + L")";
+    return done && code == 0;
+}
+
+// A button's action: the adapter's in a helper process, the others here.
+static void Press(HWND hWnd, const Act& a)
+{
+    std::wstring say;
+    if (a.adapter) {
+        RunHelper(a.name, &say);
+    } else {
+        a.pfn(&say);
+    }
+    SetMessage(hWnd, say);
+}
+
+static LRESULT Selection(HWND hWnd, int id)
+{
+    return SendDlgItemMessageW(hWnd, id, CB_GETCURSEL, 0, 0);
+}
+
+// A check box's action: the one that turns its setting the other way.
+static const wchar_t* ToggleAct(int id)
+{
+    switch (id) {
+    case IDC_REFUSE_RESET:
+        return Setting(L"RefuseColdReset", 0) ? L"accept-reset" : L"refuse-reset";
+    case IDC_FAIL_ACT:
+        return Setting(L"FailActivation", 0) ? L"activation-ok" : L"activation-fails";
+    case IDC_STUCK:
+        return Setting(L"StateStuck", 0) ? L"stuck-off" : L"stuck-on";
+    }
+    return NULL;
 }
 
 BOOL RunControl(HWND hWnd, int id)
@@ -191,55 +353,26 @@ BOOL RunControl(HWND hWnd, int id)
     // The device may have been restored since the last action: work on its
     // registry as it is now.
     SimSelectDevice(g_szDevice);
-    switch (id) {
-    case IDC_EJECT:
-        Helper(hWnd, L"eject", L"card ejected");
-        break;
-    case IDC_INSERT:
-        Helper(hWnd, L"insert", L"card inserted, driver loaded");
-        break;
-    case IDC_OEM_ON:
-        SetDeviceDword(hWnd, OEM_KEY, L"WIFI", 1, L"OEM Wi-Fi switch on");
-        break;
-    case IDC_OEM_OFF:
-        SetDeviceDword(hWnd, OEM_KEY, L"WIFI", 0, L"OEM Wi-Fi switch off");
-        break;
-    case IDC_LOCALE_SET:
-        SetLocale(hWnd);
-        break;
-    case IDC_REFUSE_RESET:
-        ToggleSetting(hWnd, L"RefuseColdReset", L"the kernel refuses cold resets",
-                      L"the kernel accepts cold resets");
-        break;
-    case IDC_FAIL_NEXT_ACT:
-        SetMessage(hWnd, SimSetFault(L"ActivateDeviceEx", DRIVER_KEY, ERROR_GEN_FAILURE, TRUE)
-                             ? L"the next driver activation fails (error 31)"
-                             : L"could not set the fault");
-        break;
-    case IDC_FAIL_ACT:
-        ToggleSetting(hWnd, L"FailActivation", L"every driver activation fails",
-                      L"driver activations succeed");
-        break;
-    case IDC_STUCK:
-        if (Setting(L"StateStuck", 0)) {
-            Helper(hWnd, L"stuck-off", L"the state value settles again");
+    std::wstring say;
+    if (id == IDC_LOCALE_SET || id == IDC_CLOCK_SET) {
+        bool locale = id == IDC_LOCALE_SET;
+        LRESULT i = Selection(hWnd, locale ? IDC_LOCALE_LIST : IDC_CLOCK_LIST);
+        if (i < 0 || (size_t)i >= (locale ? g_cLocales : g_cClocks)) {
+            SetMessage(hWnd, locale ? L"choose a locale first" : L"choose a clock first");
         } else {
-            Helper(hWnd, L"stuck-on", L"the state value keeps its switching bit");
+            locale ? ApplyLocale((size_t)i, &say) : ApplyClock((size_t)i, &say);
+            SetMessage(hWnd, say);
         }
-        break;
-    case IDC_SIGNAL:
-        SignalReload(hWnd);
-        break;
-    case IDC_CLOCK_SET:
-        SetClockSpeed(hWnd);
-        break;
-    case IDC_FACTORY:
-        SetMessage(hWnd, SimResetDevice() ? L"factory state restored"
-                                          : L"could not restore the factory state");
-        break;
-    default:
-        return FALSE;
+        RefreshViews(hWnd);
+        return TRUE;
     }
-    RefreshViews(hWnd);
-    return TRUE;
+    const wchar_t* toggle = ToggleAct(id);
+    for (const Act& a : g_aActs) {
+        if (a.id == id && (!toggle || wcscmp(a.name, toggle) == 0)) {
+            Press(hWnd, a);
+            RefreshViews(hWnd);
+            return TRUE;
+        }
+    }
+    return FALSE;
 }

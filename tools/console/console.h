@@ -42,7 +42,8 @@
 #define IDC_SIGNAL 210         // signal "Olbrin_ReloadWiFi"
 #define IDC_CLOCK_LIST 211     // combo box of clock speeds
 #define IDC_CLOCK_SET 212
-#define IDC_FACTORY 213  // restore the factory state
+#define IDC_FACTORY 213       // restore the factory state
+#define IDC_CLEAR_FAULTS 214  // clear every fault armed on the device
 
 // --- Device keys and paths (below the device's HKEY_LOCAL_MACHINE) ---------------
 #define ADAPTER_KEY L"Comm\\TRXD385L1\\Parms"
@@ -84,6 +85,9 @@ std::wstring DomainName(DWORD code);  // "" when no row of the table has it
 std::wstring LocaleName(DWORD lcid);  // "" when unknown
 std::wstring ChannelText(bool present, DWORD mask);
 void RefreshViews(HWND hWnd);  // every view but the log and the clock
+// The locale and clock selectors show the device's settings; a choice made
+// in them is kept until the setting itself changes.
+void SyncSelectors(HWND hWnd);
 void RefreshClock(HWND hWnd);
 void DrawChannelRow(const DRAWITEMSTRUCT* pdis);
 
@@ -96,22 +100,35 @@ void WatchRearm(const bool* abFired);  // after signals: the keys may have been 
 bool WatchIsStale();                   // a watched key was deleted, or could not be watched
 void LogTail(HWND hList, bool bFirst);
 
-// --- actions.cpp: the controls --------------------------------------------------------
+// --- actions.cpp: the controls and the actions they do --------------------------------
+struct Act {
+    const wchar_t* name;     // --act NAME
+    int id;                  // the control that does it
+    const wchar_t* control;  // the control, as --help names it
+    bool adapter;            // touches the adapter: a button runs it in a helper process
+    bool (*pfn)(std::wstring* pSay);
+};
 // A control's command; FALSE when the id is not a control's.
 BOOL RunControl(HWND hWnd, int id);
-// In a helper process: one adapter action ("eject", "insert", "stuck-on",
-// "stuck-off"); the exit code is 0 when it was done.
-int RunHelperAction(const wchar_t* pszAction);
+// --act NAME: does it in this process and says what it did on standard
+// output. 0 when done, 1 when it failed, 2 for an unknown name (listed then).
+int RunAct(const wchar_t* pszAction);
+std::wstring ActList();  // every action with its control, for --help
 void SetMessage(HWND hWnd, const std::wstring& text);
 
 // --- window.cpp ------------------------------------------------------------------------
 HWND CreateConsoleWindow(HINSTANCE hInst);
+// Places the console beside the top-level window titled pszTitle once it
+// shows (checked on the console's timer, for at most a minute).
+void PlaceBeside(HWND hWnd, const std::wstring& title);
+void PlaceBesideTick(HWND hWnd);
 void FillChoiceLists(HWND hWnd);
 
 struct Choice {
     const wchar_t* text;
     DWORD value;
-    DWORD scale;  // clock choices only
+    DWORD scale;         // clock choices only
+    const wchar_t* act;  // its --act name
 };
 extern const Choice g_aLocales[];
 extern const size_t g_cLocales;

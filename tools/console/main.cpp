@@ -2,9 +2,9 @@
 // the user make its platform act. It is the device's side, not a client of
 // the Wi-Fi library: it never loads Rendak.dll.
 //
-//   handheld-console.exe [--device NAME]     the console (default: HANDHELD_DEVICE)
-//   handheld-console.exe --device NAME --act ACTION
-//                                            a helper for one adapter action
+//   handheld-console.exe [--device NAME] [--beside TITLE]   the console
+//   handheld-console.exe [--device NAME] --act ACTION       one action, as a button does it
+//   handheld-console.exe --help
 //
 // The views follow host registry notifications on the device's keys; a timer
 // of 400 ms moves the clock and reads the debug output's tail.
@@ -12,6 +12,7 @@
 
 #include <handheld.h>
 #include <shellapi.h>
+#include <stdio.h>
 
 #define REFRESH_TIMER 1
 #define REFRESH_MS 400
@@ -72,50 +73,86 @@ static VOID CALLBACK OnTimer(HWND hWnd, UINT, UINT_PTR, DWORD)
     }
     RefreshClock(hWnd);
     LogTail(GetDlgItem(hWnd, IDC_LOG), false);
+    PlaceBesideTick(hWnd);
 }
 
-static bool ParseArgs(std::wstring* pDevice, std::wstring* pAction)
+struct Args {
+    std::wstring device, action, beside;
+    bool help = false;
+};
+
+// An empty error when the arguments are good; else what is wrong with them.
+static std::wstring ParseArgs(Args* pArgs)
 {
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    bool ok = argv != NULL;
-    for (int i = 1; ok && i < argc; i++) {
+    std::wstring error = argv ? L"" : L"cannot read the command line";
+    for (int i = 1; error.empty() && i < argc; i++) {
         std::wstring arg = argv[i];
-        if (arg == L"--device" && i + 1 < argc) {
-            *pDevice = argv[++i];
-        } else if (arg == L"--act" && i + 1 < argc) {
-            *pAction = argv[++i];
+        std::wstring* target = arg == L"--device"   ? &pArgs->device
+                               : arg == L"--act"    ? &pArgs->action
+                               : arg == L"--beside" ? &pArgs->beside
+                                                    : NULL;
+        if (arg == L"--help" || arg == L"-h") {
+            pArgs->help = true;
+        } else if (!target) {
+            error = L"unknown argument \"" + arg + L"\"";
+        } else if (i + 1 >= argc) {
+            error = arg + L" needs a value";
         } else {
-            ok = false;
+            *target = argv[++i];
         }
     }
     LocalFree(argv);
-    return ok;
+    return error;
 }
 
-static int Usage(const wchar_t* pszWhy)
+static std::wstring HelpText()
 {
-    std::wstring text = std::wstring(pszWhy) +
-                        L"\n\nhandheld-console.exe [--device NAME]\n"
-                        L"Shows the simulated handheld NAME (default: HANDHELD_DEVICE, else "
-                        L"\"default\").";
-    fwprintf(stderr, L"%ls\n", text.c_str());
+    return L"usage: handheld-console.exe [--device NAME] [--beside TITLE]\n"
+           L"       handheld-console.exe [--device NAME] --act ACTION\n"
+           L"\n"
+           L"Shows the simulated handheld NAME (default: HANDHELD_DEVICE, else \"default\")\n"
+           L"live, with controls that make its platform act.\n"
+           L"\n"
+           L"  --device NAME   the device\n"
+           L"  --beside TITLE  stand beside the window titled TITLE once it shows (run.sh:\n"
+           L"                  the panel); with no room beside it, that window moves to the\n"
+           L"                  screen's left edge\n"
+           L"  --act ACTION    do one action as its control does, say what was done, and\n"
+           L"                  end: exit code 0 done, 1 failed, 2 unknown action\n"
+           L"  -h, --help      this text\n"
+           L"\n"
+           L"actions (ACTION, then the control that does it):\n" +
+           ActList();
+}
+
+static int Usage(const std::wstring& why)
+{
+    fwprintf(stderr, L"handheld-console: %ls\n\n%ls", why.c_str(), HelpText().c_str());
+    fflush(stderr);
     return 2;
 }
 
 int WINAPI wWinMain(HINSTANCE hInst, HINSTANCE, LPWSTR, int nShow)
 {
-    std::wstring device, action;
-    if (!ParseArgs(&device, &action)) {
-        return Usage(L"handheld-console: unknown arguments");
+    Args args;
+    std::wstring error = ParseArgs(&args);
+    if (!error.empty()) {
+        return Usage(error);
     }
-    if (!device.empty() && !SimSelectDevice(device.c_str())) {
-        return Usage(L"handheld-console: not a device name");
+    if (args.help) {
+        fwprintf(stdout, L"%ls", HelpText().c_str());
+        fflush(stdout);
+        return 0;
+    }
+    if (!args.device.empty() && !SimSelectDevice(args.device.c_str())) {
+        return Usage(L"not a device name: \"" + args.device + L"\"");
     }
     wcsncpy(g_szDevice, SimDeviceName(), 63);
     g_szDevice[63] = L'\0';
-    if (!action.empty()) {
-        return RunHelperAction(action.c_str());
+    if (!args.action.empty()) {
+        return RunAct(args.action.c_str());
     }
 
     g_hConsole = CreateConsoleWindow(hInst);
@@ -128,6 +165,9 @@ int WINAPI wWinMain(HINSTANCE hInst, HINSTANCE, LPWSTR, int nShow)
     RefreshClock(g_hConsole);
     LogTail(GetDlgItem(g_hConsole, IDC_LOG), true);
     SetTimer(g_hConsole, REFRESH_TIMER, REFRESH_MS, OnTimer);
+    if (!args.beside.empty()) {
+        PlaceBeside(g_hConsole, args.beside);
+    }
     ShowWindow(g_hConsole, nShow);
     UpdateWindow(g_hConsole);
 

@@ -307,6 +307,7 @@ void RefreshViews(HWND hWnd)
     SetCheck(hWnd, IDC_REFUSE_RESET, Setting(L"RefuseColdReset", 0) != 0);
     SetCheck(hWnd, IDC_FAIL_ACT, Setting(L"FailActivation", 0) != 0);
     SetCheck(hWnd, IDC_STUCK, Setting(L"StateStuck", 0) != 0);
+    SyncSelectors(hWnd);
 }
 
 // The console's own reading of the device clock, and the clock that programs
@@ -364,4 +365,40 @@ void DrawChannelRow(const DRAWITEMSTRUCT* pdis)
     }
     DeleteObject(hOn);
     DeleteObject(hOff);
+}
+
+// The setting each selector shows now; it is selected again only when the
+// device's setting changes, so a choice not yet applied survives refreshes.
+static DWORD g_dwShownLocale = 0xFFFFFFFF;  // none shown yet
+static DWORD g_dwShownClock = 0xFFFFFFFF;
+
+void SyncSelectors(HWND hWnd)
+{
+    DWORD lcid = 0;
+    if (!DeviceDword(NLS_KEY, L"SystemLCID", &lcid)) {
+        lcid = 0;  // the "none" row
+    }
+    if (lcid != g_dwShownLocale) {
+        g_dwShownLocale = lcid;
+        int index = -1;  // a locale the list does not have: nothing selected
+        for (size_t i = 0; i < g_cLocales; i++) {
+            index = g_aLocales[i].value == lcid ? (int)i : index;
+        }
+        SendDlgItemMessageW(hWnd, IDC_LOCALE_LIST, CB_SETCURSEL, (WPARAM)index, 0);
+    }
+    // Without the setting, programs get the real clock.
+    DWORD mode = Setting(L"ClockMode", SIM_CLOCK_REAL);
+    DWORD scale = mode == SIM_CLOCK_SCALED ? Setting(L"ClockScale", 1) : 1;
+    DWORD clock = mode << 16 | (scale & 0xFFFF);
+    if (clock != g_dwShownClock) {
+        g_dwShownClock = clock;
+        int index = -1;
+        for (size_t i = 0; i < g_cClocks; i++) {
+            if (g_aClocks[i].value == mode &&
+                (mode != SIM_CLOCK_SCALED || g_aClocks[i].scale == scale)) {
+                index = (int)i;
+            }
+        }
+        SendDlgItemMessageW(hWnd, IDC_CLOCK_LIST, CB_SETCURSEL, (WPARAM)index, 0);
+    }
 }

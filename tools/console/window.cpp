@@ -44,7 +44,8 @@ static const Control g_aControls[] = {
     {L"Refuse cold reset", IDC_REFUSE_RESET, 8, 2, 130, CHECK},
     {L"Fail next activation", IDC_FAIL_NEXT_ACT, 142, 2, 134, PUSH},
     {L"Activation always fails", IDC_FAIL_ACT, 284, 2, 160, CHECK},
-    {L"State value stuck", IDC_STUCK, 452, 2, 140, CHECK},
+    {L"State value stuck", IDC_STUCK, 452, 2, 120, CHECK},
+    {L"Clear faults", IDC_CLEAR_FAULTS, 576, 2, 76, PUSH},
 };
 
 #define LABEL_WIDTH 112
@@ -104,8 +105,6 @@ void FillChoiceLists(HWND hWnd)
     for (size_t i = 0; i < g_cClocks; i++) {
         SendDlgItemMessageW(hWnd, IDC_CLOCK_LIST, CB_ADDSTRING, 0, (LPARAM)g_aClocks[i].text);
     }
-    SendDlgItemMessageW(hWnd, IDC_LOCALE_LIST, CB_SETCURSEL, 0, 0);
-    SendDlgItemMessageW(hWnd, IDC_CLOCK_LIST, CB_SETCURSEL, 0, 0);
 }
 
 static LRESULT OnDrawItem(const DRAWITEMSTRUCT* pdis)
@@ -158,4 +157,83 @@ HWND CreateConsoleWindow(HINSTANCE hInst)
     AdjustWindowRect(&rc, style, FALSE);
     return CreateWindowExW(0, CONSOLE_CLASS, title.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,
                            rc.right - rc.left, rc.bottom - rc.top, NULL, NULL, hInst, NULL);
+}
+
+// --- beside another window (run.sh: beside the panel) ------------------------------
+
+#define BESIDE_WAIT_MS 60000  // how long to look for the window to stand beside
+#define BESIDE_GAP 8
+
+static std::wstring g_sBeside;          // the title looked for; empty once placed
+static ULONGLONG g_ullBesideUntil = 0;  // GetTickCount64() after which it gives up
+
+struct Search {
+    const std::wstring* title;
+    HWND hSelf;
+    HWND hFound;
+};
+
+static BOOL CALLBACK FindVisibleTitled(HWND hWnd, LPARAM lParam)
+{
+    Search* s = (Search*)lParam;
+    wchar_t text[256] = L"";
+    if (hWnd != s->hSelf && IsWindowVisible(hWnd) && GetWindowTextW(hWnd, text, 256) &&
+        *s->title == text) {
+        s->hFound = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void PlaceBeside(HWND hWnd, const std::wstring& title)
+{
+    g_sBeside = title;
+    g_ullBesideUntil = GetTickCount64() + BESIDE_WAIT_MS;
+    PlaceBesideTick(hWnd);
+}
+
+// To the right of the window when there is room on its screen, else to its
+// left; with room on neither side, the window moves to the screen's left edge
+// and the console stands to its right.
+void PlaceBesideTick(HWND hWnd)
+{
+    if (g_sBeside.empty()) {
+        return;
+    }
+    if (GetTickCount64() > g_ullBesideUntil) {
+        g_sBeside.clear();
+        return;
+    }
+    Search s = {&g_sBeside, hWnd, NULL};
+    EnumWindows(FindVisibleTitled, (LPARAM)&s);
+    if (!s.hFound) {
+        return;
+    }
+    RECT target, self;
+    GetWindowRect(s.hFound, &target);
+    GetWindowRect(hWnd, &self);
+    MONITORINFO mi = {};
+    mi.cbSize = sizeof(mi);
+    GetMonitorInfoW(MonitorFromWindow(s.hFound, MONITOR_DEFAULTTONEAREST), &mi);
+    const RECT& work = mi.rcWork;
+    int width = self.right - self.left, height = self.bottom - self.top;
+    int x;
+    if (target.right + BESIDE_GAP + width <= work.right) {
+        x = target.right + BESIDE_GAP;
+    } else if (target.left - BESIDE_GAP - width >= work.left) {
+        x = target.left - BESIDE_GAP - width;
+    } else {
+        SetWindowPos(s.hFound, NULL, work.left, target.top, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        x = work.left + (target.right - target.left) + BESIDE_GAP;
+    }
+    int y = target.top;
+    if (y + height > work.bottom) {
+        y = work.bottom - height;
+    }
+    if (y < work.top) {
+        y = work.top;
+    }
+    SetWindowPos(hWnd, NULL, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    g_sBeside.clear();
 }

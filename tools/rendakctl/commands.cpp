@@ -1,23 +1,26 @@
 // commands.cpp - the tool's commands: each checks its words first, so bad
-// input changes nothing, then drives the library and shows the device.
+// input changes nothing, then drives the library, reads back what it must
+// have changed, and leaves one document (report.cpp).
 #include "rendakctl.h"
 
 #include <Rendak.h>
 #include <handheld.h>
+#include <handheld_radio.h>
 #define WINCE_HOST_CRT
 #include <wince.h>
 
+#include <algorithm>
 #include <stdio.h>
 
 #define SIGNAL_ENTRY L"EventModify|" RELOAD_EVENT L"|3|1"
+#define DOMAIN_STORE_ENTRY L"RegSetValueExW|" ADAPTER_KEY L"\\Domain|"
+// The library's own bounds (device time), for the progress line.
+#define TURN_ON_BOUND_MS 40000   // ten readings, 4 s apart
+#define TURN_OFF_BOUND_MS 30000  // ten readings, 3 s apart
+#define DRIVER_RELOAD_MS 6000
+#define DOMAIN_CLEARED_MS 1000
 
-int UsageError(const std::string& message)
-{
-    fprintf(stderr, "rendakctl: %s\n(rendakctl --help lists the commands)\n", message.c_str());
-    return EXIT_USAGE;
-}
-
-static int NoMoreWords(const std::vector<std::string>& args, size_t used, const char* command)
+int NoMoreWords(const std::vector<std::string>& args, size_t used, const std::string& command)
 {
     if (args.size() > used) {
         return UsageError("unexpected word \"" + args[used] + "\" after \"" + command + "\"");
@@ -25,70 +28,46 @@ static int NoMoreWords(const std::vector<std::string>& args, size_t used, const 
     return EXIT_DONE;
 }
 
-// The library refused when it showed an error box.
-static int Outcome()
+// The library refused: it showed an error box. Its text and the next step.
+static int Refused()
 {
-    return ErrorBoxesShown() > 0 ? EXIT_REFUSED : EXIT_DONE;
+    std::string box = LastErrorBoxText();
+    AddSnapshot(ReportFields());
+    return ReportFinish(
+        EXIT_REFUSED,
+        ErrorInfo{"refused", "the library refused: \"" + box + "\"", {}, RefusalNextStep(box)});
+}
+
+static int NotTaken(const std::string& message, const std::vector<std::string>& problems)
+{
+    return ReportFinish(EXIT_NOT_TAKEN, ErrorInfo{"not_taken", message, problems,
+                                                  ShortfallNextStep(ReportCommand())});
 }
 
 // --- regulatory ---------------------------------------------------------------
 
-struct StoredDomain {
-    int index;  // as the library reports it
-    std::optional<DWORD> code;
-    std::optional<DWORD> mask;
-};
-
-static StoredDomain ReadStoredDomain()
+static void PrintDomain(std::optional<DWORD> code, std::optional<DWORD> mask)
 {
-    StoredDomain d;
-    d.index = GetLastWiFiRegulatoryIndex();
-    d.code = DeviceDword(ADAPTER_KEY, L"Domain");
-    d.mask = DeviceDword(VENDOR_KEY, L"ChannelDomain");
-    return d;
-}
-
-static std::string DomainJson(const StoredDomain& d)
-{
-    std::string channels;
-    for (int ch : ChannelsOf(d.mask.value_or(0))) {
-        channels += (channels.empty() ? "" : ",") + std::to_string(ch);
-    }
-    const char* name = d.index >= 0 && d.index <= 6 ? g_aDomains[d.index].name : "";
-    return "{\"index\":" + std::to_string(d.index) + ",\"name\":" + JsonString(name) +
-           ",\"code\":" + JsonNumberOrNull(d.code) + ",\"mask\":" + JsonNumberOrNull(d.mask) +
-           ",\"channels\":[" + channels + "]}";
-}
-
-static void PrintDomain(const StoredDomain& d)
-{
-    const char* name = d.index >= 0 && d.index <= 6 ? g_aDomains[d.index].name : "?";
-    printf("regulatory domain: %d \"%s\"\n", d.index, name);
-    printf("  code:     %s\n", d.code ? Hex(*d.code, 2).c_str() : "not stored");
-    if (d.code && DomainIndexOfCode(*d.code) < 0) {
+    int index = code ? DomainIndexOfCode(*code) : 0;
+    printf("regulatory domain: %d \"%s\"\n", index < 0 ? 0 : index,
+           index < 0 ? "?" : g_aDomains[index].name);
+    printf("  code:     %s\n", code ? Hex(*code, 2).c_str() : "not stored");
+    if (index < 0) {
         printf("            (no row of the domain table has this code)\n");
     }
-    printf("  mask:     %s\n", d.mask ? Hex(*d.mask, 4).c_str() : "not stored");
-    printf("  channels: %s\n", d.mask ? ChannelText(*d.mask).c_str() : "none");
+    printf("  mask:     %s\n", mask ? Hex(*mask, 4).c_str() : "not stored");
+    printf("  channels: %s\n", mask ? ChannelText(*mask).c_str() : "none");
 }
 
-static int ListDomains(const Options& opt)
+static int ListDomains()
 {
-    if (opt.json) {
-        std::string out = "[";
+    if (ReportJson()) {
+        JsonValue rows = JsonValue::MakeArray();
         for (const Domain& d : g_aDomains) {
-            std::string channels;
-            for (int ch : ChannelsOf(d.mask)) {
-                channels += (channels.empty() ? "" : ",") + std::to_string(ch);
-            }
-            out += std::string(d.index ? "," : "") + "{\"index\":" + std::to_string(d.index) +
-                   ",\"name\":" + JsonString(d.name) + ",\"alias\":" + JsonString(d.alias) +
-                   ",\"code\":" + std::to_string(d.code) + ",\"mask\":" + std::to_string(d.mask) +
-                   ",\"channels\":[" + channels +
-                   "],\"note\":" + (d.note ? JsonString(d.note) : std::string("null")) + "}";
+            rows.Add(DomainRowJson(d));
         }
-        printf("%s]\n", out.c_str());
-        return EXIT_DONE;
+        ReportFields().Set("domains", rows);
+        return ReportFinish(EXIT_DONE);
     }
     printf("%-5s %-12s %-5s %-5s %-7s %s\n", "index", "name", "alias", "code", "mask", "channels");
     for (const Domain& d : g_aDomains) {
@@ -100,28 +79,97 @@ static int ListDomains(const Options& opt)
             printf("note: %s: %s (stored as the table gives it)\n", d.name, d.note);
         }
     }
-    return EXIT_DONE;
+    return ReportFinish(EXIT_DONE);
+}
+
+static int SetDomain(int index)
+{
+    const Domain& row = g_aDomains[index];
+    // The library compares the new code with the one it last read; a fresh
+    // process has read nothing, so read the stored domain first, as the panel
+    // does when it opens: choosing "None" then really clears a stored domain,
+    // and choosing the stored one again stores and signals nothing.
+    GetLastWiFiRegulatoryIndex();
+    DWORD signals = JournalCountOf(SIGNAL_ENTRY), stores = JournalCountOf(DOMAIN_STORE_ENTRY);
+    bool clearing = row.code == 0 && DeviceDword(OEM_KEY, L"WIFI").value_or(0) != 0;
+    if (clearing) {
+        ProgressBegin("ChangeWiFiRegulatory: the library marks the domain cleared",
+                      DOMAIN_CLEARED_MS);
+    }
+    ChangeWiFiRegulatory(index);
+    if (clearing) {
+        ProgressEnd();
+    }
+    bool signalled = JournalCountOf(SIGNAL_ENTRY) > signals;
+    bool stored = JournalCountOf(DOMAIN_STORE_ENTRY) > stores;
+
+    std::vector<std::string> problems;
+    std::optional<DWORD> code = DeviceDword(ADAPTER_KEY, L"Domain");
+    std::optional<DWORD> mask = DeviceDword(VENDOR_KEY, L"ChannelDomain");
+    if (code.value_or(0) != row.code) {
+        problems.push_back("the adapter's \"Domain\" is " +
+                           (code ? Hex(*code, 2) : std::string("missing")) + ", not " +
+                           Hex(row.code, 2) + " (" + row.name + ")");
+    }
+    if (stored && mask.value_or(0) != row.mask) {
+        problems.push_back("\"ChannelDomain\" is " +
+                           (mask ? Hex(*mask, 4) : std::string("missing")) + ", not " +
+                           Hex(row.mask, 4));
+    }
+    if (!ReportJson()) {
+        PrintDomain(code, mask);
+        if (!stored && problems.empty()) {
+            printf("(already stored: nothing was changed or signalled)\n");
+        }
+        if (clearing && stored) {
+            printf("the state value was marked %s: the library's sign that no domain is set\n",
+                   Hex(STATE_DOMAIN_MARK, 3).c_str());
+        }
+        if (signalled) {
+            printf("reload signalled\n");
+        }
+        fflush(stdout);
+    }
+    JsonValue reload;
+    if (signalled) {
+        ReloadResult r = ServeOwnReloadSignal();
+        reload = ReloadJson(r);
+        PrintReload(r);
+        if (!ReportJson() && r.answer && !*r.answer) {
+            printf("(--yes answers the question Yes: Wi-Fi is switched off and on again)\n");
+        }
+    }
+    JsonValue& f = ReportFields();
+    f.Set("requested", DomainRowJson(row));
+    f.Set("stored", stored);
+    f.Set("reload", reload);
+    AddSnapshot(f);
+    if (!problems.empty()) {
+        return NotTaken("the domain was not stored as asked", problems);
+    }
+    return ReportFinish(EXIT_DONE);
 }
 
 int CmdRegulatory(const Options& opt, const std::vector<std::string>& args)
 {
+    (void)opt;
     if (args.empty() || args[0] == "show") {
         if (int rc = NoMoreWords(args, args.empty() ? 0 : 1, "regulatory")) {
             return rc;
         }
-        StoredDomain d = ReadStoredDomain();
-        if (opt.json) {
-            printf("%s\n", DomainJson(d).c_str());
-        } else {
-            PrintDomain(d);
+        std::optional<DWORD> code = DeviceDword(ADAPTER_KEY, L"Domain");
+        std::optional<DWORD> mask = DeviceDword(VENDOR_KEY, L"ChannelDomain");
+        if (!ReportJson()) {
+            PrintDomain(code, mask);
         }
-        return EXIT_DONE;
+        ReportFields().Set("domain", DomainJson(code, mask));
+        return ReportFinish(EXIT_DONE);
     }
     if (args[0] == "list") {
         if (int rc = NoMoreWords(args, 1, "regulatory list")) {
             return rc;
         }
-        return ListDomains(opt);
+        return ListDomains();
     }
     if (args[0] != "set") {
         return UsageError("unknown regulatory command \"" + args[0] + "\"; use show, list or set");
@@ -136,164 +184,139 @@ int CmdRegulatory(const Options& opt, const std::vector<std::string>& args)
     if (int rc = NoMoreWords(args, 2, "regulatory set DOMAIN")) {
         return rc;
     }
-    // The library compares the new code with the one it last read; a fresh
-    // process has read nothing, so read the stored domain first, as the panel
-    // does when it opens: choosing "None" then really clears a stored domain,
-    // and choosing the stored one again stores and signals nothing.
-    GetLastWiFiRegulatoryIndex();
-    DWORD signals = JournalCountOf(SIGNAL_ENTRY);
-    ChangeWiFiRegulatory(index);
-    bool signalled = JournalCountOf(SIGNAL_ENTRY) > signals;
-    StoredDomain d = ReadStoredDomain();
-    d.index = DomainIndexOfCode(d.code.value_or(0));
-    if (d.index < 0) {
-        d.index = 0;
-    }
-    if (opt.json) {
-        printf("{\"domain\":%s,\"reload_signalled\":%s}\n", DomainJson(d).c_str(),
-               signalled ? "true" : "false");
-    } else {
-        PrintDomain(d);
-        if (signalled) {
-            printf("reload signalled\n");
-        }
-    }
-    fflush(stdout);
-    if (signalled) {
-        ServeOwnReloadSignal();
-    }
-    return Outcome();
+    return SetDomain(index);
 }
 
 // --- status -----------------------------------------------------------------------
 
 int CmdStatus(const Options& opt, const std::vector<std::string>& args)
 {
+    (void)opt;
     if (int rc = NoMoreWords(args, 0, "status")) {
         return rc;
     }
-    BOOL regulatorySet = IfWiFiRegulatorySet();
-    StoredDomain d = ReadStoredDomain();
-    std::optional<DWORD> driverWiFi = DeviceDword(ADAPTER_KEY, L"WIFI");
-    std::optional<DWORD> state = DeviceDword(STATE_KEY, L"WiFi");
-    std::optional<std::string> file = StatusFileText();
-    // The library's own reader decides what the file says.
-    std::optional<DWORD> fileSays;
-    if (file) {
-        fileSays = IfWiFiHasTurnedOn() ? 1 : 0;
+    bool regulatorySet = IfWiFiRegulatorySet() != FALSE;
+    JsonValue& f = ReportFields();
+    f.Set("regulatory_set", regulatorySet);
+    AddSnapshot(f);
+    if (!ReportJson()) {
+        printf("device: %s\n", DeviceNameUtf8().c_str());
+        printf("regulatory flag (this process): %d\n", regulatorySet ? 1 : 0);
+        PrintSnapshot(stdout);
     }
-    std::vector<Radio> radios = DeviceRadios();
-
-    if (opt.json) {
-        std::string out = "{\"device\":" + JsonString(Utf8(SimDeviceName())) +
-                          ",\"regulatory_set\":" + (regulatorySet ? "true" : "false") +
-                          ",\"domain\":" + DomainJson(d) +
-                          ",\"driver_wifi\":" + JsonNumberOrNull(driverWiFi) +
-                          ",\"status_file\":" + JsonNumberOrNull(fileSays) +
-                          ",\"state_value\":" + JsonNumberOrNull(state) + ",\"state_bits\":[";
-        if (state) {
-            std::string bits;
-            for (const std::string& b : StateBitNames(*state)) {
-                bits += (bits.empty() ? "" : ",") + JsonString(b);
-            }
-            out += bits;
-        }
-        out += "],\"radios\":[";
-        for (size_t i = 0; i < radios.size(); i++) {
-            out += std::string(i ? "," : "") + "{\"name\":" + JsonString(Utf8(radios[i].name)) +
-                   ",\"display\":" + JsonString(Utf8(radios[i].display)) +
-                   ",\"type\":" + std::to_string(radios[i].type) +
-                   ",\"on\":" + (radios[i].on ? "true" : "false") + "}";
-        }
-        printf("%s]}\n", out.c_str());
-        return EXIT_DONE;
-    }
-    printf("device: %s\n", Utf8(SimDeviceName()).c_str());
-    printf("regulatory flag (this process): %d\n", regulatorySet ? 1 : 0);
-    PrintDomain(d);
-    printf("radios:\n");
-    if (radios.empty()) {
-        printf("  none\n");
-    }
-    for (const Radio& r : radios) {
-        printf("  %-10s %-10s type %lu %-16s %s\n", Utf8(r.name).c_str(), Utf8(r.display).c_str(),
-               (unsigned long)r.type, RadioTypeName(r.type), r.on ? "on" : "off");
-    }
-    if (state) {
-        printf("state value \"WiFi\": %s (%s)\n", Hex(*state, 3).c_str(),
-               StateBitsText(*state).c_str());
-    } else {
-        printf("state value \"WiFi\": missing\n");
-    }
-    printf("adapter \"WIFI\" parameter: %s\n",
-           driverWiFi ? std::to_string(*driverWiFi).c_str() : "missing");
-    if (file) {
-        std::string shown = *file;
-        for (char& c : shown) {
-            if (c == '\r' || c == '\n') {
-                c = ' ';
-            }
-        }
-        printf("status file: \"%s\" (Wi-Fi was last left %s)\n", shown.c_str(),
-               *fileSays ? "on" : "off");
-    } else {
-        printf("status file: none\n");
-    }
-    return EXIT_DONE;
+    return ReportFinish(EXIT_DONE);
 }
 
 // --- switching and start-up -----------------------------------------------------------
 
-// Reads the device back after on/off: the export itself reports nothing.
-static int CheckSwitch(const Options& opt, bool bOn)
+static void Unique(std::vector<std::string>& items)
 {
-    if (ErrorBoxesShown() > 0) {
-        return EXIT_REFUSED;  // it refused, so nothing was meant to change
-    }
-    std::vector<std::string> problems = SwitchShortfalls(bOn);
-    const char* word = bOn ? "on" : "off";
-    if (opt.json) {
-        std::string list;
-        for (const std::string& p : problems) {
-            list += (list.empty() ? "" : ",") + JsonString(p);
+    std::vector<std::string> out;
+    for (const std::string& s : items) {
+        if (std::find(out.begin(), out.end(), s) == out.end()) {
+            out.push_back(s);
         }
-        printf("{\"command\":\"%s\",\"took_effect\":%s,\"problems\":[%s]}\n", word,
-               problems.empty() ? "true" : "false", list.c_str());
-    } else if (problems.empty()) {
-        printf("Wi-Fi is %s\n", word);
     }
-    for (const std::string& p : problems) {
-        fprintf(stderr, "rendakctl: Wi-Fi did not turn %s: %s\n", word, p.c_str());
-    }
-    if (!problems.empty()) {
-        fprintf(stderr, "(rendakctl diagnose says why and what fixes it)\n");
-    }
-    return problems.empty() ? EXIT_DONE : EXIT_NOT_TAKEN;
+    items.swap(out);
 }
 
 int CmdSwitch(const Options& opt, const std::string& command, const std::vector<std::string>& args)
 {
-    if (int rc = NoMoreWords(args, 0, command.c_str())) {
+    (void)opt;
+    if (int rc = NoMoreWords(args, 0, command)) {
         return rc;
     }
+    std::optional<DWORD> stateBefore = DeviceDword(STATE_KEY, L"WiFi");
+    DWORD reloadMs = stateBefore.value_or(0) == 0 ? DRIVER_RELOAD_MS : 0;
+    std::vector<std::string> problems;
+    std::string done;
     if (command == "on") {
+        ProgressBegin("switching Wi-Fi on: the library waits for the state value to settle",
+                      TURN_ON_BOUND_MS);
         TurnOnWiFiModule();
-        return CheckSwitch(opt, true);
     } else if (command == "off") {
+        ProgressBegin("switching Wi-Fi off: the library waits for the state value to settle",
+                      TURN_OFF_BOUND_MS);
         TurnOffWiFiModule();
-        return CheckSwitch(opt, false);
-    } else if (command == "hard-reset") {
-        HardReset();
     } else if (command == "init") {
+        ProgressBegin("InitWiFi: the library reloads the PC-card driver when the state value is 0",
+                      reloadMs);
         InitWiFi();
     } else if (command == "direct-on") {
+        ProgressBegin("DirectlyTurnOnWiFi: InitWiFi, then switching Wi-Fi on",
+                      reloadMs + TURN_ON_BOUND_MS);
         DirectlyTurnOnWiFi();
-    } else if (command == "close") {
+    } else {  // close
         int result = CloseWiFi();
-        printf("CloseWiFi: %d (%s)\n", result,
-               result ? "a notification was released" : "no notification was open");
+        ReportFields().Set("released", result != 0);
+        if (!ReportJson()) {
+            printf("CloseWiFi: %d (%s)\n", result,
+                   result ? "a notification was released"
+                          : "no notification was open: one belongs to the process that "
+                            "registered it");
+        }
+        return ReportFinish(EXIT_DONE);
     }
-    return Outcome();
+    ProgressEnd();
+    if (ErrorBoxesShown() > 0) {
+        return Refused();  // it refused, so nothing was meant to change
+    }
+    if (command == "init" || command == "direct-on") {
+        problems = InitShortfalls(stateBefore);
+        done = "the Wi-Fi stack is started: the driver is loaded and the status file says 1";
+    }
+    if (command != "init") {
+        bool on = command != "off";
+        std::vector<std::string> more = SwitchShortfalls(on);
+        problems.insert(problems.end(), more.begin(), more.end());
+        done = on ? "Wi-Fi is on" : "Wi-Fi is off";
+    }
+    Unique(problems);
+    AddSnapshot(ReportFields());
+    if (!problems.empty()) {
+        return NotTaken(command + " returned, but not everything it must change followed",
+                        problems);
+    }
+    if (!ReportJson()) {
+        printf("%s\n", done.c_str());
+    }
+    return ReportFinish(EXIT_DONE);
+}
+
+// --- hard-reset -----------------------------------------------------------------------
+
+int CmdHardReset(const Options& opt, const std::vector<std::string>& args)
+{
+    (void)opt;
+    if (int rc = NoMoreWords(args, 0, "hard-reset")) {
+        return rc;
+    }
+    DWORD resets = SimKernelCounter(L"ColdResets"), reboots = SimKernelCounter(L"Reboots");
+    // On the real or scaled clock the device restarts inside this call and
+    // this process ends with it; the supervising rendakctl reports that.
+    HardReset();
+    if (ErrorBoxesShown() > 0) {
+        return Refused();
+    }
+    bool accepted = SimKernelCounter(L"ColdResets") > resets;
+    bool rebooted = SimKernelCounter(L"Reboots") > reboots;
+    JsonValue restart = JsonValue::MakeObject();
+    restart.Set("boot", SimKernelCounter(L"Boot"));
+    restart.Set("cold", accepted);
+    restart.Set("by_this_command", true);
+    restart.Set("recorded_only", true);
+    ReportFields().Set("restart", restart);
+    AddSnapshot(ReportFields());
+    if (!accepted || !rebooted) {
+        return NotTaken("HardReset returned, but the kernel did not record it",
+                        {!accepted ? "no cold reset was recorded" : "no reboot was recorded"});
+    }
+    if (!ReportJson()) {
+        printf(
+            "the kernel accepted the cold reset and the reboot; on the virtual clock it records "
+            "them and the device does not restart\n");
+    }
+    return ReportFinish(EXIT_DONE);
 }
 
 // --- reload-signal --------------------------------------------------------------------
@@ -309,18 +332,30 @@ int CmdReloadSignal(const Options& opt, const std::vector<std::string>& args)
     OPENEVENTW pfnOpen =
         (OPENEVENTW)(void*)GetProcAddress(GetModuleHandleW(L"coredll.dll"), "OpenEventW");
     HANDLE hEvent = pfnOpen ? pfnOpen(EVENT_MODIFY_STATE, FALSE, RELOAD_EVENT) : NULL;
-    if (hEvent == NULL) {
-        fprintf(stderr, "rendakctl: cannot open the reload event (error %lu)\n", GetLastError());
-        return EXIT_REFUSED;
+    DWORD error = GetLastError();
+    BOOL ok = hEvent != NULL && EventModify(hEvent, EVENT_SET);
+    if (hEvent && !ok) {
+        error = GetLastError();
     }
-    BOOL ok = EventModify(hEvent, EVENT_SET);
-    CloseHandle(hEvent);
+    if (hEvent) {
+        CloseHandle(hEvent);
+    }
     if (!ok) {
-        fprintf(stderr, "rendakctl: cannot set the reload event (error %lu)\n", GetLastError());
-        return EXIT_REFUSED;
+        return ReportFinish(
+            EXIT_REFUSED,
+            ErrorInfo{"refused",
+                      std::string("cannot ") + (hEvent ? "set" : "open") +
+                          " the reload event (error " + std::to_string(error) + ")",
+                      {},
+                      "a fault may be armed on the event: " + ToolCommand("diagnose")});
     }
-    printf("reload signalled\n");
-    fflush(stdout);
-    ServeOwnReloadSignal();
-    return Outcome();
+    if (!ReportJson()) {
+        printf("reload signalled\n");
+        fflush(stdout);
+    }
+    ReloadResult r = ServeOwnReloadSignal();
+    PrintReload(r);
+    ReportFields().Set("reload", ReloadJson(r));
+    AddSnapshot(ReportFields());
+    return ReportFinish(EXIT_DONE);
 }

@@ -1,10 +1,12 @@
 // diagnose.cpp - answers "why is Wi-Fi off?" from what the device shows, each
-// finding with what fixes it. Read-only: it changes nothing on the device
-// (it may wait, on the device clock, for a power change to settle).
+// finding with the commands that fix it: this tool's, or the device console's
+// --act actions. A fix is only given when running it changes what was found.
+// Read-only: it changes nothing on the device (it may wait, on the device
+// clock, for a power change to settle).
 #include "rendakctl.h"
 
-#include <Rendak.h>
 #include <handheld.h>
+#include <handheld_radio.h>
 
 #include <stdio.h>
 
@@ -13,171 +15,267 @@
 struct Finding {
     const char* cause;  // a stable word for scripts
     std::string what;
-    std::string fix;
+    std::string why;                    // what the fix does, in words
+    std::vector<std::string> commands;  // run in order, they fix it
 };
 
-static void AddCardAndDriver(std::vector<Finding>& found)
+struct Device {
+    bool card, driver;
+    bool domainStored;
+    std::optional<DWORD> state;  // the state value, settled when it could
+    DWORD model;                 // the value the adapter shows, by the device model
+    std::vector<SimRadioInfo> radios;
+    const SimRadioInfo* adapter;
+    std::vector<std::string> faults;
+};
+
+static std::vector<std::string> SwitchOnCommands(const Device& d)
 {
-    if (!CardInserted()) {
-        found.push_back({"card_missing",
-                         "the PC card is out of its slot, so the Wi-Fi adapter and its driver "
-                         "are gone (device setting CardInserted=0)",
-                         "insert the card: the device console's card button (SimInsertCard)"});
-        return;
+    std::vector<std::string> commands;
+    if (!d.domainStored) {
+        commands.push_back(ToolCommand("regulatory set DOMAIN"));
     }
-    if (!DriverActive()) {
-        std::string fix =
-            "rendakctl init (it reloads the PC-card driver when the state value is 0)";
-        if (SimGetSetting(L"FailActivation", 0)) {
-            fix =
-                "clear the device setting FailActivation (the device console's activation "
-                "fault), then " +
-                fix;
-        }
-        found.push_back({"driver_missing",
-                         "the PC card is in but its driver is not loaded: \"NDL1:\" is missing "
-                         "(device setting DriverActive=0)",
-                         fix});
-    }
+    commands.push_back(ToolCommand("on"));
+    return commands;
 }
 
-static bool AddDomain(std::vector<Finding>& found)
+static void AddCardAndDriver(const Device& d, std::vector<Finding>& found)
 {
-    std::optional<DWORD> code = DeviceDword(ADAPTER_KEY, L"Domain");
-    if (code && *code != 0) {
-        return true;
+    if (!d.card) {
+        found.push_back({"card_missing",
+                         "the PC card is out of its slot, so the Wi-Fi adapter and its driver are "
+                         "gone (device setting CardInserted=0)",
+                         "insert the card: its bus loads the driver",
+                         {ConsoleCommand("insert")}});
+        return;
     }
+    if (d.driver) {
+        return;
+    }
+    // InitWiFi reloads the driver only when the state value is 0 and a domain
+    // is stored, and the reload fails while an activation fault is armed.
+    bool initWorks = d.state.value_or(0) == 0 && d.domainStored &&
+                     !SimGetSetting(L"FailActivation", 0) && d.faults.empty();
+    Finding f{"driver_missing",
+              "the PC card is in but its driver is not loaded: \"NDL1:\" is missing (device "
+              "setting DriverActive=0)",
+              "",
+              {}};
+    if (initWorks) {
+        f.why = "InitWiFi reloads the PC-card driver (the state value is 0)";
+        f.commands.push_back(ToolCommand("init"));
+    } else {
+        f.why =
+            std::string("insert the card again: its bus loads the driver (InitWiFi would not: ") +
+            (d.state.value_or(0) != 0 ? "the state value is " + Hex(*d.state, 3) + ", not 0"
+             : !d.domainStored        ? std::string("no domain is stored")
+                                      : std::string("an activation fault is armed")) +
+            ")";
+        f.commands.push_back(ConsoleCommand("insert"));
+    }
+    found.push_back(f);
+}
+
+static void AddDomain(const Device& d, std::vector<Finding>& found)
+{
+    if (d.domainStored) {
+        return;
+    }
+    std::optional<DWORD> code = DeviceDword(ADAPTER_KEY, L"Domain");
     found.push_back({"no_domain",
                      std::string("no regulatory domain is stored (the adapter's \"Domain\" is ") +
                          (code ? "0" : "missing") + "), so the library refuses to switch on",
-                     "rendakctl regulatory set DOMAIN (rendakctl regulatory list shows them)"});
-    return false;
+                     "store one (" + ToolCommand("regulatory list") + " shows them)",
+                     {ToolCommand("regulatory set DOMAIN")}});
 }
 
-static void AddOemSwitch(std::vector<Finding>& found)
+static void AddDeviceSettings(const Device& d, std::vector<Finding>& found)
 {
     std::optional<DWORD> oem = DeviceDword(OEM_KEY, L"WIFI");
-    if (oem && *oem != 0) {
-        return;
+    if (!oem || *oem == 0) {
+        found.push_back({"oem_switch_off",
+                         std::string("the OEM Wi-Fi switch (SOFTWARE\\OEMGeneric \"WIFI\") is ") +
+                             (oem ? "off" : "missing") +
+                             ": a new regulatory domain does not reload Wi-Fi",
+                         "switch it on",
+                         {ConsoleCommand("oem-on")}});
     }
-    found.push_back({"oem_switch_off",
-                     std::string("the OEM Wi-Fi switch (SOFTWARE\\OEMGeneric \"WIFI\") is ") +
-                         (oem ? "off" : "missing") +
-                         ": a new regulatory domain does not reload Wi-Fi",
-                     "switch it on: the device console's OEM switch, or "
-                     "HKLM\\SOFTWARE\\OEMGeneric \"WIFI\" = 1 on the device"});
+    if (SimGetSetting(L"FailActivation", 0)) {
+        found.push_back({"activation_fails",
+                         "every activation of the PC-card driver fails (device setting "
+                         "FailActivation=1): InitWiFi cannot reload the driver",
+                         "let activations succeed again",
+                         {ConsoleCommand("activation-ok")}});
+    }
+    if (!d.faults.empty()) {
+        std::string list;
+        for (const std::string& f : d.faults) {
+            list += (list.empty() ? "" : "; ") + f;
+        }
+        found.push_back({"faults_armed",
+                         "faults are armed on the device: " + list,
+                         "clear them",
+                         {ConsoleCommand("clear-faults")}});
+    }
+    if (SimGetSetting(L"RefuseColdReset", 0)) {
+        found.push_back({"cold_reset_refused",
+                         "the kernel refuses cold resets (device setting RefuseColdReset=1): "
+                         "hard-reset is refused",
+                         "let the kernel accept them again",
+                         {ConsoleCommand("accept-reset")}});
+    }
 }
 
-// The adapter's radio, and the state value the adapter shows. Returns whether
-// the radio is powered and the value says so, settled.
-static bool AddRadioAndState(std::vector<Finding>& found, bool domainStored)
+// The adapter's radio and the state value. Returns whether Wi-Fi is on: the
+// radio powered and the value settled at 0x101.
+static bool AddRadioAndState(const Device& d, std::vector<Finding>& found)
 {
-    std::vector<SimRadioInfo> radios = ModelRadios();
-    const SimRadioInfo* adapter = NULL;
     bool anyWiFi = false;
-    for (const SimRadioInfo& r : radios) {
-        adapter = r.adapter && !adapter ? &r : adapter;
+    for (const SimRadioInfo& r : d.radios) {
         anyWiFi = anyWiFi || r.type == 1;
     }
     if (!anyWiFi) {
-        found.push_back({"no_wifi_radio", "the device lists no Wi-Fi radio (type 1) at all",
-                         "restore the device's radio list: the device console's factory restore "
-                         "(SimSetupRadios(SIM_RADIOS_FACTORY))"});
+        found.push_back({"no_wifi_radio",
+                         "the device lists no Wi-Fi radio (type 1) at all",
+                         "restore the factory state, radio list included (it also clears the "
+                         "stored domain and every setting)",
+                         {ConsoleCommand("factory")}});
         return false;
     }
-    if (!adapter || !adapter->listed) {
+    if (!d.adapter || !d.adapter->listed) {
         return false;  // card or driver missing: said above
     }
-    std::string onFix =
-        domainStored ? "rendakctl on" : "rendakctl regulatory set DOMAIN, then rendakctl on";
-    if (!adapter->on) {
-        found.push_back(
-            {"radio_off", "the Wi-Fi radio " + adapter->name + " is powered off", onFix});
+    if (!d.adapter->on) {
+        found.push_back({"radio_off", "the Wi-Fi radio " + d.adapter->name + " is powered off",
+                         "switch it on", SwitchOnCommands(d)});
     }
-
-    std::optional<DWORD> state = DeviceDword(STATE_KEY, L"WiFi");
     bool stuckSetting = SimGetSetting(L"StateStuck", 0) != 0;
-    if (state && (*state & STATE_SWITCHING) && !stuckSetting) {
-        // A change under way settles within the slower power change; one that
-        // shows longer lost its settling (the process that switched ended).
-        DWORD on = SimGetSetting(L"PowerOnMs", 2500), off = SimGetSetting(L"PowerOffMs", 1500);
-        DeviceSleep((on > off ? on : off) + SETTLE_MARGIN_MS);
-        state = DeviceDword(STATE_KEY, L"WiFi");
+    // A new power change publishes the adapter's value again, and settles.
+    std::vector<std::string> republish = SwitchOnCommands(d);
+    if (d.adapter->on) {
+        republish.insert(republish.begin(), ToolCommand("off"));
     }
-    if (!state) {
-        found.push_back({"state_missing", "the state value \"WiFi\" is missing",
-                         "rendakctl off, then " + onFix});
+    if (stuckSetting) {
+        found.push_back({"state_stuck",
+                         "the state value is stuck at " + Hex(d.state.value_or(0), 3) +
+                             ": its switching bit 0x2 never clears (device setting "
+                             "StateStuck=1), so the library waits out every switch",
+                         "let the state value settle again",
+                         {ConsoleCommand("stuck-off")}});
         return false;
     }
-    if (*state & STATE_SWITCHING) {
-        if (stuckSetting) {
-            found.push_back({"state_stuck",
-                             "the state value is stuck at " + Hex(*state, 3) +
-                                 ": its switching bit 0x2 never clears (device setting "
-                                 "StateStuck=1), so the library waits out every switch",
-                             "clear the device setting StateStuck (the device console's stuck "
-                             "state), then " +
-                                 onFix});
-        } else {
-            found.push_back({"state_stuck",
-                             "the state value is stuck at " + Hex(*state, 3) +
-                                 ": its switching bit 0x2 has been set for longer than a power "
-                                 "change takes (the program that switched ended before it "
-                                 "settled)",
-                             "rendakctl off, then " + onFix + " (a new change settles it)"});
-        }
+    if (!d.state || *d.state != d.model) {
+        std::string what =
+            !d.state ? std::string("the state value \"WiFi\" is missing")
+            : *d.state == STATE_DOMAIN_MARK
+                ? "the state value is " + Hex(*d.state, 3) +
+                      ", the library's mark of a cleared domain, not the adapter's " +
+                      Hex(d.model, 3)
+                : "the state value is " + Hex(*d.state, 3) + " (" + StateBitsText(*d.state) +
+                      "), not what the adapter shows (" + Hex(d.model, 3) + ")";
+        found.push_back({"state_mismatch", what,
+                         "a power change makes the adapter publish its value again", republish});
         return false;
     }
-    if (adapter->on && !(*state & STATE_POWERED)) {
-        found.push_back({"state_not_powered",
-                         "the radio is on but the state value " + Hex(*state, 3) + " (" +
-                             StateBitsText(*state) + ") does not show it powered",
-                         "rendakctl off, then " + onFix});
+    if (*d.state & STATE_SWITCHING) {
+        found.push_back({"state_switching",
+                         "the state value is " + Hex(*d.state, 3) +
+                             ": its switching bit 0x2 has been set for longer than a power change "
+                             "takes (the program that switched ended before it settled)",
+                         "a new power change settles it",
+                         {ToolCommand(d.adapter->on ? "on" : "off")}});
+        return false;
     }
-    return adapter->on && (*state & STATE_POWERED);
+    return d.adapter->on && (*d.state & STATE_POWERED);
 }
 
 static void AddStatusFile(std::vector<Finding>& found)
 {
-    bool exists = StatusFileText().has_value();
-    if (exists && IfWiFiHasTurnedOn()) {
+    StatusFile f = ReadStatusFile();
+    if (f.exists && f.saysOn) {
+        return;
+    }
+    if (f.folder || f.readOnly) {
+        found.push_back({"status_file_unwritable",
+                         std::string("the status file \\Application Data\\WiFi_status.txt is ") +
+                             (f.folder ? "a folder" : "read-only") +
+                             ": the library cannot record that Wi-Fi is on",
+                         "remove it (or its read-only attribute) in the device's file store on "
+                         "the host, C:\\Handheld\\" +
+                             DeviceNameUtf8() + "\\Store inside the Wine prefix",
+                         {}});
         return;
     }
     found.push_back({"status_file_off",
-                     exists ? "the status file says Wi-Fi was last left off, so the panel does "
-                              "not switch it on when it starts"
-                            : "there is no status file, so the panel does not switch Wi-Fi on "
-                              "when it starts",
-                     "rendakctl on (it records 1)"});
+                     f.exists ? "the status file says Wi-Fi was last left off, so the panel does "
+                                "not switch it on when it starts"
+                              : "there is no status file, so the panel does not switch Wi-Fi on "
+                                "when it starts",
+                     "switching on records 1",
+                     {ToolCommand("on")}});
+}
+
+static Device ReadDevice()
+{
+    Device d;
+    d.card = CardInserted();
+    d.driver = d.card && DriverActive();
+    d.domainStored = DeviceDword(ADAPTER_KEY, L"Domain").value_or(0) != 0;
+    d.state = DeviceDword(STATE_KEY, L"WiFi");
+    if (d.state && (*d.state & STATE_SWITCHING) && !SimGetSetting(L"StateStuck", 0)) {
+        // A change under way settles within the slower power change; one that
+        // shows longer lost its settling (the process that switched ended).
+        DWORD on = SimGetSetting(L"PowerOnMs", 2500), off = SimGetSetting(L"PowerOffMs", 1500);
+        DWORD bound = (on > off ? on : off) + SETTLE_MARGIN_MS;
+        ProgressBegin("waiting for a power change under way to settle", bound);
+        d.state = WaitForSettledState(bound);
+        ProgressEnd();
+    }
+    d.model = SimAdapterState();
+    d.radios = ModelRadios();
+    d.adapter = NULL;
+    d.faults = ArmedFaults();
+    return d;
 }
 
 int CmdDiagnose(const Options& opt, const std::vector<std::string>& args)
 {
-    if (!args.empty()) {
-        return UsageError("unexpected word \"" + args[0] + "\" after \"diagnose\"");
+    (void)opt;
+    if (int rc = NoMoreWords(args, 0, "diagnose")) {
+        return rc;
     }
+    Device d = ReadDevice();
+    d.adapter = AdapterOf(d.radios);
     std::vector<Finding> found;
-    AddCardAndDriver(found);
-    bool domainStored = AddDomain(found);
-    AddOemSwitch(found);
-    bool on = AddRadioAndState(found, domainStored);
+    AddCardAndDriver(d, found);
+    AddDomain(d, found);
+    bool on = AddRadioAndState(d, found);
     AddStatusFile(found);
+    AddDeviceSettings(d, found);
 
-    if (opt.json) {
-        std::string list;
-        for (const Finding& f : found) {
-            list += std::string(list.empty() ? "" : ",") + "{\"cause\":" + JsonString(f.cause) +
-                    ",\"finding\":" + JsonString(f.what) + ",\"fix\":" + JsonString(f.fix) + "}";
-        }
-        printf("{\"device\":%s,\"wifi_on\":%s,\"findings\":[%s]}\n",
-               JsonString(Utf8(SimDeviceName())).c_str(), on ? "true" : "false", list.c_str());
-    } else {
+    JsonValue list = JsonValue::MakeArray();
+    for (const Finding& f : found) {
+        JsonValue j = JsonValue::MakeObject();
+        j.Set("cause", f.cause);
+        j.Set("finding", f.what);
+        j.Set("fix", f.why);
+        j.Set("commands", JsonStrings(f.commands));
+        list.Add(j);
+    }
+    JsonValue& fields = ReportFields();
+    fields.Set("wifi_on", on);
+    fields.Set("findings", list);
+    AddSnapshot(fields);
+    if (!ReportJson()) {
         printf("Wi-Fi is %s%s\n", on ? "on" : "off",
                found.empty() ? " and nothing is wrong." : (on ? ", but:" : ", because:"));
         for (size_t i = 0; i < found.size(); i++) {
             printf("  %zu. %s [%s]\n     fix: %s\n", i + 1, found[i].what.c_str(), found[i].cause,
-                   found[i].fix.c_str());
+                   found[i].why.c_str());
+            for (const std::string& c : found[i].commands) {
+                printf("          %s\n", c.c_str());
+            }
         }
     }
-    return on && found.empty() ? EXIT_DONE : EXIT_FINDINGS;
+    return ReportFinish(on && found.empty() ? EXIT_DONE : EXIT_FINDINGS);
 }

@@ -1,7 +1,112 @@
-// output.cpp - text helpers for the tool's output, plain and JSON.
+// output.cpp - the JSON value the documents are built of, and text helpers.
 #include "rendakctl.h"
 
 #include <stdio.h>
+
+JsonValue JsonValue::MakeArray()
+{
+    JsonValue v;
+    v.kind_ = Array;
+    return v;
+}
+
+JsonValue JsonValue::MakeObject()
+{
+    JsonValue v;
+    v.kind_ = Object;
+    return v;
+}
+
+JsonValue& JsonValue::Add(JsonValue v)
+{
+    items_.push_back(std::move(v));
+    return *this;
+}
+
+JsonValue& JsonValue::Set(const std::string& key, JsonValue v)
+{
+    for (auto& f : fields_) {
+        if (f.first == key) {
+            f.second = std::move(v);
+            return *this;
+        }
+    }
+    fields_.emplace_back(key, std::move(v));
+    return *this;
+}
+
+const JsonValue* JsonValue::Find(const std::string& key) const
+{
+    for (const auto& f : fields_) {
+        if (f.first == key) {
+            return &f.second;
+        }
+    }
+    return nullptr;
+}
+
+void JsonValue::Merge(const JsonValue& object)
+{
+    for (const auto& f : object.fields_) {
+        Set(f.first, f.second);
+    }
+}
+
+std::string JsonQuote(const std::string& text)
+{
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += (char)c;
+        } else if (c < 0x20 || c == 0x7F) {
+            char esc[8];
+            snprintf(esc, sizeof(esc), "\\u%04x", c);
+            out += esc;
+        } else {
+            out += (char)c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonValue::Dump() const
+{
+    switch (kind_) {
+    case Null:
+        return "null";
+    case Bool:
+        return bool_ ? "true" : "false";
+    case Number:
+        return std::to_string(number_);
+    case String:
+        return JsonQuote(text_);
+    case Array: {
+        std::string out = "[";
+        for (size_t i = 0; i < items_.size(); i++) {
+            out += (i ? "," : "") + items_[i].Dump();
+        }
+        return out + "]";
+    }
+    case Object: {
+        std::string out = "{";
+        for (size_t i = 0; i < fields_.size(); i++) {
+            out += (i ? "," : "") + JsonQuote(fields_[i].first) + ":" + fields_[i].second.Dump();
+        }
+        return out + "}";
+    }
+    }
+    return "null";
+}
+
+JsonValue JsonStrings(const std::vector<std::string>& items)
+{
+    JsonValue a = JsonValue::MakeArray();
+    for (const std::string& s : items) {
+        a.Add(s);
+    }
+    return a;
+}
 
 std::string Utf8(const std::wstring& text)
 {
@@ -14,27 +119,15 @@ std::string Utf8(const std::wstring& text)
     return out;
 }
 
-std::string JsonString(const std::string& text)
+std::wstring Wide(const std::string& text)
 {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += (char)c;
-        } else if (c < 0x20) {
-            char esc[8];
-            snprintf(esc, sizeof(esc), "\\u%04x", c);
-            out += esc;
-        } else {
-            out += (char)c;
-        }
+    if (text.empty()) {
+        return std::wstring();
     }
-    return out + "\"";
-}
-
-std::string JsonNumberOrNull(const std::optional<DWORD>& value)
-{
-    return value ? std::to_string(*value) : std::string("null");
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), (int)text.size(), NULL, 0);
+    std::wstring out((size_t)n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), (int)text.size(), &out[0], n);
+    return out;
 }
 
 std::string Hex(DWORD value, int digits)

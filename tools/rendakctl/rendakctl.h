@@ -7,12 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "json.h"
+
 // Exit codes, as --help lists them.
 #define EXIT_DONE 0
-#define EXIT_REFUSED 1    // the library showed an error box
-#define EXIT_USAGE 2      // bad command line; nothing was changed
-#define EXIT_NOT_TAKEN 3  // on/off returned, but the radio or the state value did not follow
-#define EXIT_FINDINGS 4   // diagnose: Wi-Fi is off or something is wrong (the findings say why)
+#define EXIT_REFUSED 1        // the library refused (error box), the event failed, or not confirmed
+#define EXIT_USAGE 2          // bad command line; nothing was changed
+#define EXIT_NOT_TAKEN 3      // the command returned, but what it must change did not follow
+#define EXIT_FINDINGS 4       // diagnose: Wi-Fi is off or something is wrong (the findings say why)
+#define EXIT_RESTARTED 5      // the device restarted under the command (another program reset it)
+#define EXIT_LOST 6           // the command's process ended before it finished (crash, or killed)
+#define EXIT_INTERRUPTED 130  // Ctrl+C (SIGINT)
+#define EXIT_TERMINATED 143   // the tool was ended (SIGTERM)
 
 #define ADAPTER_KEY L"Comm\\TRXD385L1\\Parms"
 #define VENDOR_KEY L"SOFTWARE\\Velmont"
@@ -20,17 +26,45 @@
 #define STATUS_FILE_PATH L"\\Application Data\\WiFi_status.txt"
 #define RELOAD_EVENT L"Olbrin_ReloadWiFi"
 #define OEM_KEY L"SOFTWARE\\OEMGeneric"
+#define DRIVER_KEY L"Drivers\\PCMCIA\\VELMONT-TRX3850_802.11g_PC_Card-A103"
 
 // State value bits, as the simulated adapter defines them (docs/radios.md).
 #define STATE_ADAPTER 0x100
 #define STATE_SWITCHING 0x002
 #define STATE_POWERED 0x001
+#define STATE_DOMAIN_MARK 0x099  // what the library writes when a domain is cleared
+
+// --- cli.cpp: the command line ---------------------------------------------------
+struct Options {
+    bool json = false;
+    bool yes = false;          // the answer to the library's Yes/No question
+    bool answerGiven = false;  // --yes or --no
+    DWORD answerTimeout = 0;   // seconds; 0: answer at once
+    std::wstring device;       // the device worked on (resolved by main)
+    bool deviceGiven = false;
+    long count = 0;        // watch --count; 0: until interrupted
+    DWORD forSeconds = 0;  // watch --for; 0: until interrupted
+};
+struct CommandLine {
+    Options opt;
+    std::string command;  // "" when none was given
+    std::vector<std::string> args;
+    bool help = false;
+};
+// EXIT_DONE, or EXIT_USAGE after reporting what is wrong.
+int ParseCommandLine(const std::vector<std::string>& words, CommandLine* pLine);
+void PrintHelp(const std::string& command);  // the whole tool's when command is ""
+bool IsCommand(const std::string& word);
+bool ParseWhole(const std::string& text, long long min, long long max, long long* pValue);
+// "rendakctl --device NAME ARGS", for next steps and fixes.
+std::string ToolCommand(const std::string& args);
+std::string ConsoleCommand(const std::string& action);
 
 // --- domains.cpp: the regulatory domain table ------------------------------------
 struct Domain {
     int index;
     const char* name;   // as the panel lists it
-    const char* alias;  // two-letter form, or NULL
+    const char* alias;  // two-letter form
     DWORD code;
     DWORD mask;
     const char* note;  // where today's rules differ from the table, or NULL
@@ -44,20 +78,17 @@ std::string ChannelText(DWORD mask);  // "1-11", "10, 11", "none"
 std::string DomainChoices();          // the valid words, for messages
 
 // --- state.cpp: what the device shows -----------------------------------------------
-struct Radio {
-    std::wstring name;
-    std::wstring display;
-    DWORD type;
-    bool on;
-};
 std::optional<DWORD> DeviceDword(const wchar_t* key, const wchar_t* value);
-std::optional<std::string> StatusFileText();  // nullopt when there is no file
-std::vector<Radio> DeviceRadios();
-DWORD JournalCountOf(const wchar_t* pszPrefix);  // entries of this process's journal
-std::string StateBitsText(DWORD value);  // "adapter present, switching, powered"
-std::vector<std::string> StateBitNames(DWORD value);
-std::string StateBitsJson(DWORD value);  // ["adapter present","powered"]
-const char* RadioTypeName(DWORD type);
+struct StatusFile {
+    bool exists = false;
+    bool folder = false;     // the path is a folder, not a file
+    bool readOnly = false;   // the file is read-only
+    std::string start;       // its first bytes, at most STATUS_SHOWN_MAX
+    bool truncated = false;  // there is more than what start shows
+    bool saysOn = false;     // as the library's own reader (IfWiFiHasTurnedOn) sees it
+};
+#define STATUS_SHOWN_MAX 32
+StatusFile ReadStatusFile();
 // The radios as the device model keeps them, with whether each is listed now
 // (the adapter's only while its card is in and its driver loaded).
 struct SimRadioInfo {
@@ -69,17 +100,68 @@ struct SimRadioInfo {
     bool listed;
 };
 std::vector<SimRadioInfo> ModelRadios();
+const SimRadioInfo* AdapterOf(const std::vector<SimRadioInfo>& radios);
 bool CardInserted();
 bool DriverActive();
+std::vector<std::string> StateBitNames(DWORD value);
+std::string StateBitsText(DWORD value);  // "adapter present, switching, powered"
+const char* RadioTypeName(DWORD type);
+DWORD JournalCountOf(const wchar_t* pszPrefix);  // entries of this process's journal
 // Sleeps on the device's clock (coredll's Sleep): on the virtual clock it
 // returns at once, after the device's timers that fall due have run.
 void DeviceSleep(DWORD ms);
+// Waits (device time, at most ms) until the state value's switching bit clears.
+std::optional<DWORD> WaitForSettledState(DWORD ms);
+std::vector<std::string> ArmedFaults();  // "Operation|target[|once] = error N"
+std::string DeviceNameUtf8();            // "" until main has settled the device
+void SetDeviceShown(const std::wstring& device);
 
-// --- output.cpp: text and JSON ----------------------------------------------------
+// --- shapes.cpp: one JSON shape and one text for each thing the device shows -------
+JsonValue DomainJson(std::optional<DWORD> code, std::optional<DWORD> mask);
+JsonValue DomainRowJson(const Domain& d);
+JsonValue StateJson(std::optional<DWORD> value);
+std::string StateText(std::optional<DWORD> value);
+JsonValue DriverJson();
+std::string DriverText();
+JsonValue RadioJson(const SimRadioInfo& r);
+std::string RadioText(const SimRadioInfo& r);
+JsonValue StatusFileJson(const StatusFile& f);
+std::string StatusFileText(const StatusFile& f);
+std::string DomainText(std::optional<DWORD> code, std::optional<DWORD> mask);
+// The whole device as left: domain, driver, state, status file, radios.
+void AddSnapshot(JsonValue& doc);
+void PrintSnapshot(FILE* out);
+
+// --- output.cpp: text helpers ---------------------------------------------------------
 std::string Utf8(const std::wstring& text);
-std::string JsonString(const std::string& text);
-std::string JsonNumberOrNull(const std::optional<DWORD>& value);
+std::wstring Wide(const std::string& text);
 std::string Hex(DWORD value, int digits);
+
+// --- report.cpp: the one document a command leaves --------------------------------------
+struct ErrorInfo {
+    std::string kind;  // usage, refused, not_taken, declined, restarted, interrupted, ...
+    std::string message;
+    std::vector<std::string> details;
+    std::string next;  // the next step to take
+};
+void ReportBegin(bool bJson, const std::string& command);
+bool ReportJson();
+const std::string& ReportCommand();
+JsonValue& ReportFields();  // the command's own fields, in order
+// Claims the output and prints the document (JSON) or the error (text, on
+// stderr). Returns rc. When an interruption has claimed the output first,
+// it never returns: that path ends the process.
+int ReportFinish(int rc, const std::optional<ErrorInfo>& error = std::nullopt);
+// From any thread: the command was cut short; reports what it left and ends
+// the process with rc.
+[[noreturn]] void ReportCutShort(int rc, const ErrorInfo& error);
+int UsageError(const std::string& message);  // reports it, returns EXIT_USAGE
+// For a command that ends its own way (watch): claims the output, false when
+// another thread already has; and the ending it prints when cut short.
+bool ReportClaim(int rc);
+void ReportOnCutShort(void (*pfn)(int rc, const ErrorInfo& error));
+// This process runs a command for a supervising rendakctl (supervise.cpp).
+void ReportSetSharedResult(volatile LONG* pShared);
 
 // --- boxes.cpp: the library's message boxes -----------------------------------------
 // Every box is printed on stderr and answered: OK, or for a Yes/No question
@@ -88,29 +170,61 @@ std::string Hex(DWORD value, int digits);
 // answered as above.
 void InstallMessageBoxAnswers(bool bYes, DWORD dwTimeoutSeconds);
 LONG ErrorBoxesShown();
+DWORD AnswerTimeoutMs();  // 0 when boxes are answered at once
+std::string LastErrorBoxText();
+std::optional<bool> LastQuestionAnswer();  // Yes (true) or No to the reload question
+JsonValue BoxesJson();
+
+// --- progress.cpp: what a wait is for, on a terminal ------------------------------------
+// Between Begin and End, a wait longer than a second shows one line on
+// standard error, when it is a terminal: what is awaited, device time
+// elapsed and the bound.
+void ProgressBegin(const std::string& what, DWORD dwBoundMs);
+void ProgressEnd();
+bool StderrIsTerminal();
+bool StdinIsTerminal();
 
 // --- worker.cpp: this process's reload worker ----------------------------------------
-// The library's worker is held (its wait on the reload event) from the start, so the
-// tool never takes a reload signal that it would not serve.
-bool WorkerHeld();
-// After this process has set the reload event: makes sure the reload is served,
-// by another process's worker or by this one (then waits until it is done).
-void ServeOwnReloadSignal();
-
-// --- commands.cpp ----------------------------------------------------------------
-struct Options {
-    bool json = false;
-    bool yes = false;
-    DWORD answerTimeout = 0;  // seconds; 0: answer at once
-    std::wstring device;
+// After this process has set the reload event: makes sure the reload is
+// served, by another process's worker or by this one (then waits until its
+// passes have settled). The result for the document.
+struct ReloadResult {
+    std::string servedBy;               // "this tool", "another program", or "nobody"
+    std::optional<bool> answer;         // when this tool's worker asked
+    std::string outcome;                // what it did, in a sentence
+    std::vector<std::string> problems;  // what did not follow the answer
 };
+// The reload is the worker's doing, not the command's: what did not follow its
+// answer is said (problems, a note on stderr), and does not change the exit code.
+ReloadResult ServeOwnReloadSignal();
+void PrintReload(const ReloadResult& r);  // text only
+JsonValue ReloadJson(const ReloadResult& r);
+
+// --- the commands ------------------------------------------------------------------
 int CmdRegulatory(const Options& opt, const std::vector<std::string>& args);
 int CmdStatus(const Options& opt, const std::vector<std::string>& args);
 int CmdSwitch(const Options& opt, const std::string& command, const std::vector<std::string>& args);
+int CmdHardReset(const Options& opt, const std::vector<std::string>& args);
 int CmdWatch(const Options& opt, const std::vector<std::string>& args);
 int CmdReloadSignal(const Options& opt, const std::vector<std::string>& args);
 int CmdDiagnose(const Options& opt, const std::vector<std::string>& args);
-// verify.cpp: after TurnOnWiFiModule / TurnOffWiFiModule, what did not follow
-// (empty when the radio and the state value show the change).
+int NoMoreWords(const std::vector<std::string>& args, size_t used, const std::string& command);
+// verify.cpp: what did not follow a command (empty when everything did).
 std::vector<std::string> SwitchShortfalls(bool bOn);
-int UsageError(const std::string& message);  // prints it and the hint, returns EXIT_USAGE
+std::vector<std::string> InitShortfalls(std::optional<DWORD> stateBefore);
+std::string ShortfallNextStep(const std::string& command);
+// The next step after the library refused with this error box.
+std::string RefusalNextStep(const std::string& boxText);
+
+// --- supervise.cpp: the command runs in a process of its own --------------------------
+// The tool runs each device command in a child process tied to the device,
+// and reports for it when it is ended from outside (the device restarted,
+// SIGTERM) or interrupted (Ctrl+C is passed on to it).
+bool IsRunner();
+int Supervise(const CommandLine& line);
+// In the runner: ends the process cleanly when the supervisor says so.
+void RunnerWatchSupervisor();
+// hard-reset: --yes, or a "yes" typed on a terminal. EXIT_DONE when confirmed.
+int ConfirmHardReset(const Options& opt);
+void SetCommandWords(const std::string& words);  // "regulatory set fr", for next steps
+void NoteWatchLines(long lines);                 // for the supervisor's last line of watch

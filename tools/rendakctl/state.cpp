@@ -1,13 +1,22 @@
 // state.cpp - reads what the simulated device shows, without going through the
-// library: registry values, the status file, the radio list.
+// library: registry values, the status file, the radio list, the clock.
 #include "rendakctl.h"
 
+#include <Rendak.h>
 #include <handheld.h>
 #include <handheld_radio.h>
 
-#include <algorithm>
-#include <fstream>
-#include <sstream>
+static std::string g_sDevice;  // the device worked on, once main has settled it
+
+void SetDeviceShown(const std::wstring& device)
+{
+    g_sDevice = Utf8(device);
+}
+
+std::string DeviceNameUtf8()
+{
+    return g_sDevice;
+}
 
 std::optional<DWORD> DeviceDword(const wchar_t* key, const wchar_t* value)
 {
@@ -18,31 +27,72 @@ std::optional<DWORD> DeviceDword(const wchar_t* key, const wchar_t* value)
     return data;
 }
 
-std::optional<std::string> StatusFileText()
+// Reads no more than the start of the file: what it says is decided by the
+// library's own reader, which stops after its first number.
+StatusFile ReadStatusFile()
 {
+    StatusFile f;
     std::wstring path(SimStorePath(STATUS_FILE_PATH, NULL, 0), L'\0');
     SimStorePath(STATUS_FILE_PATH, &path[0], (DWORD)path.size() + 1);
-    std::ifstream in(path.c_str(), std::ios::binary);
-    if (!in) {
-        return std::nullopt;
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return f;
     }
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+    f.exists = true;
+    f.folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    f.readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (f.folder) {
+        return f;
+    }
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, 0, NULL);
+    if (h != INVALID_HANDLE_VALUE) {
+        char data[STATUS_SHOWN_MAX + 1];
+        DWORD got = 0;
+        if (ReadFile(h, data, sizeof(data), &got, NULL)) {
+            f.truncated = got > STATUS_SHOWN_MAX;
+            f.start.assign(data, got > STATUS_SHOWN_MAX ? STATUS_SHOWN_MAX : got);
+        }
+        CloseHandle(h);
+    }
+    f.saysOn = IfWiFiHasTurnedOn() != FALSE;
+    return f;
 }
 
-// The radio list in the device's order; see docs/radios.md.
-std::vector<Radio> DeviceRadios()
+std::vector<SimRadioInfo> ModelRadios()
 {
-    std::vector<Radio> radios;
+    std::vector<SimRadioInfo> radios;
     DWORD count = SimRadioCount();
     for (DWORD i = 0; i < count; i++) {
-        SIMRADIO r;
-        if (SimGetRadio(i, &r)) {
-            radios.push_back({r.szName, r.szDisplay, r.dwType, r.dwPower != 0});
+        SIMRADIO r = {};
+        if (!SimGetRadio(i, &r)) {
+            continue;
         }
+        radios.push_back({Utf8(r.szName), Utf8(r.szDisplay), r.dwType, r.dwPower != 0,
+                          r.bAdapter != FALSE, r.bListed != FALSE});
     }
     return radios;
+}
+
+const SimRadioInfo* AdapterOf(const std::vector<SimRadioInfo>& radios)
+{
+    for (const SimRadioInfo& r : radios) {
+        if (r.adapter) {
+            return &r;
+        }
+    }
+    return NULL;
+}
+
+bool CardInserted()
+{
+    return SimGetSetting(L"CardInserted", 1) != 0;
+}
+
+bool DriverActive()
+{
+    return SimGetSetting(L"DriverActive", 1) != 0;
 }
 
 static const struct {
@@ -62,10 +112,6 @@ std::vector<std::string> StateBitNames(DWORD value)
             names.push_back(b.name);
         }
     }
-    DWORD known = STATE_ADAPTER | STATE_SWITCHING | STATE_POWERED;
-    if (value & ~known) {
-        names.push_back("other bits " + Hex(value & ~known, 0));
-    }
     return names;
 }
 
@@ -75,16 +121,11 @@ std::string StateBitsText(DWORD value)
     for (const std::string& n : StateBitNames(value)) {
         text += (text.empty() ? "" : ", ") + n;
     }
-    return text.empty() ? "no bits set" : text;
-}
-
-std::string StateBitsJson(DWORD value)
-{
-    std::string out;
-    for (const std::string& b : StateBitNames(value)) {
-        out += (out.empty() ? "" : ",") + JsonString(b);
+    DWORD other = value & ~(DWORD)(STATE_ADAPTER | STATE_SWITCHING | STATE_POWERED);
+    if (other) {
+        text += (text.empty() ? "" : ", ") + std::string("other bits ") + Hex(other, 3);
     }
-    return "[" + out + "]";
+    return text.empty() ? "no bits set" : text;
 }
 
 const char* RadioTypeName(DWORD type)
@@ -101,29 +142,16 @@ const char* RadioTypeName(DWORD type)
     }
 }
 
-std::vector<SimRadioInfo> ModelRadios()
+DWORD JournalCountOf(const wchar_t* pszPrefix)
 {
-    std::vector<SimRadioInfo> radios;
-    DWORD count = SimRadioCount();
+    DWORD n = 0, count = SimJournalCount();
+    size_t cch = wcslen(pszPrefix);
+    wchar_t entry[256];
     for (DWORD i = 0; i < count; i++) {
-        SIMRADIO r = {};
-        if (!SimGetRadio(i, &r)) {
-            continue;
-        }
-        radios.push_back({Utf8(r.szName), Utf8(r.szDisplay), r.dwType, r.dwPower != 0,
-                          r.bAdapter != FALSE, r.bListed != FALSE});
+        SimJournalEntry(i, entry, 256);
+        n += wcsncmp(entry, pszPrefix, cch) == 0;
     }
-    return radios;
-}
-
-bool CardInserted()
-{
-    return SimGetSetting(L"CardInserted", 1) != 0;
-}
-
-bool DriverActive()
-{
-    return SimGetSetting(L"DriverActive", 1) != 0;
+    return n;
 }
 
 void DeviceSleep(DWORD ms)
@@ -131,10 +159,46 @@ void DeviceSleep(DWORD ms)
     // The tool links the desktop's kernel32 first; the device's Sleep is the
     // one that moves the device clock and runs its timers.
     typedef void(WINAPI * SLEEP)(DWORD);
-    SLEEP pfn = (SLEEP)(void*)GetProcAddress(GetModuleHandleW(L"coredll.dll"), "Sleep");
+    static SLEEP pfn = (SLEEP)(void*)GetProcAddress(GetModuleHandleW(L"coredll.dll"), "Sleep");
     if (pfn) {
         pfn(ms);
     } else {
         Sleep(ms);
     }
+}
+
+std::optional<DWORD> WaitForSettledState(DWORD ms)
+{
+    std::optional<DWORD> state = DeviceDword(STATE_KEY, L"WiFi");
+    for (DWORD waited = 0; state && (*state & STATE_SWITCHING) && waited < ms; waited += 100) {
+        DeviceSleep(100);
+        state = DeviceDword(STATE_KEY, L"WiFi");
+    }
+    return state;
+}
+
+// Faults armed on the device, "Operation|target[|once] = error N": values under
+// the device's Settings\Faults key on the host (docs/handheld.md).
+std::vector<std::string> ArmedFaults()
+{
+    std::vector<std::string> faults;
+    std::wstring key =
+        L"Software\\Handheld\\Devices\\" + std::wstring(SimDeviceName()) + L"\\Settings\\Faults";
+    HKEY hFaults;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &hFaults) != ERROR_SUCCESS) {
+        return faults;
+    }
+    for (DWORD i = 0;; i++) {
+        wchar_t name[400];
+        DWORD cch = 400, type = 0, value = 0, cb = sizeof(value);
+        LONG r = RegEnumValueW(hFaults, i, name, &cch, NULL, &type, (LPBYTE)&value, &cb);
+        if (r == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (r == ERROR_SUCCESS) {
+            faults.push_back(Utf8(name) + " = error " + std::to_string(value));
+        }
+    }
+    RegCloseKey(hFaults);
+    return faults;
 }

@@ -1,24 +1,12 @@
-// verify.cpp - after "on" or "off": did the radio and the state value follow?
-// The library's switching exports report nothing, so a switch that changed
-// nothing (card out, stuck state, a radio that stayed as it was) would pass
-// unseen; the tool reads the device back instead.
+// verify.cpp - after a command: did everything it must change follow? The
+// library's exports report nothing, so a switch that changed nothing (card
+// out, stuck state, a registry write or the status file refused) would pass
+// unseen; the tool reads the device back instead and names each shortfall.
 #include "rendakctl.h"
 
 #include <handheld.h>
 
 #define GRACE_CAP_MS 10000  // at most this long for a change still settling
-
-// The Wi-Fi radios the library switches: the listed ones of the managed type.
-static std::vector<SimRadioInfo> ListedWiFiRadios(const std::vector<SimRadioInfo>& radios)
-{
-    std::vector<SimRadioInfo> wifi;
-    for (const SimRadioInfo& r : radios) {
-        if (r.listed && r.type == 1) {
-            wifi.push_back(r);
-        }
-    }
-    return wifi;
-}
 
 static std::string AdapterAbsence()
 {
@@ -31,33 +19,59 @@ static std::string AdapterAbsence()
     return "the device does not list it";
 }
 
+// The status file must say what the library wrote: on (1) or off (0).
+static void CheckStatusFile(bool bOn, std::vector<std::string>& problems)
+{
+    StatusFile f = ReadStatusFile();
+    const char* want = bOn ? "1" : "0";
+    std::string what = "the status file \\Application Data\\WiFi_status.txt";
+    if (f.folder) {
+        problems.push_back(what + " is a folder, so the library could not write " + want);
+    } else if (!f.exists) {
+        problems.push_back(what + " was not written (it should say " + want + ")");
+    } else if (f.saysOn != bOn) {
+        problems.push_back(what + " says \"" + f.start + (f.truncated ? "..." : "") + "\", not " +
+                           want + (f.readOnly ? ": it is read-only" : ""));
+    }
+}
+
+static void CheckWiFiParameter(DWORD want, std::vector<std::string>& problems)
+{
+    std::optional<DWORD> wifi = DeviceDword(ADAPTER_KEY, L"WIFI");
+    if (!wifi || *wifi != want) {
+        problems.push_back("the adapter's \"WIFI\" parameter is " +
+                           (wifi ? std::to_string(*wifi) : std::string("missing")) + ", not " +
+                           std::to_string(want) + " (the library's write did not take)");
+    }
+}
+
 std::vector<std::string> SwitchShortfalls(bool bOn)
 {
     std::vector<std::string> problems;
     std::vector<SimRadioInfo> radios = ModelRadios();
-    const SimRadioInfo* adapter = NULL;
-    for (const SimRadioInfo& r : radios) {
-        if (r.adapter) {
-            adapter = &r;
-            break;
-        }
-    }
+    const SimRadioInfo* adapter = AdapterOf(radios);
     bool adapterListed = adapter && adapter->listed;
     if (bOn && adapter && !adapter->listed) {
         problems.push_back("the Wi-Fi adapter " + adapter->name +
                            " is not listed, so it could not be switched on: " + AdapterAbsence());
     }
-    std::vector<SimRadioInfo> wifi = ListedWiFiRadios(radios);
-    if (bOn && wifi.empty() && !(adapter && !adapter->listed)) {
-        problems.push_back(
-            "the device lists no Wi-Fi radio (type 1): nothing could be switched on");
-    }
-    for (const SimRadioInfo& r : wifi) {
+    bool anyWiFi = false;
+    for (const SimRadioInfo& r : radios) {
+        if (!r.listed || r.type != 1) {
+            continue;
+        }
+        anyWiFi = true;
         if (r.on != bOn) {
             problems.push_back("the radio " + r.name + " (" + r.display + ") is still " +
                                (r.on ? "on" : "off"));
         }
     }
+    if (bOn && !anyWiFi && !(adapter && !adapter->listed)) {
+        problems.push_back(
+            "the device lists no Wi-Fi radio (type 1): nothing could be switched on");
+    }
+    CheckWiFiParameter(bOn ? 1 : 0, problems);
+    CheckStatusFile(bOn, problems);
     if (!adapterListed) {
         return problems;  // no adapter, no state value to follow
     }
@@ -67,8 +81,9 @@ std::vector<std::string> SwitchShortfalls(bool bOn)
         // The library's wait normally outlasts a power change; give a slow one
         // its time once more (the settling timer runs in this process).
         DWORD ms = SimGetSetting(bOn ? L"PowerOnMs" : L"PowerOffMs", bOn ? 2500 : 1500);
-        DeviceSleep(ms < GRACE_CAP_MS ? ms : GRACE_CAP_MS);
-        state = DeviceDword(STATE_KEY, L"WiFi");
+        ProgressBegin("waiting for the radio's power change to settle", ms);
+        state = WaitForSettledState(ms < GRACE_CAP_MS ? ms : GRACE_CAP_MS);
+        ProgressEnd();
     }
     if (!state) {
         problems.push_back("the state value \"WiFi\" is missing");
@@ -77,9 +92,63 @@ std::vector<std::string> SwitchShortfalls(bool bOn)
             "the state value is stuck at " + Hex(*state, 3) + " (" + StateBitsText(*state) +
             "): the switching bit 0x2 did not clear" +
             (SimGetSetting(L"StateStuck", 0) ? " (device setting StateStuck=1)" : ""));
-    } else if (((*state & STATE_POWERED) != 0) != bOn) {
+    } else if (((*state & STATE_POWERED) != 0) != bOn || !(*state & STATE_ADAPTER)) {
         problems.push_back("the state value " + Hex(*state, 3) + " (" + StateBitsText(*state) +
                            ") does not show the radio " + (bOn ? "powered" : "off"));
     }
     return problems;
+}
+
+std::vector<std::string> InitShortfalls(std::optional<DWORD> stateBefore)
+{
+    std::vector<std::string> problems;
+    if (!CardInserted()) {
+        problems.push_back(
+            "the PC card is out (device setting CardInserted=0): its driver "
+            "cannot be loaded");
+    } else if (!DriverActive()) {
+        if (stateBefore.value_or(0) != 0) {
+            problems.push_back(
+                "the PC-card driver is not loaded: InitWiFi reloads it only when "
+                "the state value is 0, and it was " +
+                Hex(*stateBefore, 3));
+        } else {
+            problems.push_back(
+                std::string("the PC-card driver is not loaded: its activation failed") +
+                (SimGetSetting(L"FailActivation", 0) ? " (device setting FailActivation=1)"
+                                                     : " (a fault may be armed)"));
+        }
+    } else {
+        std::optional<DWORD> state = DeviceDword(STATE_KEY, L"WiFi");
+        if (!state || !(*state & STATE_ADAPTER)) {
+            problems.push_back("the state value " +
+                               (state ? Hex(*state, 3) : std::string("(missing)")) +
+                               " does not show the adapter (0x100)");
+        }
+    }
+    CheckStatusFile(true, problems);
+    return problems;
+}
+
+std::string ShortfallNextStep(const std::string& command)
+{
+    (void)command;
+    return ToolCommand("diagnose") + " says why, with the commands that fix it";
+}
+
+std::string RefusalNextStep(const std::string& boxText)
+{
+    if (boxText.find("Regulatory was lost") != std::string::npos ||
+        boxText.find("regulatory has not been set") != std::string::npos) {
+        return "store a domain first: " + ToolCommand("regulatory set DOMAIN") + " (" +
+               ToolCommand("regulatory list") + " shows them), then run this command again";
+    }
+    if (boxText.find("IOCTL_OEM_COLDRESET") != std::string::npos) {
+        if (SimGetSetting(L"RefuseColdReset", 0)) {
+            return "the kernel refuses cold resets (device setting RefuseColdReset=1): " +
+                   ConsoleCommand("accept-reset") + ", then " + ToolCommand("--yes hard-reset");
+        }
+        return ToolCommand("diagnose");
+    }
+    return ToolCommand("diagnose") + " says what is wrong";
 }

@@ -1,37 +1,28 @@
 // watch.cpp - follows the device and prints each change as it happens: the
 // system state value "WiFi" (every value the notification delivers), and, by
 // comparing readings, the radios' power, the stored domain, the card and its
-// driver, and reload signals that other programs journal to journal.log.
+// driver, and reload signals that other programs journal to journal.log. The
+// last line says why it ended.
 #include "rendakctl.h"
 
 #include <handheld.h>
 #define WINCE_HOST_CRT
 #include <wince.h>
 
-#include <atomic>
 #include <deque>
-#include <fstream>
-#include <limits.h>
 #include <mutex>
 #include <stdio.h>
 
 #define POLL_MS 100  // readings of what has no notification
 #define SIGNAL_LINE "EventModify|Olbrin_ReloadWiFi|3|1"
+#define JOURNAL_CHUNK_MAX (1 << 20)  // journal.log read per poll, at most
 
-static std::atomic<bool> g_bStop{false};            // Ctrl+C or Ctrl+Break
 static std::mutex g_changesLock;                    // guards g_changes
 static std::deque<std::optional<DWORD>> g_changes;  // delivered, not yet printed
 static HANDLE g_hChanged = NULL;                    // set when g_changes grows
-
-static BOOL WINAPI OnConsoleBreak(DWORD dwType)
-{
-    (void)dwType;
-    g_bStop = true;
-    if (g_hChanged) {
-        SetEvent(g_hChanged);
-    }
-    return TRUE;
-}
+static std::mutex g_emitLock;                       // guards the two below: one line at a time
+static long g_lSeq = 0;                             // lines printed, "now" included
+static bool g_bEnded = false;                       // the last line is out
 
 // Runs on a platform thread after each change, with the value's new contents.
 static void OnStateChanged(HREGNOTIFY hNotify, DWORD dwUserData, const PBYTE pData,
@@ -49,40 +40,66 @@ static void OnStateChanged(HREGNOTIFY hNotify, DWORD dwUserData, const PBYTE pDa
     SetEvent(g_hChanged);
 }
 
-static long g_lSeq = 0;  // lines printed, "now" included
-
-// Starts a line: its kind, its number, host and device time.
-static std::string LineHead(const Options& opt, const char* kind)
+// One line: JSON with the event, its number, host and device time, and the
+// fields; or text.
+static void Emit(const char* kind, const JsonValue& fields, const std::string& text,
+                 bool last = false)
 {
+    std::lock_guard<std::mutex> lock(g_emitLock);
+    if (g_bEnded) {
+        return;
+    }
+    g_bEnded = last;
     SYSTEMTIME t;
     GetLocalTime(&t);
     char when[32];
     snprintf(when, sizeof(when), "%02u:%02u:%02u.%03u", t.wHour, t.wMinute, t.wSecond,
              t.wMilliseconds);
-    if (opt.json) {
-        return "{\"event\":\"" + std::string(kind) + "\",\"seq\":" + std::to_string(g_lSeq++) +
-               ",\"time\":\"" + when + "\",\"device_ms\":" + std::to_string(SimNow());
+    if (ReportJson()) {
+        JsonValue line = JsonValue::MakeObject();
+        line.Set("event", kind);
+        line.Set("seq", g_lSeq);
+        line.Set("time", when);
+        line.Set("device_ms", (long long)SimNow());
+        line.Set("device", DeviceNameUtf8());
+        line.Merge(fields);
+        printf("%s\n", line.Dump().c_str());
+    } else {
+        printf("%s  %-7s %s\n", when, kind, text.c_str());
     }
     g_lSeq++;
-    char head[48];
-    snprintf(head, sizeof(head), "%s  %-7s", when, kind);
-    return head;
-}
-
-static void Emit(const Options& opt, const std::string& line)
-{
-    printf("%s%s\n", line.c_str(), opt.json ? "}" : "");
+    NoteWatchLines(g_lSeq);
     fflush(stdout);
 }
 
-static std::string StateText(const Options& opt, const std::optional<DWORD>& value)
+static JsonValue One(const char* key, JsonValue value)
 {
-    if (opt.json) {
-        return ",\"value\":" + JsonNumberOrNull(value) +
-               ",\"hex\":" + (value ? JsonString(Hex(*value, 3)) : std::string("null")) +
-               ",\"bits\":" + (value ? StateBitsJson(*value) : std::string("[]"));
+    JsonValue j = JsonValue::MakeObject();
+    j.Set(key, std::move(value));
+    return j;
+}
+
+// The last line: why watch ended. Nothing is printed after it.
+static void EmitEnd(int rc, const std::string& reason, const std::string& text)
+{
+    JsonValue f = JsonValue::MakeObject();
+    f.Set("reason", reason);
+    f.Set("exit_code", rc);
+    Emit("end", f, text, true);
+}
+
+static void CutShort(int rc, const ErrorInfo& error)
+{
+    if (!ReportClaim(rc)) {
+        for (;;) {
+            Sleep(INFINITE);
+        }
     }
-    return value ? " " + Hex(*value, 3) + "  " + StateBitsText(*value) : " missing";
+    EmitEnd(rc, error.kind, error.message);
+    if (!ReportJson()) {
+        fprintf(stderr, "rendakctl: %s\n", error.message.c_str());
+    }
+    ExitProcess((UINT)rc);
 }
 
 // --- what is read by comparing -------------------------------------------------
@@ -108,50 +125,6 @@ static Reading Read()
     return r;
 }
 
-static std::string DriverText(const Options& opt, const Reading& r)
-{
-    const char* wifi = !r.driverWiFi ? NULL : *r.driverWiFi ? "on" : "off";
-    if (opt.json) {
-        return std::string(",\"card\":") + (r.card ? "\"inserted\"" : "\"ejected\"") +
-               ",\"driver\":" + (r.card && r.driver ? "\"loaded\"" : "\"not loaded\"") +
-               ",\"wifi_parameter\":" + (wifi ? JsonString(wifi) : std::string("null"));
-    }
-    return std::string(" card ") + (r.card ? "inserted" : "ejected") + ", driver " +
-           (r.card && r.driver ? "loaded" : "not loaded") + ", \"WIFI\" " +
-           (wifi ? wifi : "missing");
-}
-
-static std::string DomainText(const Options& opt, const Reading& r)
-{
-    int index = DomainIndexOfCode(r.code.value_or(0));
-    const char* name = index >= 0 ? g_aDomains[index].name : NULL;
-    std::string channels = r.mask ? ChannelText(*r.mask) : "none";
-    if (opt.json) {
-        return ",\"index\":" + (index >= 0 ? std::to_string(index) : std::string("null")) +
-               ",\"name\":" + (name ? JsonString(name) : std::string("null")) +
-               ",\"code\":" + (r.code ? JsonString(Hex(*r.code, 2)) : std::string("null")) +
-               ",\"mask\":" + (r.mask ? JsonString(Hex(*r.mask, 4)) : std::string("null")) +
-               ",\"channels\":" + JsonString(channels);
-    }
-    return std::string(" ") + (name ? name : "(code not in the table)") + ", code " +
-           (r.code ? Hex(*r.code, 2) : std::string("missing")) + ", channels " + channels;
-}
-
-static std::string RadioText(const Options& opt, const SimRadioInfo& r, bool removed)
-{
-    bool listed = r.listed && !removed;
-    if (opt.json) {
-        return ",\"name\":" + JsonString(r.name) + ",\"display\":" + JsonString(r.display) +
-               ",\"type\":" + JsonString(RadioTypeName(r.type)) +
-               ",\"power\":" + (r.on ? "\"on\"" : "\"off\"") +
-               ",\"listed\":" + (listed ? "true" : "false") + (removed ? ",\"removed\":true" : "");
-    }
-    return " " + r.name + " (" + r.display + ") " + (r.on ? "on" : "off") +
-           (removed  ? ", removed from the list"
-            : listed ? ""
-                     : ", not listed");
-}
-
 static const SimRadioInfo* FindRadio(const std::vector<SimRadioInfo>& radios,
                                      const std::string& name)
 {
@@ -163,31 +136,40 @@ static const SimRadioInfo* FindRadio(const std::vector<SimRadioInfo>& radios,
     return NULL;
 }
 
+static void EmitRadio(const SimRadioInfo& r, bool removed)
+{
+    JsonValue f = JsonValue::MakeObject();
+    f.Set("radio", RadioJson(r));
+    f.Set("removed", removed);
+    Emit("radio", f, RadioText(r) + (removed ? ", removed from the list" : ""));
+}
+
 // Prints what changed from `was` to `now`, driver first, then the radios, then
 // the domain; returns how many lines, at most `room`.
-static long PrintDifferences(const Options& opt, const Reading& was, const Reading& now, long room)
+static long PrintDifferences(const Reading& was, const Reading& now, long room)
 {
     long n = 0;
     if (n < room &&
         (was.card != now.card || was.driver != now.driver || was.driverWiFi != now.driverWiFi)) {
-        Emit(opt, LineHead(opt, "driver") + DriverText(opt, now));
+        Emit("driver", One("driver", DriverJson()), DriverText());
         n++;
     }
     for (const SimRadioInfo& r : now.radios) {
         const SimRadioInfo* old = FindRadio(was.radios, r.name);
         if (n < room && (!old || old->on != r.on || old->listed != r.listed)) {
-            Emit(opt, LineHead(opt, "radio") + RadioText(opt, r, false));
+            EmitRadio(r, false);
             n++;
         }
     }
     for (const SimRadioInfo& r : was.radios) {
         if (n < room && !FindRadio(now.radios, r.name)) {
-            Emit(opt, LineHead(opt, "radio") + RadioText(opt, r, true));
+            EmitRadio(r, true);
             n++;
         }
     }
     if (n < room && (was.code != now.code || was.mask != now.mask)) {
-        Emit(opt, LineHead(opt, "domain") + DomainText(opt, now));
+        Emit("domain", One("domain", DomainJson(now.code, now.mask)),
+             DomainText(now.code, now.mask));
         n++;
     }
     return n;
@@ -203,33 +185,47 @@ static std::wstring JournalLogPath()
     return folder + L"\\journal.log";
 }
 
-static std::streamoff FileEnd(const std::wstring& path)
+static LONGLONG FileEnd(const std::wstring& path)
 {
-    std::ifstream in(path.c_str(), std::ios::binary | std::ios::ate);
-    return in ? (std::streamoff)in.tellg() : 0;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return 0;
+    }
+    return ((LONGLONG)data.nFileSizeHigh << 32) | data.nFileSizeLow;
 }
 
 // Counts the reload signals journalled since `*pAt`, whole lines only.
-static long NewSignals(const std::wstring& path, std::streamoff* pAt)
+static long NewSignals(const std::wstring& path, LONGLONG* pAt)
 {
-    std::ifstream in(path.c_str(), std::ios::binary | std::ios::ate);
-    if (!in) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE) {
         *pAt = 0;
         return 0;
     }
-    std::streamoff end = in.tellg();
-    if (end < *pAt) {
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(h, &size);
+    if (size.QuadPart < *pAt) {
         *pAt = 0;  // the device was reset: the log started again
     }
-    in.seekg(*pAt);
-    std::string chunk((size_t)(end - *pAt), '\0');
-    in.read(&chunk[0], (std::streamsize)chunk.size());
+    LONGLONG want = size.QuadPart - *pAt;
+    std::string chunk((size_t)(want < JOURNAL_CHUNK_MAX ? want : JOURNAL_CHUNK_MAX), '\0');
+    LARGE_INTEGER at;
+    at.QuadPart = *pAt;
+    DWORD got = 0;
+    if (!chunk.empty() && SetFilePointerEx(h, at, NULL, FILE_BEGIN)) {
+        ReadFile(h, &chunk[0], (DWORD)chunk.size(), &got, NULL);
+    }
+    CloseHandle(h);
+    chunk.resize(got);
     long signals = 0;
     size_t start = 0;
     for (size_t nl; (nl = chunk.find('\n', start)) != std::string::npos; start = nl + 1) {
-        signals += chunk.compare(start, nl - start, SIGNAL_LINE) == 0;
+        size_t end = nl > start && chunk[nl - 1] == '\r' ? nl - 1 : nl;
+        signals += chunk.compare(start, end - start, SIGNAL_LINE) == 0;
     }
-    *pAt += (std::streamoff)start;
+    *pAt += (LONGLONG)start;
     return signals;
 }
 
@@ -237,8 +233,10 @@ static long NewSignals(const std::wstring& path, std::streamoff* pAt)
 static HREGNOTIFY Register()
 {
     typedef LONG(WINAPI * REGOPENKEYEXW)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY);
-    REGOPENKEYEXW pfnOpen =
-        (REGOPENKEYEXW)(void*)GetProcAddress(GetModuleHandleW(L"coredll.dll"), "RegOpenKeyExW");
+    typedef LONG(WINAPI * REGCLOSEKEY)(HKEY);
+    HMODULE hCore = GetModuleHandleW(L"coredll.dll");
+    REGOPENKEYEXW pfnOpen = (REGOPENKEYEXW)(void*)GetProcAddress(hCore, "RegOpenKeyExW");
+    REGCLOSEKEY pfnClose = (REGCLOSEKEY)(void*)GetProcAddress(hCore, "RegCloseKey");
     HKEY hKey;
     if (pfnOpen == NULL || pfnOpen(HKEY_LOCAL_MACHINE, STATE_KEY, 0, 0, &hKey) != ERROR_SUCCESS) {
         return NULL;
@@ -248,80 +246,67 @@ static HREGNOTIFY Register()
         hNotify = NULL;
     }
     // The registration keeps what it needs; the key is the caller's to close.
-    typedef LONG(WINAPI * REGCLOSEKEY)(HKEY);
-    REGCLOSEKEY pfnClose =
-        (REGCLOSEKEY)(void*)GetProcAddress(GetModuleHandleW(L"coredll.dll"), "RegCloseKey");
     if (pfnClose) {
         pfnClose(hKey);
     }
     return hNotify;
 }
 
+static void EmitNow(const std::optional<DWORD>& state, const Reading& reading)
+{
+    if (ReportJson()) {
+        JsonValue f = JsonValue::MakeObject();
+        f.Set("domain", DomainJson(reading.code, reading.mask));
+        f.Set("driver", DriverJson());
+        f.Set("state", StateJson(state));
+        JsonValue radios = JsonValue::MakeArray();
+        for (const SimRadioInfo& r : reading.radios) {
+            radios.Add(RadioJson(r));
+        }
+        f.Set("radios", radios);
+        Emit("now", f, "");
+        return;
+    }
+    Emit("now", JsonValue(), StateText(state));
+    Emit("now", JsonValue(), DriverText());
+    Emit("now", JsonValue(), DomainText(reading.code, reading.mask));
+    for (const SimRadioInfo& r : reading.radios) {
+        Emit("now", JsonValue(), RadioText(r));
+    }
+}
+
 int CmdWatch(const Options& opt, const std::vector<std::string>& args)
 {
-    long limit = 0;  // 0: until interrupted
-    for (size_t i = 0; i < args.size(); i++) {
-        if (args[i] == "--count" && i + 1 < args.size()) {
-            const std::string& n = args[++i];
-            char* end = NULL;
-            limit = strtol(n.c_str(), &end, 10);
-            if (n.empty() || *end != '\0' || limit < 1 || n[0] == '+') {
-                return UsageError("--count needs a whole number of changes, 1 or more, not \"" + n +
-                                  "\"");
-            }
-        } else if (args[i] == "--count") {
-            return UsageError("--count needs a number of changes");
-        } else {
-            return UsageError("unexpected word \"" + args[i] +
-                              "\" after \"watch\"; only --count N");
-        }
+    if (int rc = NoMoreWords(args, 0, "watch")) {
+        return rc;
     }
+    ReportOnCutShort(CutShort);
     g_hChanged = CreateEventW(NULL, FALSE, FALSE, NULL);
-    SetConsoleCtrlHandler(OnConsoleBreak, TRUE);
     std::optional<DWORD> last = DeviceDword(STATE_KEY, L"WiFi");
     HREGNOTIFY hNotify = Register();
     Reading reading = Read();
     std::wstring journal = JournalLogPath();
-    std::streamoff journalAt = FileEnd(journal);
+    LONGLONG journalAt = FileEnd(journal);
     fprintf(stderr,
             "watching device %s: the state value \"WiFi\" (%s), radios, domain, driver, and "
             "reload signals journalled to journal.log by programs run with HANDHELD_JOURNAL=1; "
             "Ctrl+C ends\n",
-            Utf8(SimDeviceName()).c_str(), hNotify ? "notified" : "polled");
+            DeviceNameUtf8().c_str(), hNotify ? "notified" : "polled");
     fflush(stderr);
-    if (opt.json) {
-        std::string radios;
-        for (const SimRadioInfo& r : reading.radios) {
-            radios += (radios.empty() ? "{\"event\":\"radio\"" : ",{\"event\":\"radio\"") +
-                      RadioText(opt, r, false) + "}";
-        }
-        Emit(opt, LineHead(opt, "now") + ",\"state\":{\"event\":\"state\"" + StateText(opt, last) +
-                      "},\"driver\":{\"event\":\"driver\"" + DriverText(opt, reading) +
-                      "},\"domain\":{\"event\":\"domain\"" + DomainText(opt, reading) +
-                      "},\"radios\":[" + radios + "]");
-    } else {
-        Emit(opt, LineHead(opt, "now") + StateText(opt, last));
-        Emit(opt, LineHead(opt, "now") + DriverText(opt, reading));
-        Emit(opt, LineHead(opt, "now") + DomainText(opt, reading));
-        for (const SimRadioInfo& r : reading.radios) {
-            Emit(opt, LineHead(opt, "now") + RadioText(opt, r, false));
-        }
-    }
+    EmitNow(last, reading);
     long seen = 0;
-    const long room = limit ? limit : LONG_MAX;
-    while (!g_bStop && seen < room) {
+    const long room = opt.count ? opt.count : 0x7FFFFFFFL;
+    const ULONGLONG until = opt.forSeconds ? GetTickCount64() + opt.forSeconds * 1000ULL : 0;
+    while (seen < room && (!until || GetTickCount64() < until)) {
         WaitForSingleObject(g_hChanged, POLL_MS);
         // Causes before effects: a signal, then the card and radios, then the
         // state value that follows them.
-        for (long k = NewSignals(journal, &journalAt); k > 0 && seen < room && !g_bStop; k--) {
-            Emit(opt, LineHead(opt, "reload") + (opt.json ? ",\"name\":\"Olbrin_ReloadWiFi\""
-                                                          : " \"Olbrin_ReloadWiFi\" signalled"));
+        for (long k = NewSignals(journal, &journalAt); k > 0 && seen < room; k--) {
+            Emit("reload", One("name", "Olbrin_ReloadWiFi"), "\"Olbrin_ReloadWiFi\" signalled");
             seen++;
         }
         Reading now = Read();
-        if (!g_bStop) {
-            seen += PrintDifferences(opt, reading, now, room - seen);
-        }
+        seen += PrintDifferences(reading, now, room - seen);
         reading = now;
         std::deque<std::optional<DWORD>> values;
         if (hNotify) {
@@ -331,8 +316,8 @@ int CmdWatch(const Options& opt, const std::vector<std::string>& args)
             values.push_back(DeviceDword(STATE_KEY, L"WiFi"));
         }
         for (const std::optional<DWORD>& v : values) {
-            if (v != last && seen < room && !g_bStop) {
-                Emit(opt, LineHead(opt, "state") + StateText(opt, v));
+            if (v != last && seen < room) {
+                Emit("state", One("state", StateJson(v)), StateText(v));
                 seen++;
             }
             last = v;
@@ -340,6 +325,16 @@ int CmdWatch(const Options& opt, const std::vector<std::string>& args)
     }
     if (hNotify) {
         RegistryCloseNotification(hNotify);
+    }
+    if (!ReportClaim(EXIT_DONE)) {
+        for (;;) {
+            Sleep(INFINITE);
+        }
+    }
+    if (seen >= room) {
+        EmitEnd(EXIT_DONE, "count", std::to_string(opt.count) + " changes seen");
+    } else {
+        EmitEnd(EXIT_DONE, "time", std::to_string(opt.forSeconds) + " s passed");
     }
     return EXIT_DONE;
 }

@@ -1,4 +1,5 @@
-// worker.cpp - keeps this process's reload worker from losing a reload.
+// worker.cpp - keeps this process's reload worker from losing a reload, and
+// serves the reload this tool signalled when nobody else does.
 //
 // Loading Rendak.dll starts its reload worker, which waits on the device's
 // shared reload event like the worker of every other process (the panel's).
@@ -8,7 +9,8 @@
 // HandheldHoldEventWaits): a held wait cannot take the event, and signals go
 // to the other processes' workers. Only when this process itself signals, and
 // no other worker took the signal, is the worker let go to serve it; the tool
-// then waits until the worker is back waiting, and holds it again.
+// then waits until the worker is back waiting and its passes have settled,
+// and holds it again.
 #include "rendakctl.h"
 
 #include <handheld.h>
@@ -22,30 +24,15 @@
 #define WORKER_WOKE L"Wait|" RELOAD_EVENT L"|0"
 #define HAND_OVER_MS 2000      // a waiting worker wakes within this (host time)
 #define WORKER_START_MS 10000  // a released worker reaches its wait within this
-#define RELOAD_DONE_MS 180000  // a question and two passes on the real clock take ~65 s
+// A question and two passes: the off pass waits at most 15.8 s, the on pass
+// 45.8 s, with 0.5 s between them (device time); the question's time-out on top.
+#define RELOAD_PASSES_MS 65000
+#define SETTLE_MARGIN_MS 500
 
 // The platform reads this export when it loads: this program starts held.
 extern "C" __declspec(dllexport) const int HandheldHoldEventWaits = 1;
 
 static std::atomic<bool> g_bHeld{true};  // this process's named-event waits are held now
-
-bool WorkerHeld()
-{
-    return g_bHeld.load();
-}
-
-// How many entries of this process's journal begin with pszPrefix.
-DWORD JournalCountOf(const wchar_t* pszPrefix)
-{
-    DWORD n = 0, count = SimJournalCount();
-    size_t cch = wcslen(pszPrefix);
-    wchar_t entry[256];
-    for (DWORD i = 0; i < count; i++) {
-        SimJournalEntry(i, entry, 256);
-        n += wcsncmp(entry, pszPrefix, cch) == 0;
-    }
-    return n;
-}
 
 static void Release()
 {
@@ -70,60 +57,189 @@ static HANDLE OpenReloadEvent()
     return pfnOpen ? pfnOpen(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, RELOAD_EVENT) : NULL;
 }
 
+// A person may take the whole time-out to answer the question.
+static DWORD ReloadBoundMs()
+{
+    return RELOAD_PASSES_MS + AnswerTimeoutMs();
+}
+
+// Waits for the worker's next "begin": it is back waiting. Bounded in device
+// time and, for the virtual clock, where only the worker's Sleeps move it, in
+// host time too.
+static bool WaitForWorkerBack(DWORD begins, DWORD boundMs)
+{
+    ULONGLONG deviceStart = SimNow(), hostStart = GetTickCount64();
+    while (!SimJournalWaitFor(WORKER_WAIT_BEGIN, begins + 1, 50)) {
+        if (SimNow() - deviceStart > boundMs || GetTickCount64() - hostStart > boundMs) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Lets the held worker serve every wake it has taken, one after another, and
 // holds it again once it is back waiting with nothing taken.
-static void ServeWakes(DWORD dwWakesServed)
+static bool ServeWakes(DWORD dwWakesServed)
 {
     for (;;) {
         Hold();
         DWORD wakes = JournalCountOf(WORKER_WOKE);
         if (wakes <= dwWakesServed) {
-            return;
+            return true;
         }
         DWORD begins = JournalCountOf(WORKER_WAIT_BEGIN);
         Release();
-        if (!SimJournalWaitFor(WORKER_WAIT_BEGIN, begins + 1, RELOAD_DONE_MS)) {
-            fprintf(stderr, "rendakctl: the reload is still running after %d s; giving up\n",
-                    RELOAD_DONE_MS / 1000);
-            return;
+        if (!WaitForWorkerBack(begins, ReloadBoundMs())) {
+            Hold();
+            return false;
         }
         dwWakesServed = wakes;
     }
 }
 
-void ServeOwnReloadSignal()
+// What the answer must have left: Yes switches Wi-Fi off and on again, No off.
+static std::vector<std::string> AnswerShortfalls(bool yes)
 {
+    std::vector<std::string> problems;
+    const SimRadioInfo* adapter = NULL;
+    std::vector<SimRadioInfo> radios = ModelRadios();
+    adapter = AdapterOf(radios);
+    if (adapter && !adapter->listed) {
+        if (yes) {
+            problems.push_back("the Wi-Fi adapter " + adapter->name +
+                               " is not listed (card out or driver not loaded): it could not be "
+                               "switched on");
+        }
+        return problems;
+    }
+    if (adapter && adapter->on != yes) {
+        problems.push_back("the Wi-Fi radio " + adapter->name + " is " +
+                           (adapter->on ? "on" : "off"));
+    }
+    std::optional<DWORD> state = DeviceDword(STATE_KEY, L"WiFi");
+    if (state && (*state & STATE_SWITCHING)) {
+        problems.push_back("the state value " + Hex(*state, 3) + " still shows switching");
+    }
+    std::optional<DWORD> wifi = DeviceDword(ADAPTER_KEY, L"WIFI");
+    if (wifi.value_or(0) != (yes ? 1u : 0u)) {
+        problems.push_back("the adapter's \"WIFI\" is " +
+                           (wifi ? std::to_string(*wifi) : std::string("missing")) + ", not " +
+                           (yes ? "1" : "0"));
+    }
+    return problems;
+}
+
+// Waits (device time) until the passes' last power change has settled: the
+// library does not wait for a switch-off it did not see (no notification in
+// this process), and the settling runs in the process that switched.
+static void WaitForPassesToSettle()
+{
+    if (SimGetSetting(L"StateStuck", 0)) {
+        return;  // it never settles: the shortfalls say so
+    }
+    DWORD on = SimGetSetting(L"PowerOnMs", 2500), off = SimGetSetting(L"PowerOffMs", 1500);
+    DWORD bound = (on > off ? on : off) + SETTLE_MARGIN_MS;
+    ProgressBegin("waiting for the reload's last power change to settle", bound);
+    WaitForSettledState(bound);
+    ProgressEnd();
+}
+
+static ReloadResult TakenByAnother()
+{
+    ReloadResult r;
+    r.servedBy = "another program";
+    r.outcome =
+        "the reload was taken by another program's worker (the panel's), which asks its "
+        "own user";
+    return r;
+}
+
+ReloadResult ServeOwnReloadSignal()
+{
+    ReloadResult r;
+    r.servedBy = "nobody";
     if (GetModuleHandleW(L"Rendak.dll") == NULL) {
-        return;  // no worker here: the signal waits for another process's worker
+        r.outcome = "the signal waits for a worker of another program";
+        return r;
     }
     HANDLE hEvent = OpenReloadEvent();
     if (hEvent == NULL) {
-        return;
+        r.outcome = "the reload event could not be opened to serve it";
+        return r;
     }
     // With ours held, a worker waiting in another process has already taken
-    // the signal. If the event is still set, take it back and give it to ours.
+    // the signal. If the event is still set, take it back and hand it to ours
+    // with the desktop's SetEvent: a hand-over, not a second signal, so the
+    // device's journal shows one.
     if (WaitForSingleObject(hEvent, 0) != WAIT_OBJECT_0) {
-        fprintf(stderr, "rendakctl: the reload was taken by another program's worker\n");
         CloseHandle(hEvent);
-        return;
+        return TakenByAnother();
     }
     DWORD wakes = JournalCountOf(WORKER_WOKE);
     DWORD begins = JournalCountOf(WORKER_WAIT_BEGIN);
     Release();
     if (!SimJournalWaitFor(WORKER_WAIT_BEGIN, begins + 1, WORKER_START_MS)) {
         // The worker cannot wait (no event): give the signal back for others.
-        EventModify(hEvent, EVENT_SET);
+        SetEvent(hEvent);
         Hold();
         CloseHandle(hEvent);
-        return;
+        r.outcome =
+            "this tool's worker is not waiting; the signal is left set for another "
+            "program's worker";
+        return r;
     }
-    EventModify(hEvent, EVENT_SET);
+    SetEvent(hEvent);
+    CloseHandle(hEvent);
+    ProgressBegin("serving the reload: the library's worker asks and runs its passes",
+                  ReloadBoundMs());
     if (!SimJournalWaitFor(WORKER_WOKE, wakes + 1, HAND_OVER_MS)) {
         Hold();
         if (JournalCountOf(WORKER_WOKE) == wakes) {
-            fprintf(stderr, "rendakctl: the reload was taken by another program's worker\n");
+            ProgressEnd();
+            return TakenByAnother();
         }
     }
-    ServeWakes(wakes);
-    CloseHandle(hEvent);
+    bool done = ServeWakes(wakes);
+    ProgressEnd();
+    r.servedBy = "this tool";
+    r.answer = LastQuestionAnswer();
+    if (!done) {
+        r.problems.push_back("the reload was still running after " +
+                             std::to_string(ReloadBoundMs() / 1000) + " s of device time");
+    }
+    WaitForPassesToSettle();
+    bool yes = r.answer.value_or(false);
+    std::vector<std::string> more = AnswerShortfalls(yes);
+    r.problems.insert(r.problems.end(), more.begin(), more.end());
+    // Said as it happened: what the answer asked for, and whether it came about.
+    r.outcome = !r.problems.empty() ? std::string("reload answered ") + (yes ? "Yes" : "No") +
+                                          ", but Wi-Fi did not end up " + (yes ? "on" : "off")
+                : yes ? "Wi-Fi switched off and on again: reload answered Yes"
+                      : "Wi-Fi switched off: reload answered No";
+    return r;
+}
+
+void PrintReload(const ReloadResult& r)
+{
+    if (ReportJson()) {
+        return;
+    }
+    printf("%s\n", r.outcome.c_str());
+    fflush(stdout);
+    for (const std::string& p : r.problems) {
+        fprintf(stderr, "rendakctl: note: %s\n", p.c_str());
+    }
+    if (!r.problems.empty()) {
+        fprintf(stderr, "(%s says why)\n", ToolCommand("diagnose").c_str());
+    }
+}
+
+JsonValue ReloadJson(const ReloadResult& r)
+{
+    JsonValue j = JsonValue::MakeObject();
+    j.Set("served_by", r.servedBy);
+    j.Set("answer", r.answer ? JsonValue(*r.answer ? "Yes" : "No") : JsonValue());
+    j.Set("outcome", r.outcome);
+    j.Set("problems", JsonStrings(r.problems));
+    return j;
 }
