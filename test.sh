@@ -25,6 +25,6 @@ for a in "${archs[@]}"; do
   preset=default
   [ "$a" = i686 ] && preset=i686
   echo "test.sh: the $a suite (ctest --preset $preset)"
-  ctest --preset $preset "$@" || status=$?
+  ctest --preset "$preset" "$@" || status=$?
 done
 exit $status
