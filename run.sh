@@ -3,16 +3,32 @@
 # panel together on the default simulated handheld. With a display both open
 # as real windows; without one, each is drawn on a virtual display and saved
 # as a PNG whose path is printed.
+#
+#   ./run.sh [--arch i686|x86_64]
+#
+# The 32-bit build (i686, build-i686/), which has the device's own data layout,
+# runs by default; --arch x86_64 runs the 64-bit build (build/) instead. Each
+# build keeps its own Wine prefix and so its own devices.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-"$root/tools/setup" >/dev/null
+arch=i686
+if [ "${1:-}" = --arch ]; then
+  arch=${2:-}
+  shift 2 || true
+fi
+case $arch in
+  i686) build=$root/build-i686 ;;
+  x86_64) build=$root/build ;;
+  *) echo "usage: ./run.sh [--arch i686|x86_64]" >&2; exit 2 ;;
+esac
+"$root/tools/setup" --arch "$arch" >/dev/null
 if [ -n "${DISPLAY:-}" ]; then
   echo "run.sh: the device console opens beside the panel; it stays when the panel ends" >&2
-  "$root/tools/wine-run" "$root/build/bin/handheld-console.exe" --device default \
+  "$root/tools/wine-run" "$build/bin/handheld-console.exe" --device default \
     --beside "Wrapper AP for Wi-Fi DLL" &
-  exec "$root/tools/run-panel" "$@"
+  exec "$root/tools/run-panel" --build "$build" "$@"
 fi
-"$root/tools/run-panel" "$@"
+"$root/tools/run-panel" --build "$build" "$@"
 echo "run.sh: no display; drawing the device console on a virtual display" >&2
-shot=$("$root/tools/screenshot-console" --build "$root/build" --out "$root/build/screenshots/console.png")
+shot=$("$root/tools/screenshot-console" --build "$build" --out "$build/screenshots/console.png")
 echo "The device console, as drawn: $shot"

@@ -1,17 +1,5 @@
-# Cross-compile for 64-bit Windows with MinGW-w64, posix thread model
-# (the win32 model has no std::mutex and cannot build GoogleTest).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compile for 64-bit Windows (x86_64) with MinGW-w64: the default build,
+# in build/.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${MINGW_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# Every program runs on the simulated handheld through the project's Wine runner.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

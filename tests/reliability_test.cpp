@@ -919,8 +919,8 @@ TEST_F(Resources, ManyCyclesOfInitCloseOnOffLeaveHandlesAndMemoryWhereTheyWere)
     }
     Usage after = Measure();
     printf("%d cycles in %llu ms; handles %lu -> %lu; private bytes %zu -> %zu\n", kCycles,
-           GetTickCount64() - start, before.handles, after.handles, before.privateBytes,
-           after.privateBytes);
+           GetTickCount64() - start, before.handles, after.handles, (size_t)before.privateBytes,
+           (size_t)after.privateBytes);
     // One handle or 128 bytes kept per cycle would show as 1000 handles or 125 KB;
     // the allowance covers the heap and the notification thread settling.
     ASSERT_GT(before.handles, 0u);

@@ -320,14 +320,17 @@ TEST(ReloadChild, DISABLED_ServeForTwoSeconds)
     CloseHandle(ready);
 }
 
+// The second process, run from a thread of this one; its exit code is the thread's.
+DWORD WINAPI RunServingChild(LPVOID)
+{
+    return RunSelf(L"ReloadChild.DISABLED_ServeForTwoSeconds");
+}
+
 TEST_F(Reload, TwoProcessesShareOneEventAndOneSetWakesOneWorker)
 {
     HANDLE ready = CreateEventW(NULL, TRUE, FALSE,
                                 (std::wstring(L"ReloadTestReady.") + SimDeviceName()).c_str());
-    HANDLE child = CreateThread(
-        NULL, 0,
-        [](LPVOID) -> DWORD { return RunSelf(L"ReloadChild.DISABLED_ServeForTwoSeconds"); }, NULL,
-        0, NULL);
+    HANDLE child = CreateThread(NULL, 0, RunServingChild, NULL, 0, NULL);
     ASSERT_EQ(WaitForSingleObject(ready, 30000), WAIT_OBJECT_0);
     Signal();
     ASSERT_EQ(WaitForSingleObject(child, 60000), WAIT_OBJECT_0);

@@ -626,7 +626,8 @@ TEST_F(DeviceManager, StreamDeviceFollowsTheDriverAndStaleHandlesFail)
     ASSERT_NE(hFile, INVALID_HANDLE_VALUE);
     DEVMGR_DEVICE_INFORMATION di;
     memset(&di, 0xAB, sizeof(di));
-    di.dwSize = 1584;  // the 32-bit device's size is not this build's
+    // The size of the other architecture's record is not this build's.
+    di.dwSize = sizeof(di) == 1584 ? 1600 : 1584;
     SetLastError(0xDEAD);
     EXPECT_FALSE(pfnInfo(hFile, &di));
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
