@@ -20,7 +20,7 @@ class Device : public DeviceTest {};
 // Counts the state notifications this process receives.
 std::atomic<int> g_notified{0};
 std::atomic<DWORD> g_lastState{0};
-void WINAPI CountState(HREGNOTIFY, DWORD, const PBYTE pData, const UINT cbData)
+void CountState(HREGNOTIFY, DWORD, const PBYTE pData, const UINT cbData)
 {
     if (pData && cbData >= sizeof(DWORD)) {
         g_lastState = *reinterpret_cast<const DWORD*>(pData);
