@@ -1065,12 +1065,6 @@ TEST_F(Cli, DiagnoseFindsEachStateTheConsoleMakesAndItsFixesChangeIt)
          "driver_missing"},
         {"the library's mark of a cleared domain", NULL, [] { ChangeWiFiRegulatory(0); },
          "state_mismatch"},
-        {"switching left by a program that ended", NULL,
-         [] {
-             SimSetSetting(L"Switching", 1);
-             SimRegSetDword(STATE_KEY, L"WiFi", 0x103);
-         },
-         "state_switching"},
         {"a value another program wrote", NULL, [] { SimRegSetDword(STATE_KEY, L"WiFi", 0x102); },
          "state_mismatch"},
         {"radio off", NULL,

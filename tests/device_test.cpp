@@ -205,6 +205,8 @@ TEST_F(Device, NoDevicePathReachesOutsideTheStore)
         L"x.txt", L"x.txt:alt", L"x.txt::$DATA", L"x.txt.",  L"x.txt ",   L"Handheld",
         L"Store", L"..\\..",    L"../..",        L"%TEMP%",  L"~",        L"a\tb"};
     std::mt19937 random(12345);
+    // Named after this process, so that nothing another run left is taken for ours.
+    const std::wstring tag = L"escape-" + std::to_wstring(GetCurrentProcessId()) + L"-";
     int opened = 0, refused = 0;
     for (int n = 0; n < 3000; n++) {
         std::wstring path;
@@ -215,7 +217,7 @@ TEST_F(Device, NoDevicePathReachesOutsideTheStore)
                 path += random() % 2 ? L"\\" : L"/";
             }
         }
-        path += L"escape" + std::to_wstring(n) + L".tmp";
+        path += tag + std::to_wstring(n) + L".tmp";
         HANDLE h = createFile(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
         if (h == INVALID_HANDLE_VALUE) {
             refused++;
@@ -236,7 +238,7 @@ TEST_F(Device, NoDevicePathReachesOutsideTheStore)
     }
     EXPECT_GT(opened, 100);
     EXPECT_GT(refused, 100);
-    // Nothing named escape*.tmp anywhere on drive C: outside the store.
+    // Nothing of ours anywhere on drive C: outside the store.
     std::vector<std::wstring> found;
     std::vector<std::wstring> folders = {L"C:"};
     while (!folders.empty()) {
@@ -257,7 +259,7 @@ TEST_F(Device, NoDevicePathReachesOutsideTheStore)
                     !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
                     folders.push_back(full);
                 }
-            } else if (name.compare(0, 6, L"escape") == 0) {
+            } else if (name.compare(0, tag.size(), tag) == 0) {
                 found.push_back(full);
             }
         } while (FindNextFileW(hFind, &fd));

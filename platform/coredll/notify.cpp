@@ -302,8 +302,9 @@ DWORD WINAPI NotifyThread(LPVOID)
             scan = true;
             if (ClockIsVirtual()) {
                 // A change of our own waits for our clock; only another
-                // process's change is delivered on its own.
-                ::Sleep(LOCAL_WRITE_GRACE_MS);
+                // process's change is delivered on its own. A request to
+                // deliver now ends the grace at once (it is served above).
+                WaitForSingleObject(g_hWake, LOCAL_WRITE_GRACE_MS);
                 scan = g_pokes.load() == pokesAtScan;
             }
         } else {

@@ -181,7 +181,7 @@ static bool AddRadioAndState(const Device& d, std::vector<Finding>& found)
         found.push_back({"state_switching",
                          "the state value is " + Hex(*d.state, 3) +
                              ": its switching bit 0x2 has been set for longer than a power change "
-                             "takes (the program that switched ended before it settled)",
+                             "takes, though the device settles every change when it falls due",
                          "a new power change settles it",
                          {ToolCommand(d.adapter->on ? "on" : "off")}});
         return false;
