@@ -1,6 +1,6 @@
 // entry.cpp - the library's entry point, the start of the reload worker, and
 // the two exports that only read or release shared state.
-#include "rendak.h"
+#include "internal.h"
 
 // Saves the module handle, creates the shared reload event and starts the
 // worker that waits on it. Failures leave NULL behind and are not reported:

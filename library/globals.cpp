@@ -1,5 +1,5 @@
 // globals.cpp - the library's module-level state, with its values at load.
-#include "rendak.h"
+#include "internal.h"
 
 LONG volatile g_bReloadRun = 1;
 HINSTANCE g_hModule = NULL;

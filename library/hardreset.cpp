@@ -1,5 +1,5 @@
 // hardreset.cpp - cold-resetting the device through the kernel.
-#include "rendak.h"
+#include "internal.h"
 
 #define COLD_RESET_REQUEST 1
 

@@ -1,6 +1,6 @@
 // radio.cpp - switching the Wi-Fi radio through the platform's wireless
 // devices, and the three radio exports built on it.
-#include "rendak.h"
+#include "internal.h"
 
 #define RADIO_STATE_ON 1
 #define RADIO_STATE_OFF 0
@@ -8,8 +8,9 @@
 #define TURN_OFF_PAUSE_MS 3000
 #define STATE_WAIT_MAX_READS 10
 
-// Switches on every managed (Wi-Fi) radio in the platform's list.
-void RadioOnWiFiDevices(void)
+// Sets the managed (Wi-Fi) radios of the platform's list to state, saving
+// as sa says: every one of them, or the first only.
+static void SwitchManagedRadios(DWORD state, SAVEACTION sa, BOOL bFirstOnly)
 {
     RDD* pDevices = NULL;
     GetWirelessDevices(&pDevices, 0);
@@ -18,27 +19,25 @@ void RadioOnWiFiDevices(void)
     }
     for (RDD* pDev = pDevices; pDev != NULL; pDev = pDev->pNext) {
         if (pDev->DeviceType == RADIODEVICES_MANAGED) {
-            ChangeRadioState(pDev, RADIO_STATE_ON, RADIODEVICES_PRE_SAVE);
+            ChangeRadioState(pDev, state, sa);
+            if (bFirstOnly) {
+                break;
+            }
         }
     }
     FreeDeviceList(pDevices);
 }
 
+// Switches on every managed (Wi-Fi) radio in the platform's list.
+void RadioOnWiFiDevices(void)
+{
+    SwitchManagedRadios(RADIO_STATE_ON, RADIODEVICES_PRE_SAVE, FALSE);
+}
+
 // Switches off the first managed (Wi-Fi) radio in the platform's list.
 void RadioOffWiFiDevice(void)
 {
-    RDD* pDevices = NULL;
-    GetWirelessDevices(&pDevices, 0);
-    if (pDevices == NULL) {
-        return;
-    }
-    for (RDD* pDev = pDevices; pDev != NULL; pDev = pDev->pNext) {
-        if (pDev->DeviceType == RADIODEVICES_MANAGED) {
-            ChangeRadioState(pDev, RADIO_STATE_OFF, RADIODEVICES_POST_SAVE);
-            break;
-        }
-    }
-    FreeDeviceList(pDevices);
+    SwitchManagedRadios(RADIO_STATE_OFF, RADIODEVICES_POST_SAVE, TRUE);
 }
 
 // Reads the system Wi-Fi state until its switching bit is clear, sleeping
@@ -60,9 +59,9 @@ void WaitWhileWiFiSwitching(HKEY hKey, DWORD pauseMs, int maxReads)
 static void WaitForRadioToSettle(DWORD pauseMs)
 {
     HKEY hKey;
-    BOOL opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, REG_STATE_KEY, 0, KEY_ALL_ACCESS, &hKey) ==
-                  ERROR_SUCCESS;
-    HCURSOR hPrevious = SetCursor(LoadCursorW(g_hModule, IDC_WAIT));
+    BOOL opened =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, REG_STATE_KEY, 0, KEY_ALL_ACCESS, &hKey) == ERROR_SUCCESS;
+    HCURSOR hPrevious = ShowWaitCursor();
     if (opened) {
         WaitWhileWiFiSwitching(hKey, pauseMs, STATE_WAIT_MAX_READS);
         RegCloseKey(hKey);

@@ -1,31 +1,17 @@
 // regulatory.cpp - the regulatory domains: choosing one by its row, storing
 // it for the adapter driver, and reading the stored one back as a row.
-#include "rendak.h"
+#include "internal.h"
 
-struct RegulatoryDomain {
-    LPCWSTR name;  // as shown to the user
-    DWORD code;    // "Domain" for the adapter (IEEE 802.11 domain code)
-    DWORD mask;    // "ChannelDomain": bit n-1 allows 2.4 GHz channel n
-};
-
-static const RegulatoryDomain g_aDomains[] = {
-    {L"None", 0x00, 0x0000},         //
-    {L"USA, FCC", 0x10, 0x07FF},     // channels 1-11
-    {L"Canada IC", 0x20, 0x07FF},    // channels 1-11
-    {L"Europe ETSI", 0x30, 0x1FFF},  // channels 1-13
-    {L"France", 0x32, 0x1E00},       // channels 10-13
-    {L"Spain", 0x31, 0x0600},        // channels 10-11
-    {L"Japan MKK", 0x40, 0x3FFF},    // channels 1-14
-};
-static const int g_cDomains = sizeof(g_aDomains) / sizeof(g_aDomains[0]);
-
-static BOOL IsDomainRow(int index) { return index >= 0 && index < g_cDomains; }
+static BOOL IsDomainRow(int index)
+{
+    return index >= 0 && index < RENDAK_DOMAIN_COUNT;
+}
 
 // The row of a domain code; 0 ("None") for a code the table does not hold.
 static int RowOfCode(DWORD code)
 {
-    for (int i = 0; i < g_cDomains; i++) {
-        if (g_aDomains[i].code == code) {
+    for (int i = 0; i < RENDAK_DOMAIN_COUNT; i++) {
+        if (g_aRendakDomains[i].dwCode == code) {
             return i;
         }
     }
@@ -38,8 +24,7 @@ static int RowOfCode(DWORD code)
 LONG StoreRegulatoryDomain(DWORD code, int index)
 {
     HKEY hKey;
-    LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, REG_ADAPTER_KEY, 0, NULL,
-                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &hKey, NULL);
+    LONG result = CreateKeyForWriting(REG_ADAPTER_KEY, &hKey);
     if (result != ERROR_SUCCESS) {
         WCHAR szLine[80];
         wsprintfW(szLine, L"RegCreateKeyExW failed with %d\n", result);
@@ -47,17 +32,15 @@ LONG StoreRegulatoryDomain(DWORD code, int index)
         return result;
     }
     OutputDebugStringW(L"RegCreateKeyExW succeeded\n");
-    RegSetValueExW(hKey, L"Domain", 0, REG_DWORD, (const BYTE*)&code, sizeof(code));
+    SetDword(hKey, L"Domain", code);
     RegCloseKey(hKey);
 
-    DWORD mask = g_aDomains[IsDomainRow(index) ? index : RowOfCode(code)].mask;
+    DWORD mask = g_aRendakDomains[IsDomainRow(index) ? index : RowOfCode(code)].dwMask;
 
-    result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, REG_VENDOR_KEY, 0, NULL,
-                             REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &hKey, NULL);
+    result = CreateKeyForWriting(REG_VENDOR_KEY, &hKey);
     if (result == ERROR_SUCCESS) {
-        DWORD mark = VENDOR_DOMAIN_MARK;
-        RegSetValueExW(hKey, L"Domain", 0, REG_DWORD, (const BYTE*)&mark, sizeof(mark));
-        RegSetValueExW(hKey, L"ChannelDomain", 0, REG_DWORD, (const BYTE*)&mask, sizeof(mask));
+        SetDword(hKey, L"Domain", VENDOR_DOMAIN_MARK);
+        SetDword(hKey, L"ChannelDomain", mask);
         RegFlushKey(hKey);
         RegCloseKey(hKey);
     }
@@ -69,12 +52,10 @@ LONG StoreRegulatoryDomain(DWORD code, int index)
 // and gives the platform a second to take it in.
 static void MarkDomainCleared(void)
 {
-    SetCursor(LoadCursorW(g_hModule, IDC_WAIT));
+    ShowWaitCursor();
     HKEY hKey;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, REG_STATE_KEY, 0, NULL, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, NULL, &hKey, NULL) == ERROR_SUCCESS) {
-        DWORD mark = VENDOR_DOMAIN_MARK;
-        RegSetValueExW(hKey, L"WIFI", 0, REG_DWORD, (const BYTE*)&mark, sizeof(mark));
+    if (CreateKeyForWriting(REG_STATE_KEY, &hKey) == ERROR_SUCCESS) {
+        SetDword(hKey, L"WIFI", VENDOR_DOMAIN_MARK);
         RegCloseKey(hKey);
     }
     Sleep(1000);
@@ -84,7 +65,7 @@ static void MarkDomainCleared(void)
 void WINAPI ChangeWiFiRegulatory(int index)
 {
     if (IsDomainRow(index)) {
-        AtomicWrite(&g_lRequestedDomain, (LONG)g_aDomains[index].code);
+        AtomicWrite(&g_lRequestedDomain, (LONG)g_aRendakDomains[index].dwCode);
     }
     LONG code = AtomicRead(&g_lRequestedDomain);
     if (code != AtomicRead(&g_lCurrentDomain)) {

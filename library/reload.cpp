@@ -1,6 +1,6 @@
 // reload.cpp - the reload worker: on each signal of the reload event it asks
 // the user and re-applies the Wi-Fi configuration by reload passes.
-#include "rendak.h"
+#include "internal.h"
 
 #include <string.h>
 
@@ -26,7 +26,7 @@ void PumpPendingMessages(void)
 // non-zero switches the radio off, 0 switches it on.
 void ReloadWiFi(void)
 {
-    SetCursor(LoadCursorW(g_hModule, IDC_WAIT));
+    ShowWaitCursor();
     ReadDriverWiFiParam(L"WIFI");
     if (AtomicRead(&g_lDriverWiFi) == 0) {
         RadioOnWiFiDevices();
@@ -76,8 +76,8 @@ DWORD WINAPI ReloadThreadProc(LPVOID lpParameter)
         WCHAR szText[PROMPT_TEXT_CCH];
         WCHAR szCaption[PROMPT_CAPTION_CCH];
         CopyPromptStrings(szText, szCaption);
-        int answer = MessageBoxW(GetForegroundWindow(), szText, szCaption,
-                                 MB_YESNO | MB_ICONINFORMATION);
+        int answer =
+            MessageBoxW(GetForegroundWindow(), szText, szCaption, MB_YESNO | MB_ICONINFORMATION);
         if (answer == IDYES) {
             WriteDriverWiFiParam(L"WIFI", 1);
             ReloadWiFi();

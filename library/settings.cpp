@@ -1,8 +1,44 @@
 // settings.cpp - the registry values and the status file that the library
 // keeps, read and written one operation at a time.
-#include "rendak.h"
+#include "internal.h"
 
 #include <string.h>
+
+// Creates or opens a key below HKEY_LOCAL_MACHINE for writing.
+LONG CreateKeyForWriting(LPCWSTR keyPath, HKEY* phKey)
+{
+    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, NULL, REG_OPTION_NON_VOLATILE,
+                           KEY_ALL_ACCESS, NULL, phKey, NULL);
+}
+
+LONG SetDword(HKEY hKey, LPCWSTR name, DWORD value)
+{
+    return RegSetValueExW(hKey, name, 0, REG_DWORD, (const BYTE*)&value, sizeof(value));
+}
+
+// Reads the platform's state value under the spelling given, from its key
+// opened with access. FALSE when the key cannot be opened; *pbRead says
+// whether the value itself was read (*pState stays as it was otherwise).
+BOOL ReadStateValue(REGSAM access, LPCWSTR name, DWORD* pState, BOOL* pbRead)
+{
+    HKEY hKey;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, REG_STATE_KEY, 0, access, &hKey) != ERROR_SUCCESS) {
+        return FALSE;
+    }
+    BOOL bRead = QueryDword(hKey, name, pState);
+    RegCloseKey(hKey);
+    if (pbRead != NULL) {
+        *pbRead = bRead;
+    }
+    return TRUE;
+}
+
+// The wait cursor is a system cursor: the device gives it for any module
+// handle, the library's own included.
+HCURSOR ShowWaitCursor(void)
+{
+    return SetCursor(LoadCursorW(g_hModule, IDC_WAIT));
+}
 
 // A read succeeds only when the value is exactly one 4-byte word: a shorter
 // value would leave stale bytes in the result, a longer one does not fit.
@@ -44,6 +80,8 @@ void ReadOemWiFiSwitch(LPCWSTR name)
 
 void ReadDriverWiFiParam(LPCWSTR name)
 {
+    // Any name beginning with "WIFI" is the adapter's parameter: only the
+    // first four characters are compared.
     if (wcsncmp(name, L"WIFI", 4) == 0) {
         ReadDwordInto(REG_ADAPTER_KEY, KEY_READ, L"WIFI", &g_lDriverWiFi);
     }
@@ -54,15 +92,16 @@ void ReadDriverWiFiParam(LPCWSTR name)
 void WriteDriverWiFiParam(LPCWSTR name, DWORD value)
 {
     HKEY hKey;
-    LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, REG_ADAPTER_KEY, 0, NULL,
-                                  REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &hKey, NULL);
+    LONG result = CreateKeyForWriting(REG_ADAPTER_KEY, &hKey);
     if (result != ERROR_SUCCESS) {
         NKDbgPrintfW(L"RegCreateKeyExW failed with %d", result);
         return;
     }
-    if (wcsncmp(name, L"WIFI", 4) == 0) {
-        result = RegSetValueExW(hKey, L"WIFI", 0, REG_DWORD, (const BYTE*)&value, sizeof(value));
+    if (wcsncmp(name, L"WIFI", 4) == 0) {  // as in ReadDriverWiFiParam
+        result = SetDword(hKey, L"WIFI", value);
         if (result != ERROR_SUCCESS) {
+            // The same line as a failed create: the device's diagnostics look
+            // for this one text, whichever step of the write failed.
             NKDbgPrintfW(L"RegCreateKeyExW failed with %d", result);
         }
     }
@@ -76,6 +115,8 @@ void SyncWiFiStateFromDriver(int flag)
         ReadDriverWiFiParam(L"WIFI");
         AtomicWrite(&g_lWiFiState, AtomicRead(&g_lDriverWiFi) == 1 ? 1 : 0);
     }
+    // Read again whatever the flag: the global then holds the parameter as it
+    // is when this returns, also if it changed since the first read.
     ReadDriverWiFiParam(L"WIFI");
 }
 

@@ -1,6 +1,6 @@
 // startup.cpp - starting the Wi-Fi stack: the regulatory check, the prompt
 // strings, the state notification and the PC-card driver reload.
-#include "rendak.h"
+#include "internal.h"
 
 #include <string.h>
 
@@ -90,7 +90,7 @@ void LoadPCCardDriver(void)
         NKDbgPrintfW(L"PCMCIA:LoadPCCardDriver: ActivateDeviceEx failed %d\r\n", GetLastError());
     }
 
-    HCURSOR hPrevious = SetCursor(LoadCursorW(g_hModule, IDC_WAIT));
+    HCURSOR hPrevious = ShowWaitCursor();
     Sleep(DRIVER_RELOAD_PAUSE_MS);
     SetCursor(hPrevious);
 }
@@ -128,15 +128,10 @@ void StartWiFiStack(void)
     SyncWiFiStateFromDriver(0);
     RegisterStateNotification();
 
-    HKEY hKey;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, REG_STATE_KEY, 0, KEY_ALL_ACCESS, &hKey) ==
-        ERROR_SUCCESS) {
-        DWORD state = 0;
-        QueryDword(hKey, L"Wifi", &state);
-        RegCloseKey(hKey);
-        if (state == 0) {
-            LoadPCCardDriver();
-        }
+    // "Wifi" and "WiFi" name one value: the device's registry ignores case.
+    DWORD state = 0;
+    if (ReadStateValue(KEY_ALL_ACCESS, L"Wifi", &state, NULL) && state == 0) {
+        LoadPCCardDriver();
     }
     ReadDriverDomain();
     WriteStatusFile(1);
@@ -144,11 +139,9 @@ void StartWiFiStack(void)
 
 void WINAPI InitWiFi(void)
 {
-    HKEY hKey;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, REG_STATE_KEY, 0, 0, &hKey) == ERROR_SUCCESS) {
-        DWORD state = 0;
-        BOOL read = QueryDword(hKey, L"WiFi", &state);
-        RegCloseKey(hKey);
+    DWORD state = 0;
+    BOOL read = FALSE;
+    if (ReadStateValue(0, L"WiFi", &state, &read)) {
         if (read && (state & WIFI_STATE_SWITCHING) != 0) {
             AtomicWrite(&g_bRegulatorySet, 1);
         } else {

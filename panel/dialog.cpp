@@ -5,20 +5,22 @@
 #include <wince.h>
 
 #include <Rendak.h>
+#include <rendak_domains.h>
 
 #include "panel.h"
 #include "resource.h"
 
 #define MSG_CAPTION L"Msg"
 #define ERROR_BOX_FLAGS (MB_OK | MB_ICONHAND | MB_SETFOREGROUND)
-#define REGULATORY_COUNT 7
 
 typedef void(WINAPI* PFN_INITWIFI)(void);
 typedef void(WINAPI* PFN_CHANGEWIFIREGULATORY)(int index);
 
 // ---------------------------------------------------------------------------
 // Module-level state: the control handles and the library, set once at
-// initialisation and kept until the program ends.
+// initialisation and kept until the program ends. Every control has its
+// handle, also the two that no routine changes (Set Wi-Fi Regulatory and Hard
+// Reset stay enabled): the dialog's controls are all known in one place.
 // ---------------------------------------------------------------------------
 static HWND g_hBtnTurnOn = NULL;         // "Turn on Wi-Fi" (1000)
 static HWND g_hBtnTurnOff = NULL;        // "Turn off Wi-Fi" (1001)
@@ -29,10 +31,10 @@ static HWND g_hBtnInitWiFi = NULL;       // "Init Wi-Fi" (1005)
 static HWND g_hBtnCloseWiFi = NULL;      // "Close Wi-Fi" (1006)
 static HMODULE g_hWiFiLib = NULL;        // Rendak loaded by name; NULL if that failed
 
-// The list's items in regulatory index order, and the argument each passes on.
-static const LPCWSTR g_szRegulatoryNames[REGULATORY_COUNT] = {
-    L"None", L"USA, FCC", L"Canada IC", L"Europe ETSI", L"France", L"Spain", L"Japan MKK"};
-static const LONG g_lRegulatoryArgs[REGULATORY_COUNT] = {0, 1, 2, 3, 4, 5, 6};
+// The argument each item of the list passes on, in regulatory index order.
+// A table of its own although it is the index today: what an item passes is
+// the library's row, and the list's order is the panel's.
+static const LONG g_lRegulatoryArgs[RENDAK_DOMAIN_COUNT] = {0, 1, 2, 3, 4, 5, 6};
 
 static void ShowErrorBox(LPCWSTR pszText)
 {
@@ -121,7 +123,7 @@ static void OnInitWiFiButton(void)
 static void OnSetRegulatoryButton(void)
 {
     LRESULT lSel = SendMessageW(g_hRegulatoryList, CB_GETCURSEL, 0, 0);
-    if (lSel == CB_ERR || lSel < 0 || lSel >= REGULATORY_COUNT) {
+    if (lSel == CB_ERR || lSel < 0 || lSel >= RENDAK_DOMAIN_COUNT) {
         ShowErrorBox(L"Selecting Wi-Fi regulatory first!");
         return;
     }
@@ -156,8 +158,8 @@ static BOOL OnInitControlDialog(HWND hDlg, HWND hFocus, LPARAM lParam)
     g_hBtnInitWiFi = GetDlgItem(hDlg, IDC_INIT_WIFI);
     g_hBtnCloseWiFi = GetDlgItem(hDlg, IDC_CLOSE_WIFI);
 
-    for (int i = 0; i < REGULATORY_COUNT; i++) {
-        SendMessageW(g_hRegulatoryList, CB_ADDSTRING, 0, (LPARAM)g_szRegulatoryNames[i]);
+    for (int i = 0; i < RENDAK_DOMAIN_COUNT; i++) {
+        SendMessageW(g_hRegulatoryList, CB_ADDSTRING, 0, (LPARAM)g_aRendakDomains[i].pszName);
     }
 
     g_hWiFiLib = LoadLibraryW(L"Rendak.dll");

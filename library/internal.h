@@ -1,9 +1,13 @@
-// rendak.h - what the library's own source files share: the module-level
-// globals, the registry and file names, and the internal routines.
+// internal.h - what the library's own source files share: the module-level
+// globals, its constants and the internal routines. (Rendak.h, the public
+// header, declares the exports; rendak_store.h and rendak_domains.h say what
+// the library keeps and its domain table.)
 #pragma once
 
 #define RENDAKAPI
-#include "Rendak.h"
+#include <Rendak.h>
+#include <rendak_domains.h>
+#include <rendak_store.h>
 #include <wince.h>
 
 // ---------------------------------------------------------------------------
@@ -31,28 +35,25 @@ extern WCHAR g_szPromptText[PROMPT_TEXT_CCH];        // the reload question
 extern WCHAR g_szPromptCaption[PROMPT_CAPTION_CCH];  // its caption
 extern CRITICAL_SECTION g_csPrompt;                  // guards the two prompt buffers
 
-inline LONG AtomicRead(LONG volatile* p) { return InterlockedCompareExchange(p, 0, 0); }
-inline void AtomicWrite(LONG volatile* p, LONG value) { InterlockedExchange(p, value); }
-
-// ---------------------------------------------------------------------------
-// Names of what the library keeps, all below HKEY_LOCAL_MACHINE.
-// ---------------------------------------------------------------------------
-#define REG_OEM_KEY L"SOFTWARE\\OEMGeneric"
-#define REG_ADAPTER_KEY L"Comm\\TRXD385L1\\Parms"
-#define REG_VENDOR_KEY L"SOFTWARE\\Velmont"
-#define REG_STATE_KEY L"System\\State\\Hardware"
-#define REG_LOCALE_KEY L"Nls"
-#define PCCARD_DRIVER_KEY L"Drivers\\PCMCIA\\VELMONT-TRX3850_802.11g_PC_Card-A103"
-#define STATUS_FILE L"\\Application Data\\WiFi_status.txt"
-#define RELOAD_EVENT_NAME L"Olbrin_ReloadWiFi"
+inline LONG AtomicRead(LONG volatile* p)
+{
+    return InterlockedCompareExchange(p, 0, 0);
+}
+inline void AtomicWrite(LONG volatile* p, LONG value)
+{
+    InterlockedExchange(p, value);
+}
 
 #define WIFI_STATE_SWITCHING 0x2  // the bit the library waits on
-#define VENDOR_DOMAIN_MARK 0x99   // "Domain" under the vendor key, always
 #define ERROR_CAPTION L"Error !"
 #define ERROR_BOX_FLAGS (MB_OK | MB_ICONHAND | MB_SETFOREGROUND)
 
 // settings.cpp
+LONG CreateKeyForWriting(LPCWSTR keyPath, HKEY* phKey);
+LONG SetDword(HKEY hKey, LPCWSTR name, DWORD value);
 BOOL QueryDword(HKEY hKey, LPCWSTR name, DWORD* pValue);
+BOOL ReadStateValue(REGSAM access, LPCWSTR name, DWORD* pState, BOOL* pbRead);
+HCURSOR ShowWaitCursor(void);
 void ReadOemWiFiSwitch(LPCWSTR name);
 void ReadDriverWiFiParam(LPCWSTR name);
 void WriteDriverWiFiParam(LPCWSTR name, DWORD value);
@@ -78,8 +79,7 @@ int ReleaseNotification(HREGNOTIFY hNotify);
 void StartWiFiStack(void);
 void LoadPCCardDriver(void);
 void LoadPromptStrings(void);
-void OnWiFiStateChanged(HREGNOTIFY hNotify, DWORD dwUserData, const PBYTE pData,
-                        const UINT cbData);
+void OnWiFiStateChanged(HREGNOTIFY hNotify, DWORD dwUserData, const PBYTE pData, const UINT cbData);
 
 // reload.cpp
 DWORD WINAPI ReloadThreadProc(LPVOID lpParameter);
