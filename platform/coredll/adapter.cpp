@@ -16,8 +16,6 @@
 #include <shlwapi.h>
 #include <vector>
 
-void KernelWatchForRestart();  // kernel.cpp
-
 static std::atomic<bool> g_settleWatcher{false};  // this process watches for changes falling due
 static std::atomic<DWORD> g_listsHandedOut{0};    // device lists handed out in this process
 static std::atomic<DWORD> g_listsOutstanding{0};  // of those, not yet freed
@@ -148,7 +146,6 @@ DWORD AdapterStateValue()
 
 void AdapterPublishState()
 {
-    KernelWatchForRestart();
     DWORD value = AdapterStateValue();
     HKEY hKey;
     if (RegCreateKeyExW(DeviceRegistryRoot(), L"System\\State\\Hardware", 0, NULL, 0,
@@ -391,7 +388,6 @@ SIM_API DWORD WINAPI SimRadioCount(void)
 
 SIM_API BOOL WINAPI SimGetRadio(DWORD dwIndex, SIMRADIO* pRadio)
 {
-    KernelWatchForRestart();
     std::vector<RadioEntry> radios = ReadRadios();
     if (!pRadio || dwIndex >= radios.size()) {
         return FALSE;

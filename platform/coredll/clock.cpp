@@ -15,8 +15,14 @@
 
 static std::atomic<DWORD> g_mode{0xFFFFFFFF};  // unset until first use
 static std::atomic<DWORD> g_scale{1};
-static ULONGLONG g_hostStart = GetTickCount64();
-static FILETIME g_epoch;  // time of day when this process began
+static ULONGLONG g_hostStart = 0;  // host milliseconds when this process began
+static FILETIME g_epoch;           // time of day when this process began
+
+void ClockAttach()
+{
+    g_hostStart = GetTickCount64();
+    GetSystemTimeAsFileTime(&g_epoch);
+}
 
 struct Timer {
     SIMTIMERPROC pfn;
@@ -32,7 +38,6 @@ static void DecideMode()
     if (g_mode.load() != 0xFFFFFFFF) {
         return;
     }
-    GetSystemTimeAsFileTime(&g_epoch);
     wchar_t v[32] = L"";
     DWORD mode = SIM_CLOCK_REAL, scale = 1;
     if (GetEnvironmentVariableW(L"HANDHELD_CLOCK", v, 32) > 0) {
@@ -182,6 +187,7 @@ SIM_API void WINAPI SimSetClock(DWORD dwMode, DWORD dwScale)
     DecideMode();
     g_scale = dwScale ? dwScale : 1;
     g_mode = dwMode;
+    ProcessJoinDevice(DeviceName());  // the record says which clock it keeps
     AdapterOpened();  // on host time, this process watches the device's changes fall due
 }
 

@@ -8,7 +8,7 @@
 // (an event), so CloseHandle on one never closes something unrelated, and
 // each remembers the driver instance it belongs to. A handle of an instance
 // that has been deactivated since is no longer good for anything.
-#include "notify.h"
+#include "sim.h"
 
 #include <handheld_devmgr.h>
 

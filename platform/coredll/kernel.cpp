@@ -3,7 +3,9 @@
 // journalled and counted in the device's kernel record (the key Kernel beside
 // the device's settings, which a cold reset leaves alone). A reboot after an
 // accepted cold reset restores the factory image; under the virtual clock it
-// is only recorded, so that a test can look. The model is in docs/radios.md.
+// is only recorded, so that a test can look; otherwise it ends every process
+// of the device (observers such as the device console excepted). The model is
+// in docs/radios.md.
 #include "sim.h"
 
 #include <handheld_radio.h>
@@ -12,8 +14,7 @@
 #include <mutex>
 #include <stdio.h>
 
-static std::mutex g_kernelLock;              // one request at a time in this process
-static std::atomic<bool> g_watching{false};  // the restart watcher has been started
+static std::mutex g_kernelLock;  // one request at a time in this process
 
 #define KERNEL_SUBKEY L"\\Kernel"
 
@@ -57,40 +58,6 @@ static void WriteKernelDword(const wchar_t* name, DWORD value)
 static void CountRequest(const wchar_t* name)
 {
     WriteKernelDword(name, ReadKernelDword(name) + 1);
-}
-
-// Polls the device's boot count; once another process has restarted the
-// device (under the real or scaled clock), this process ends as on the device.
-static DWORD WINAPI RestartWatcher(LPVOID)
-{
-    std::wstring device = DeviceName();
-    DWORD boot = ReadKernelDword(L"Boot");
-    for (;;) {
-        ::Sleep(500);
-        std::wstring now = DeviceName();
-        DWORD current = ReadKernelDword(L"Boot");
-        if (now != device) {  // the process moved to another device
-            device = now;
-            boot = current;
-            continue;
-        }
-        if (current != boot && !ClockIsVirtual()) {
-            ExitProcess(0);
-        }
-        boot = current;
-    }
-}
-
-void KernelWatchForRestart()
-{
-    bool expected = false;
-    if (!g_watching.compare_exchange_strong(expected, true)) {
-        return;
-    }
-    HANDLE h = CreateThread(NULL, 0, RestartWatcher, NULL, 0, NULL);
-    if (h) {
-        CloseHandle(h);
-    }
 }
 
 static std::wstring FormatTime(const SYSTEMTIME& st)
@@ -181,9 +148,10 @@ static BOOL Reboot(LPVOID pIn, DWORD cbIn, LPDWORD pReturned)
         SimResetDevice();
     }
     CountRequest(L"Restarts");
-    // Every other process on the device sees the new boot count and ends too.
-    DWORD boot = ReadKernelDword(L"Boot") + 1;
-    WriteKernelDword(L"Boot", boot);
+    WriteKernelDword(L"Boot", ReadKernelDword(L"Boot") + 1);
+    // Every process of the device ends with the restart, this one last; those
+    // on the virtual clock are tests looking at the device, and stay.
+    EndDeviceProcesses(DeviceName(), 0, false);
     ExitProcess(0);
 }
 
@@ -200,7 +168,6 @@ extern "C" {
 BOOL WINAPI CeKernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize,
                               LPVOID lpOutBuf, DWORD nOutBufSize, LPDWORD lpBytesReturned)
 {
-    KernelWatchForRestart();
     std::lock_guard<std::mutex> lock(g_kernelLock);
     // None of the three requests gives anything back.
     if (lpOutBuf || nOutBufSize) {

@@ -12,16 +12,7 @@ extern "C" SIM_API DWORD WINAPI SimPowerCut(void)
     DWORD ended = 0;
     {
         DeviceLock lock(name);
-        for (DWORD pid : DeviceProcesses(name)) {
-            HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
-            if (h && TerminateProcess(h, SIM_EXIT_POWER_CUT)) {
-                WaitForSingleObject(h, 10000);
-                ended++;
-            }
-            if (h) {
-                CloseHandle(h);
-            }
-        }
+        ended = EndDeviceProcesses(name, SIM_EXIT_POWER_CUT, true);
         DeviceRestoreCommitted(name);
         DeviceReopenRoot();
         KernelBootAfterPowerCut();

@@ -7,9 +7,14 @@
 // device every process is the device's, here they share one prefix.
 #include "sim.h"
 
+#include <atomic>
 #include <vector>
 
 #define PROCESSES_KEY L"Software\\Handheld\\Processes"
+
+// This process watches devices from outside: from the data symbol
+// HandheldObserver, or SimSetObserver (decided at the process's start).
+static std::atomic<bool> g_observer{false};
 
 namespace {
 
@@ -18,6 +23,7 @@ struct Entry {
     std::wstring device;
     ULONGLONG created;
     bool observer;
+    bool virtualClock;  // on the virtual clock when it last said so
 };
 
 ULONGLONG CreationTime(HANDLE hProcess)
@@ -57,6 +63,7 @@ bool ReadEntry(HKEY hProcesses, DWORD pid, Entry* pEntry)
     wchar_t key[16], device[SIM_MAX_DEVICE_NAME + 1];
     swprintf(key, 16, L"%lu", (unsigned long)pid);
     DWORD cb = sizeof(device), observer = 0, cbObserver = sizeof(observer);
+    DWORD virtualClock = 0, cbVirtual = sizeof(virtualClock);
     ULONGLONG created = 0;
     DWORD cbCreated = sizeof(created);
     if (RegGetValueW(hProcesses, key, L"Device", RRF_RT_REG_SZ, NULL, device, &cb) !=
@@ -66,7 +73,9 @@ bool ReadEntry(HKEY hProcesses, DWORD pid, Entry* pEntry)
         return false;
     }
     RegGetValueW(hProcesses, key, L"Observer", RRF_RT_REG_DWORD, NULL, &observer, &cbObserver);
-    *pEntry = Entry{pid, device, created, observer != 0};
+    RegGetValueW(hProcesses, key, L"VirtualClock", RRF_RT_REG_DWORD, NULL, &virtualClock,
+                 &cbVirtual);
+    *pEntry = Entry{pid, device, created, observer != 0, virtualClock != 0};
     return true;
 }
 
@@ -102,9 +111,14 @@ std::vector<Entry> LiveEntries()
 
 }  // namespace
 
-// Records this process as one of the device's. A program that exports the
-// data symbol HandheldObserver (the device console) watches the device from
-// outside: it is not the device's, and a power cut leaves it running.
+void ProcessesAttach()
+{
+    g_observer = GetProcAddress(GetModuleHandleW(NULL), "HandheldObserver") != NULL;
+}
+
+// Records this process as one of the device's. An observer (the device
+// console, a tool's supervisor) watches the device from outside: it is not
+// the device's, and a power cut or a restart leaves it running.
 void ProcessJoinDevice(const std::wstring& name)
 {
     HKEY hProcesses = OpenProcessesKey();
@@ -117,11 +131,14 @@ void ProcessJoinDevice(const std::wstring& name)
     if (RegCreateKeyExW(hProcesses, key, 0, NULL, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, NULL,
                         &hEntry, NULL) == ERROR_SUCCESS) {
         ULONGLONG created = CreationTime(GetCurrentProcess());
-        DWORD observer = GetProcAddress(GetModuleHandleW(NULL), "HandheldObserver") != NULL ? 1 : 0;
+        DWORD observer = g_observer.load() ? 1 : 0;
+        DWORD virtualClock = ClockIsVirtual() ? 1 : 0;
         RegSetValueExW(hEntry, L"Device", 0, REG_SZ, (const BYTE*)name.c_str(),
                        (DWORD)((name.size() + 1) * sizeof(wchar_t)));
         RegSetValueExW(hEntry, L"Created", 0, REG_QWORD, (const BYTE*)&created, sizeof(created));
         RegSetValueExW(hEntry, L"Observer", 0, REG_DWORD, (const BYTE*)&observer, sizeof(observer));
+        RegSetValueExW(hEntry, L"VirtualClock", 0, REG_DWORD, (const BYTE*)&virtualClock,
+                       sizeof(virtualClock));
         RegCloseKey(hEntry);
     }
     RegCloseKey(hProcesses);
@@ -150,22 +167,45 @@ bool ProcessIsOnDevice(DWORD pid, const std::wstring& name)
 }
 
 // The device's own processes other than this one (observers not counted).
-std::vector<DWORD> DeviceProcesses(const std::wstring& name)
+std::vector<DWORD> DeviceProcesses(const std::wstring& name, bool includeVirtualClock)
 {
     std::vector<DWORD> pids;
     for (const Entry& e : LiveEntries()) {
-        if (SameName(e.device, name) && !e.observer && e.pid != GetCurrentProcessId()) {
+        if (SameName(e.device, name) && !e.observer && e.pid != GetCurrentProcessId() &&
+            (includeVirtualClock || !e.virtualClock)) {
             pids.push_back(e.pid);
         }
     }
     return pids;
 }
 
+DWORD EndDeviceProcesses(const std::wstring& name, UINT exitCode, bool includeVirtualClock)
+{
+    DWORD ended = 0;
+    for (DWORD pid : DeviceProcesses(name, includeVirtualClock)) {
+        HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+        if (h && TerminateProcess(h, exitCode)) {
+            WaitForSingleObject(h, 10000);
+            ended++;
+        }
+        if (h) {
+            CloseHandle(h);
+        }
+    }
+    return ended;
+}
+
 extern "C" {
+
+SIM_API void WINAPI SimSetObserver(BOOL bObserver)
+{
+    g_observer = bObserver != FALSE;
+    ProcessJoinDevice(DeviceName());  // the record says so at once
+}
 
 SIM_API DWORD WINAPI SimDeviceProcesses(DWORD* aPids, DWORD cMax)
 {
-    std::vector<DWORD> pids = DeviceProcesses(DeviceName());
+    std::vector<DWORD> pids = DeviceProcesses(DeviceName(), true);
     for (DWORD i = 0; aPids && i < cMax && i < pids.size(); i++) {
         aPids[i] = pids[i];
     }

@@ -1,9 +1,10 @@
 // sim.h - what the pieces of the simulated core library share.
 #pragma once
 
-#define SIM_API __declspec(dllexport)
+#define SIM_API  // this library's own: every export is listed in coredll.def
 #define WINCE_HOST_CRT
 #include <handheld.h>
+#include <handheld_service.h>
 #include <wince.h>
 
 #include <stdio.h>
@@ -11,7 +12,6 @@
 #include <vector>
 
 // device.cpp: the current device, its host keys and folders, its commits.
-#define SIM_DEVICES_KEY L"Software\\Handheld\\Devices"
 std::wstring DeviceName();          // canonical: lower case
 std::wstring DeviceKeyPath();       // HKCU path of the device
 std::wstring DeviceFolder();        // C:\Handheld\NAME
@@ -48,7 +48,14 @@ void DeviceProcessEnds();
 void ProcessJoinDevice(const std::wstring& name);
 void ProcessLeaveDevice();
 bool ProcessIsOnDevice(DWORD pid, const std::wstring& name);
-std::vector<DWORD> DeviceProcesses(const std::wstring& name);  // others, not observers
+// The device's other processes, observers not counted, those on the virtual
+// clock only when asked; and ending them (how many ended).
+std::vector<DWORD> DeviceProcesses(const std::wstring& name, bool includeVirtualClock);
+DWORD EndDeviceProcesses(const std::wstring& name, UINT exitCode, bool includeVirtualClock);
+void ProcessesAttach();  // the process starts: is it an observer?
+
+// sync.cpp
+void SyncAttach();  // the process starts: are its waits held from the start?
 
 // kernel.cpp
 std::wstring KernelKeyPath();  // HKCU path of the device's kernel record
@@ -72,13 +79,17 @@ void DebugLine(const wchar_t* pszText);
 FILE* OpenDeviceLog(const wchar_t* pszName);
 
 // clock.cpp
+void ClockAttach();  // the process starts: when, on the host
 bool ClockIsVirtual();
 DWORD ClockScale();  // how much faster than host time device time runs (1: real)
 
-// notify.cpp: a watched value may have changed in this process (poke), or
-// every change so far must be delivered before going on (deliver now).
+// notifier.cpp: the OS-services library's notification service hears that a
+// watched value may have changed in this process (poke), that every change
+// so far must be delivered before going on (deliver now), that a handle is
+// being closed (forget).
 void NotifyPoke();
 void NotifyDeliverNow();
+void NotifyForgetHandle(HANDLE h);
 
 // Case-insensitive comparison of names, as the device's registry does.
 bool SameName(const std::wstring& a, const std::wstring& b);

@@ -102,24 +102,28 @@ BOOL WINAPI CeEventModify(HANDLE hEvent, DWORD func)
     return ok;
 }
 
+}  // extern "C"
+
 // A program may hold its process's waits on named events: a held wait does
 // not wait, so it cannot take a signal meant for another process. A program
 // that exports the data symbol HandheldHoldEventWaits starts held (before any
-// of its threads can reach a wait); SimHoldEventWaits holds and lets go.
+// of its threads can reach a wait: SyncAttach decides as the process starts);
+// SimHoldEventWaits holds and lets go.
 // Plain events, not a condition variable: a waiter killed at process exit
 // must leave no lock behind for the library's unloading to trip over.
-static HANDLE g_hHoldChanged = CreateEventW(NULL, TRUE, FALSE, NULL);  // set while held
-static HANDLE g_hHoldReleased = CreateEventW(NULL, TRUE, TRUE, NULL);  // set while not held
-static bool g_bHeldAtStart = [] {
-    bool hold = GetProcAddress(GetModuleHandleW(NULL), "HandheldHoldEventWaits") != NULL;
-    if (hold) {
-        ResetEvent(g_hHoldReleased);
-        SetEvent(g_hHoldChanged);
-    }
-    return hold;
-}();
+static HANDLE g_hHoldChanged = NULL;   // set while held
+static HANDLE g_hHoldReleased = NULL;  // set while not held
 
-extern "C" SIM_API void WINAPI SimHoldEventWaits(BOOL bHold)
+void SyncAttach()
+{
+    bool hold = GetProcAddress(GetModuleHandleW(NULL), "HandheldHoldEventWaits") != NULL;
+    g_hHoldChanged = CreateEventW(NULL, TRUE, hold, NULL);
+    g_hHoldReleased = CreateEventW(NULL, TRUE, !hold, NULL);
+}
+
+extern "C" {
+
+SIM_API void WINAPI SimHoldEventWaits(BOOL bHold)
 {
     if (bHold) {
         ResetEvent(g_hHoldReleased);

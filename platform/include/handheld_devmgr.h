@@ -1,10 +1,11 @@
 // handheld_devmgr.h - control and observation of the simulated handheld's
-// PC card, its device manager and its registry notifications, for tests and
-// tools. Exported by the simulated core library (coredll.dll); product code
-// never includes this header. The model is described in docs/notifications.md.
+// PC card and its device manager, for tests and tools. Exported by the
+// simulated core library (coredll.dll); product code never includes this
+// header. The model is described in docs/notifications.md.
 #pragma once
 
 #include <handheld.h>
+#include <handheld_notify.h>  // the notifications, which were declared here once
 #ifndef WINCE_HOST_CRT
 #define WINCE_HOST_CRT  // tests and tools use the host's <stdio.h>
 #endif
@@ -23,21 +24,6 @@ SIM_API BOOL WINAPI SimEjectCard(void);
 SIM_API BOOL WINAPI SimInsertCard(BOOL bLoadDriver);
 // Activations of the driver so far on this device (each one a new instance).
 SIM_API DWORD WINAPI SimDriverActivations(void);
-
-// --- Registry notifications (this process) -------------------------------------
-// Delivers every change made so far to the callbacks of this process and
-// returns when they have run, as the virtual clock's Sleep does.
-SIM_API void WINAPI SimDeliverNotifications(void);
-// The notification service itself, as the OS-services library forwards it
-// (RegistryNotifyCallback, RegistryCloseNotification).
-SIM_API HRESULT WINAPI SimRegistryNotifyCallback(HKEY hKey, LPCWSTR pszSubKey, LPCWSTR pszValueName,
-                                                 REGISTRYNOTIFYCALLBACK pfnCallback,
-                                                 DWORD dwUserData,
-                                                 NOTIFICATIONCONDITION* pCondition,
-                                                 HREGNOTIFY* phNotify);
-SIM_API HRESULT WINAPI SimRegistryCloseNotification(HREGNOTIFY hNotify);
-// Registrations made with RegistryNotifyCallback and not yet closed.
-SIM_API DWORD WINAPI SimOpenNotifications(void);
 
 #ifdef __cplusplus
 }

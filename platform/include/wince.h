@@ -116,8 +116,8 @@ CE_IMPORT HRESULT WINAPI FreeDeviceList(RDD* pRoot);
 
 // Registry value notifications.
 DECLARE_HANDLE(HREGNOTIFY);
-typedef void (*REGISTRYNOTIFYCALLBACK)(HREGNOTIFY hNotify, DWORD dwUserData,
-                                       const PBYTE pData, const UINT cbData);
+typedef void (*REGISTRYNOTIFYCALLBACK)(HREGNOTIFY hNotify, DWORD dwUserData, const PBYTE pData,
+                                       const UINT cbData);
 
 typedef enum tagREG_COMPARISONTYPE {
     REG_CT_ANYCHANGE,
@@ -141,11 +141,9 @@ typedef struct tagNOTIFICATIONCONDITION {
     } TargetValue;
 } NOTIFICATIONCONDITION;
 
-CE_IMPORT HRESULT WINAPI RegistryNotifyCallback(HKEY hKey, LPCWSTR pszSubKey,
-                                                LPCWSTR pszValueName,
+CE_IMPORT HRESULT WINAPI RegistryNotifyCallback(HKEY hKey, LPCWSTR pszSubKey, LPCWSTR pszValueName,
                                                 REGISTRYNOTIFYCALLBACK pfnCallback,
-                                                DWORD dwUserData,
-                                                NOTIFICATIONCONDITION* pCondition,
+                                                DWORD dwUserData, NOTIFICATIONCONDITION* pCondition,
                                                 HREGNOTIFY* phNotify);
 CE_IMPORT HRESULT WINAPI RegistryCloseNotification(HREGNOTIFY hNotify);
 

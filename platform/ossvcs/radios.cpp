@@ -4,30 +4,17 @@
 // listed radio, FreeDeviceList returns a list. Every list handed out is
 // tracked, so that a record of a freed list, or a second free, is refused
 // instead of touching freed memory, and counted for the tests.
-#define WINCE_HOST_CRT
+#include "ossvcs.h"
+
 #include <handheld_radio.h>
-#include <wince.h>
 
 #include <mutex>
 #include <set>
-#include <stdarg.h>
-#include <stdio.h>
 #include <string>
 
 static std::mutex g_listLock;         // guards the two sets below
 static std::set<RDD*> g_liveLists;    // heads of the lists handed out and not yet freed
 static std::set<RDD*> g_liveRecords;  // every record of those lists
-
-static void Note(const wchar_t* pszFormat, ...)
-{
-    wchar_t buffer[512];
-    va_list args;
-    va_start(args, pszFormat);
-    _vsnwprintf(buffer, 511, pszFormat, args);
-    va_end(args);
-    buffer[511] = L'\0';
-    SimJournalAdd(buffer);
-}
 
 static LPWSTR CopyText(const WCHAR* text)
 {

@@ -134,6 +134,10 @@ static int Usage(const std::wstring& why)
     return 2;
 }
 
+// The console watches the device from outside: a power cut or a restart of
+// the device ends the device's own programs, never the console.
+extern "C" __declspec(dllexport) const int HandheldObserver = 1;
+
 int WINAPI wWinMain(HINSTANCE hInst, HINSTANCE, LPWSTR, int nShow)
 {
     Args args;

@@ -263,6 +263,9 @@ static int ReportForRunner(const Counters& before, bool restarted, bool interrup
 int Supervise(const CommandLine& line)
 {
     (void)line;
+    // The supervisor watches the device from outside: a restart or a power cut
+    // ends the runner, never the process that reports it.
+    SimSetObserver(TRUE);
     Counters before = ReadCounters();
     PROCESS_INFORMATION pi = {};
     if (!StartRunner(&pi)) {

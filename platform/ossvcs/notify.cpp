@@ -1,5 +1,6 @@
-// notify.cpp - registry value notifications (RegistryNotifyCallback), a
-// simulation of the device's notification service. Each registration keeps a
+// notify.cpp - simulated: registry value notifications
+// (RegistryNotifyCallback, RegistryCloseNotification), the device's
+// notification service of the OS services. Each registration keeps a
 // host handle of the watched key, the value's contents as last delivered and
 // a host change notification on the key. One platform thread per process
 // compares the contents after each change and calls back when they differ,
@@ -14,9 +15,9 @@
 //    process is delivered on its own, as it would be on the device.
 // Changes made between two deliveries are coalesced: the callback gets the
 // newest contents. See docs/notifications.md.
-#include "notify.h"
+#include "ossvcs.h"
 
-#include <handheld_devmgr.h>
+#include <handheld_service.h>
 
 #include <algorithm>
 #include <atomic>
@@ -102,7 +103,7 @@ std::wstring DevicePathOf(HKEY hKey)
         return L"";
     }
     std::wstring full(info.szName, info.cbName / sizeof(WCHAR));
-    std::wstring root = L"\\" + DeviceKeyPath() + L"\\HKLM";
+    std::wstring root = std::wstring(L"\\") + SIM_DEVICES_KEY + L"\\" + SimDeviceName() + L"\\HKLM";
     std::wstring upperFull = full, upperRoot = root;
     CharUpperBuffW(&upperFull[0], (DWORD)upperFull.size());
     CharUpperBuffW(&upperRoot[0], (DWORD)upperRoot.size());
@@ -148,7 +149,7 @@ Contents ReadContents(Registration& reg)
             break;
         }
         HKEY hAgain;
-        if (RegOpenKeyExW(DeviceRegistryRoot(), reg.devicePath.c_str(), 0, KEY_READ, &hAgain) !=
+        if (RegOpenKeyExW(SimDeviceRegistryRoot(), reg.devicePath.c_str(), 0, KEY_READ, &hAgain) !=
             ERROR_SUCCESS) {
             break;
         }
@@ -243,8 +244,8 @@ void Scan(const std::vector<RegistrationPtr>& snapshot)
         // The callback gets a buffer of its own, never shorter than one byte.
         std::vector<BYTE> buffer(std::max<size_t>(now.data.size(), 1));
         std::copy(now.data.begin(), now.data.end(), buffer.begin());
-        Journal(L"Notify|%ls|%p|%ls", reg->Target().c_str(), (void*)reg->hNotify,
-                Describe(now).c_str());
+        Note(L"Notify|%ls|%p|%ls", reg->Target().c_str(), (void*)reg->hNotify,
+             Describe(now).c_str());
         reg->pfn((HREGNOTIFY)reg->hNotify, reg->userData, now.present ? buffer.data() : NULL,
                  now.present ? (UINT)now.data.size() : 0);
         {
@@ -296,11 +297,11 @@ DWORD WINAPI NotifyThread(LPVOID)
         DWORD r = WaitForMultipleObjects((DWORD)handles.size(), handles.data(), FALSE, INFINITE);
         if (r == WAIT_OBJECT_0) {
             // Requests are seen at the top; under the real clock so are pokes.
-            scan = !ClockIsVirtual();
+            scan = !(SimClockMode() == SIM_CLOCK_VIRTUAL);
         } else if (r > WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + handles.size()) {
             watched[r - WAIT_OBJECT_0]->armed = false;
             scan = true;
-            if (ClockIsVirtual()) {
+            if ((SimClockMode() == SIM_CLOCK_VIRTUAL)) {
                 // A change of our own waits for our clock; only another
                 // process's change is delivered on its own. A request to
                 // deliver now ends the grace at once (it is served above).
@@ -335,17 +336,15 @@ RegistrationPtr Withdraw(HANDLE h)
     return reg;
 }
 
-}  // namespace
-
-void NotifyPoke()
+void WINAPI NotifyPoke()
 {
     g_pokes++;
-    if (g_any.load() && !ClockIsVirtual()) {
+    if (g_any.load() && !(SimClockMode() == SIM_CLOCK_VIRTUAL)) {
         SetEvent(g_hWake);
     }
 }
 
-void NotifyDeliverNow()
+void WINAPI NotifyDeliverNow()
 {
     ULONGLONG target;
     {
@@ -362,54 +361,66 @@ void NotifyDeliverNow()
     if (!g_changed.wait_for(lock, std::chrono::milliseconds(DELIVER_NOW_LIMIT_MS),
                             [&] { return g_completed >= target; })) {
         lock.unlock();
-        Journal(L"Notify|deliver|timed out");
+        Note(L"Notify|deliver|timed out");
     }
 }
 
-void NotifyForgetHandle(HANDLE h)
+void WINAPI NotifyForgetHandle(HANDLE h)
 {
     if (!g_any.load()) {
         return;
     }
     RegistrationPtr reg = Withdraw(h);
     if (reg) {
-        Journal(L"RegistryCloseNotification|%ls|%p|by CloseHandle", reg->Target().c_str(),
-                (void*)h);
+        Note(L"RegistryCloseNotification|%ls|%p|by CloseHandle", reg->Target().c_str(), (void*)h);
     }
+}
+
+const SIMNOTIFYSERVICE g_service = {NotifyPoke, NotifyDeliverNow, NotifyForgetHandle};
+
+}  // namespace
+
+// The service is the core library's to call once this library is loaded.
+void NotifyServiceStart()
+{
+    SimSetNotifyService(&g_service);
+}
+
+void NotifyServiceStop()
+{
+    SimSetNotifyService(NULL);
 }
 
 extern "C" {
 
 // Conditions: REG_CT_ANYCHANGE and the numeric comparisons on DWORD values
 // are supported; the string comparisons are refused with E_NOTIMPL.
-SIM_API HRESULT WINAPI SimRegistryNotifyCallback(HKEY hKey, LPCWSTR pszSubKey, LPCWSTR pszValueName,
-                                                 REGISTRYNOTIFYCALLBACK pfnCallback,
-                                                 DWORD dwUserData,
-                                                 NOTIFICATIONCONDITION* pCondition,
-                                                 HREGNOTIFY* phNotify)
+HRESULT WINAPI SimRegistryNotifyCallback(HKEY hKey, LPCWSTR pszSubKey, LPCWSTR pszValueName,
+                                         REGISTRYNOTIFYCALLBACK pfnCallback, DWORD dwUserData,
+                                         NOTIFICATIONCONDITION* pCondition, HREGNOTIFY* phNotify)
 {
     if (phNotify == NULL || pfnCallback == NULL || hKey == NULL) {
-        Journal(L"RegistryNotifyCallback|?|invalid");
+        Note(L"RegistryNotifyCallback|?|invalid");
         return E_INVALIDARG;
     }
     *phNotify = NULL;
     if (pCondition && pCondition->ctComparisonType >= REG_CT_CONTAINS) {
-        Journal(L"RegistryNotifyCallback|?|string condition");
+        Note(L"RegistryNotifyCallback|?|string condition");
         return E_NOTIMPL;
     }
-    HKEY hBase = hKey == HKEY_LOCAL_MACHINE ? DeviceRegistryRoot() : hKey;
+    HKEY hBase = hKey == HKEY_LOCAL_MACHINE ? SimDeviceRegistryRoot() : hKey;
     auto reg = std::make_shared<Registration>();
     LONG r = RegOpenKeyExW(hBase, pszSubKey ? pszSubKey : L"", 0, KEY_READ, &reg->hKey);
     reg->valueName = pszValueName ? pszValueName : L"";
     if (r != ERROR_SUCCESS) {
         reg->hKey = NULL;
-        Journal(L"RegistryNotifyCallback|%ls|failed %ld", reg->valueName.c_str(), r);
+        Note(L"RegistryNotifyCallback|%ls|failed %ld", reg->valueName.c_str(), r);
         return HRESULT_FROM_WIN32(r);
     }
     reg->devicePath = DevicePathOf(reg->hKey);
-    DWORD fault = FaultFor(L"RegistryNotifyCallback", reg->Target());
+    DWORD fault = SimFaultFor(L"RegistryNotifyCallback", reg->Target().c_str());
     if (fault) {
-        Journal(L"RegistryNotifyCallback|%ls|failed %lu", reg->Target().c_str(), fault);
+        Note(L"RegistryNotifyCallback|%ls|failed %lu", reg->Target().c_str(), fault);
         return HRESULT_FROM_WIN32(fault);
     }
     reg->pfn = pfnCallback;
@@ -425,7 +436,7 @@ SIM_API HRESULT WINAPI SimRegistryNotifyCallback(HKEY hKey, LPCWSTR pszSubKey, L
         if (reg->hNotify) {
             CloseHandle(reg->hNotify);
         }
-        Journal(L"RegistryNotifyCallback|%ls|failed %lu", reg->Target().c_str(), GetLastError());
+        Note(L"RegistryNotifyCallback|%ls|failed %lu", reg->Target().c_str(), GetLastError());
         return E_OUTOFMEMORY;
     }
     {
@@ -442,27 +453,27 @@ SIM_API HRESULT WINAPI SimRegistryNotifyCallback(HKEY hKey, LPCWSTR pszSubKey, L
     }
     SetEvent(g_hWake);
     *phNotify = (HREGNOTIFY)reg->hNotify;
-    Journal(L"RegistryNotifyCallback|%ls|%p|ok", reg->Target().c_str(), (void*)reg->hNotify);
+    Note(L"RegistryNotifyCallback|%ls|%p|ok", reg->Target().c_str(), (void*)reg->hNotify);
     return S_OK;
 }
 
-SIM_API HRESULT WINAPI SimRegistryCloseNotification(HREGNOTIFY hNotify)
+HRESULT WINAPI SimRegistryCloseNotification(HREGNOTIFY hNotify)
 {
     RegistrationPtr reg = hNotify ? Withdraw((HANDLE)hNotify) : NULL;
     if (!reg) {
-        Journal(L"RegistryCloseNotification|?|%p|unknown", (void*)hNotify);
+        Note(L"RegistryCloseNotification|?|%p|unknown", (void*)hNotify);
         return E_INVALIDARG;
     }
-    Journal(L"RegistryCloseNotification|%ls|%p|ok", reg->Target().c_str(), (void*)hNotify);
+    Note(L"RegistryCloseNotification|%ls|%p|ok", reg->Target().c_str(), (void*)hNotify);
     return S_OK;
 }
 
-SIM_API void WINAPI SimDeliverNotifications(void)
+void WINAPI SimDeliverNotifications(void)
 {
     NotifyDeliverNow();
 }
 
-SIM_API DWORD WINAPI SimOpenNotifications(void)
+DWORD WINAPI SimOpenNotifications(void)
 {
     std::lock_guard<std::mutex> lock(g_lock);
     return (DWORD)g_registrations.size();
