@@ -280,7 +280,7 @@ static bool CommitLocked(const std::wstring& name, HKEY hDevice)
     }
     stamp.generation++;
     SetLiveStamp(hDevice, stamp);
-    return ImageWrite(FolderOf(name), hDevice, stamp);
+    return ImageWrite(FolderOf(name), hDevice);
 }
 
 static void WriteFactoryValues(HKEY hDevice)

@@ -1,33 +1,27 @@
-// image.cpp - the device's committed state: a snapshot of its host keys
-// (HKLM, Settings, Kernel) in one file, registry.img in the device folder.
+// image.cpp - the device's committed state: a snapshot of its host key (its
+// HKLM, settings and kernel record, and its stamp) in one file,
+// registry.img in the device folder.
 //
-// A commit writes the whole snapshot to a new file, flushes it to disk and
-// renames it over the old one, so a power cut at any instant finds either the
-// old image or the new one, never a mix. The file is text, one line a key or
-// value, with a generation number and a checksum:
-//
-//   handheld registry image 1
-//   incarnation 5F3A9C0E12B47D61
-//   generation 7
-//   key HKLM\Comm\TRXD385L1\Parms
-//   value 4 BusType 08000000
-//   end 1A2B3C4D
-//
-// Names are percent-escaped UTF-8 (anything outside '!'..'~', and '%'); data is
-// hexadecimal. The checksum (CRC-32) covers every line before "end".
+// A commit has the host save the device's key into a new file (one request;
+// the file is in the host registry's own text format), adds a checksum line,
+// flushes it to disk and renames it over the old one, so a power cut at any
+// instant finds either the old image or the new one, never a mix. A restore
+// loads the image as a key of its own and copies it over the device's key.
+// The stamp (incarnation and generation) is two values of the device's key,
+// so it is in the image too.
 #include "image.h"
 
 #include <shlwapi.h>
 #include <stdio.h>
 
-#include <algorithm>
-#include <vector>
+#include <atomic>
+#include <string>
 
 namespace {
 
-const char kHeader[] = "handheld registry image 1";
-const DWORD kMaxImageBytes = 16 * 1024 * 1024;  // far beyond any device; bounds a bad file
-const wchar_t* const kSubtrees[] = {L"HKLM", L"Settings", L"Kernel"};
+const char kFirstLine[] = "WINE REGISTRY Version 2";
+const char kChecksumLine[] = ";; image crc32 ";  // a comment line to the host's reader
+const DWORD kMaxImageBytes = 16 * 1024 * 1024;   // far beyond any device; bounds a bad file
 
 DWORD Crc32(const std::string& text)
 {
@@ -41,138 +35,38 @@ DWORD Crc32(const std::string& text)
     return ~crc;
 }
 
-std::string Utf8(const std::wstring& text)
+// Saving and loading keys are the backup and restore privileges' to do.
+void EnablePrivileges()
 {
-    if (text.empty()) {
-        return std::string();
-    }
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), NULL, 0, NULL, NULL);
-    std::string out((size_t)n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), &out[0], n, NULL, NULL);
-    return out;
-}
-
-std::wstring Wide(const std::string& text)
-{
-    if (text.empty()) {
-        return std::wstring();
-    }
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), (int)text.size(), NULL, 0);
-    std::wstring out((size_t)n, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), (int)text.size(), &out[0], n);
-    return out;
-}
-
-const char kHexDigits[] = "0123456789ABCDEF";
-
-std::string Escape(const std::wstring& name)
-{
-    std::string out;
-    for (unsigned char c : Utf8(name)) {
-        if (c > ' ' && c <= '~' && c != '%') {
-            out += (char)c;
-        } else {
-            out += '%';
-            out += kHexDigits[c >> 4];
-            out += kHexDigits[c & 15];
-        }
-    }
-    return out;
-}
-
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    return -1;
-}
-
-bool Unescape(const std::string& text, std::wstring* pName)
-{
-    std::string bytes;
-    for (size_t i = 0; i < text.size(); i++) {
-        if (text[i] != '%') {
-            bytes += text[i];
-            continue;
-        }
-        if (i + 2 >= text.size() || HexValue(text[i + 1]) < 0 || HexValue(text[i + 2]) < 0) {
-            return false;
-        }
-        bytes += (char)(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-        i += 2;
-    }
-    *pName = Wide(bytes);
-    return true;
-}
-
-std::string Hex(const std::vector<BYTE>& data)
-{
-    std::string out;
-    for (BYTE b : data) {
-        out += kHexDigits[b >> 4];
-        out += kHexDigits[b & 15];
-    }
-    return out;
-}
-
-bool Unhex(const std::string& text, std::vector<BYTE>* pData)
-{
-    if (text.size() % 2) {
-        return false;
-    }
-    pData->clear();
-    for (size_t i = 0; i < text.size(); i += 2) {
-        int hi = HexValue(text[i]), lo = HexValue(text[i + 1]);
-        if (hi < 0 || lo < 0) {
-            return false;
-        }
-        pData->push_back((BYTE)(hi * 16 + lo));
-    }
-    return true;
-}
-
-// Appends the key at path (below the device key) and everything under it.
-// One call learns the key's sizes, so each value and subkey is one more.
-void SnapshotKey(HKEY hKey, const std::wstring& path, std::string* pOut)
-{
-    *pOut += "key " + Escape(path) + "\n";
-    DWORD subkeys = 0, maxSubkey = 0, values = 0, maxName = 0, maxData = 0;
-    if (RegQueryInfoKeyW(hKey, NULL, NULL, NULL, &subkeys, &maxSubkey, NULL, &values, &maxName,
-                         &maxData, NULL, NULL) != ERROR_SUCCESS) {
+    static std::atomic<bool> s_enabled{false};
+    if (s_enabled.exchange(true)) {
         return;
     }
-    std::vector<wchar_t> name(std::max(maxName, maxSubkey) + 2);
-    std::vector<BYTE> data(maxData + 1);
-    for (DWORD i = 0; i < values; i++) {
-        DWORD cchName = (DWORD)name.size(), type = 0, cb = (DWORD)data.size();
-        if (RegEnumValueW(hKey, i, name.data(), &cchName, NULL, &type, data.data(), &cb) !=
-            ERROR_SUCCESS) {
-            continue;  // changed under us: an uncommitted write, left to the next commit
-        }
-        *pOut += "value " + std::to_string(type) + " " +
-                 Escape(std::wstring(name.data(), cchName)) + " " +
-                 Hex(std::vector<BYTE>(data.begin(), data.begin() + cb)) + "\n";
+    HANDLE hToken;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &hToken)) {
+        return;
     }
-    for (DWORD i = 0; i < subkeys; i++) {
-        DWORD cchName = (DWORD)name.size();
-        if (RegEnumKeyExW(hKey, i, name.data(), &cchName, NULL, NULL, NULL, NULL) !=
-            ERROR_SUCCESS) {
-            continue;
-        }
-        std::wstring sub(name.data(), cchName);
-        HKEY hSub;
-        if (RegOpenKeyExW(hKey, sub.c_str(), 0, KEY_READ, &hSub) == ERROR_SUCCESS) {
-            SnapshotKey(hSub, path + L"\\" + sub, pOut);
-            RegCloseKey(hSub);
+    for (const wchar_t* name : {L"SeBackupPrivilege", L"SeRestorePrivilege"}) {
+        TOKEN_PRIVILEGES tp = {};
+        tp.PrivilegeCount = 1;
+        tp.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        if (LookupPrivilegeValueW(NULL, name, &tp.Privileges[0].Luid)) {
+            AdjustTokenPrivileges(hToken, FALSE, &tp, 0, NULL, NULL);
         }
     }
+    CloseHandle(hToken);
+}
+
+bool ReadWholeFile(HANDLE h, std::string* pText)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(h, &size) || size.QuadPart > kMaxImageBytes) {
+        return false;
+    }
+    pText->assign((size_t)size.QuadPart, '\0');
+    DWORD read = 0;
+    return size.QuadPart == 0 || (ReadFile(h, &(*pText)[0], (DWORD)size.QuadPart, &read, NULL) &&
+                                  read == (DWORD)size.QuadPart);
 }
 
 bool ReadWholeFile(const std::wstring& path, std::string* pText)
@@ -182,38 +76,59 @@ bool ReadWholeFile(const std::wstring& path, std::string* pText)
     if (h == INVALID_HANDLE_VALUE) {
         return false;
     }
-    LARGE_INTEGER size;
-    bool ok = GetFileSizeEx(h, &size) && size.QuadPart <= kMaxImageBytes;
-    if (ok) {
-        pText->assign((size_t)size.QuadPart, '\0');
-        DWORD read = 0;
-        ok = size.QuadPart == 0 || (ReadFile(h, &(*pText)[0], (DWORD)size.QuadPart, &read, NULL) &&
-                                    read == (DWORD)size.QuadPart);
-    }
+    bool ok = ReadWholeFile(h, pText);
     CloseHandle(h);
     return ok;
 }
 
-// Splits a checked image into its lines after the header; false when the
-// file is not a whole image (wrong header, no end line, checksum differs).
-bool CheckedLines(const std::string& text, std::vector<std::string>* pLines)
+// The image's text without its checksum line, when the file is a whole image.
+bool CheckedText(const std::wstring& path, std::string* pText)
 {
-    size_t end = text.rfind("end ");
-    if (end == std::string::npos || (end > 0 && text[end - 1] != '\n')) {
+    std::string text;
+    if (!ReadWholeFile(path, &text) || text.compare(0, sizeof(kFirstLine) - 1, kFirstLine) != 0) {
         return false;
     }
-    unsigned long stored = strtoul(text.c_str() + end + 4, NULL, 16);
-    if (Crc32(text.substr(0, end)) != (DWORD)stored) {
+    size_t at = text.rfind(kChecksumLine);
+    if (at == std::string::npos || (at > 0 && text[at - 1] != '\n')) {
         return false;
     }
-    pLines->clear();
-    size_t start = 0;
-    while (start < end) {
-        size_t nl = text.find('\n', start);
-        pLines->push_back(text.substr(start, nl - start));
-        start = nl + 1;
+    unsigned long stored = strtoul(text.c_str() + at + sizeof(kChecksumLine) - 1, NULL, 16);
+    text.resize(at);
+    if (Crc32(text) != (DWORD)stored) {
+        return false;
     }
-    return !pLines->empty() && (*pLines)[0] == kHeader;
+    *pText = text;
+    return true;
+}
+
+// A QWORD value of the saved key's own section ("[]"), as the host writes it:
+// "Name"=hex(b):01,02,... (little-endian bytes).
+ULONGLONG RootQword(const std::string& text, const char* name)
+{
+    size_t root = text.find("\n[] ");
+    if (root == std::string::npos) {
+        return 0;
+    }
+    size_t end = text.find("\n[", root + 4);
+    std::string key = std::string("\n\"") + name + "\"=hex(b):";
+    size_t at = text.find(key, root);
+    if (at == std::string::npos || (end != std::string::npos && at > end)) {
+        return 0;
+    }
+    ULONGLONG value = 0;
+    const char* p = text.c_str() + at + key.size();
+    for (int i = 0; i < 8; i++) {
+        unsigned int byte = 0;
+        if (sscanf(p, "%2x", &byte) != 1) {
+            return 0;
+        }
+        value |= (ULONGLONG)byte << (8 * i);
+        p += 2;
+        if (i < 7 && *p++ != ',') {
+            return 0;
+        }
+    }
+    return value;
 }
 
 }  // namespace
@@ -223,38 +138,31 @@ std::wstring ImagePath(const std::wstring& folder)
     return folder + L"\\registry.img";
 }
 
-bool ImageWrite(const std::wstring& folder, HKEY hDevice, const ImageStamp& stamp)
+bool ImageWrite(const std::wstring& folder, HKEY hDevice)
 {
-    char stampText[80];
-    snprintf(stampText, sizeof(stampText), "\nincarnation %016llX\ngeneration %llu\n",
-             (unsigned long long)stamp.incarnation, (unsigned long long)stamp.generation);
-    std::string text = std::string(kHeader) + stampText;
-    for (const wchar_t* subtree : kSubtrees) {
-        HKEY hKey;
-        if (RegOpenKeyExW(hDevice, subtree, 0, KEY_READ, &hKey) == ERROR_SUCCESS) {
-            SnapshotKey(hKey, subtree, &text);
-            RegCloseKey(hKey);
-        }
-    }
-    char end[32];
-    snprintf(end, sizeof(end), "end %08lX\n", (unsigned long)Crc32(text));
-    text += end;
-
+    EnablePrivileges();
     std::wstring target = ImagePath(folder);
     std::wstring temp = target + L"." + std::to_wstring(GetCurrentProcessId()) + L".new";
-    HANDLE h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h == INVALID_HANDLE_VALUE) {
+    DeleteFileW(temp.c_str());
+    if (RegSaveKeyW(hDevice, temp.c_str(), NULL) != ERROR_SUCCESS) {
+        DeleteFileW(temp.c_str());
         return false;
     }
-    DWORD written = 0;
-    bool ok = WriteFile(h, text.data(), (DWORD)text.size(), &written, NULL) &&
-              written == text.size() && FlushFileBuffers(h);
-    CloseHandle(h);
+    HANDLE h = CreateFileW(temp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+    bool ok = h != INVALID_HANDLE_VALUE;
     if (ok) {
-        ok = MoveFileExW(temp.c_str(), target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+        std::string text;
+        char line[48];
+        DWORD written = 0;
+        ok = ReadWholeFile(h, &text);
+        snprintf(line, sizeof(line), "%s%08lX\n", kChecksumLine, (unsigned long)Crc32(text));
+        ok = ok && WriteFile(h, line, (DWORD)strlen(line), &written, NULL) &&
+             written == strlen(line) && FlushFileBuffers(h);
+        CloseHandle(h);
     }
+    ok = ok && MoveFileExW(temp.c_str(), target.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
     if (!ok) {
         DeleteFileW(temp.c_str());
     }
@@ -265,59 +173,36 @@ ImageStamp ImageStampOf(const std::wstring& folder)
 {
     ImageStamp stamp;
     std::string text;
-    std::vector<std::string> lines;
-    if (!ReadWholeFile(ImagePath(folder), &text) || !CheckedLines(text, &lines) ||
-        lines.size() < 3 || lines[1].compare(0, 12, "incarnation ") != 0 ||
-        lines[2].compare(0, 11, "generation ") != 0) {
-        return stamp;
+    if (CheckedText(ImagePath(folder), &text)) {
+        stamp.incarnation = RootQword(text, "Incarnation");
+        stamp.generation = RootQword(text, "Generation");
     }
-    stamp.incarnation = _strtoui64(lines[1].c_str() + 12, NULL, 16);
-    stamp.generation = _strtoui64(lines[2].c_str() + 11, NULL, 10);
     return stamp;
 }
 
 bool ImageRestore(const std::wstring& folder, HKEY hDevice)
 {
     std::string text;
-    std::vector<std::string> lines;
-    if (!ReadWholeFile(ImagePath(folder), &text) || !CheckedLines(text, &lines)) {
+    if (!CheckedText(ImagePath(folder), &text)) {
         return false;
     }
-    for (const wchar_t* subtree : kSubtrees) {
-        SHDeleteKeyW(hDevice, subtree);
+    EnablePrivileges();
+    static std::atomic<LONG> s_loads{0};
+    wchar_t name[64];
+    swprintf(name, 64, L"HandheldImage.%lu.%ld", (unsigned long)GetCurrentProcessId(),
+             (long)++s_loads);
+    if (RegLoadKeyW(HKEY_USERS, name, ImagePath(folder).c_str()) != ERROR_SUCCESS) {
+        return false;
     }
-    HKEY hKey = NULL;
-    bool ok = true;
-    for (size_t i = 3; i < lines.size(); i++) {
-        const std::string& line = lines[i];
-        if (line.compare(0, 4, "key ") == 0) {
-            std::wstring path;
-            if (hKey) {
-                RegCloseKey(hKey);
-                hKey = NULL;
-            }
-            ok = Unescape(line.substr(4), &path) &&
-                 RegCreateKeyExW(hDevice, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey,
-                                 NULL) == ERROR_SUCCESS &&
-                 ok;
-        } else if (line.compare(0, 6, "value ") == 0 && hKey) {
-            size_t nameAt = line.find(' ', 6), dataAt = line.find(' ', nameAt + 1);
-            std::wstring name;
-            std::vector<BYTE> data;
-            if (nameAt == std::string::npos || dataAt == std::string::npos ||
-                !Unescape(line.substr(nameAt + 1, dataAt - nameAt - 1), &name) ||
-                !Unhex(line.substr(dataAt + 1), &data)) {
-                ok = false;
-                continue;
-            }
-            DWORD type = strtoul(line.c_str() + 6, NULL, 10);
-            ok = RegSetValueExW(hKey, name.c_str(), 0, type, data.empty() ? NULL : data.data(),
-                                (DWORD)data.size()) == ERROR_SUCCESS &&
-                 ok;
+    HKEY hImage;
+    bool ok = RegOpenKeyExW(HKEY_USERS, name, 0, KEY_READ, &hImage) == ERROR_SUCCESS;
+    if (ok) {
+        for (const wchar_t* subtree : {L"HKLM", L"Settings", L"Kernel"}) {
+            SHDeleteKeyW(hDevice, subtree);
         }
+        ok = RegCopyTreeW(hImage, NULL, hDevice) == ERROR_SUCCESS;
+        RegCloseKey(hImage);
     }
-    if (hKey) {
-        RegCloseKey(hKey);
-    }
+    RegUnLoadKeyW(HKEY_USERS, name);
     return ok;
 }

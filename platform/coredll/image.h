@@ -13,10 +13,10 @@ struct ImageStamp {
     ULONGLONG incarnation = 0;
     ULONGLONG generation = 0;  // 0: no image (or not a whole one)
 };
-// Writes a snapshot of the device's host keys below hDevice (HKLM, Settings,
-// Kernel) under stamp, durably, replacing the old image in one step.
-bool ImageWrite(const std::wstring& folder, HKEY hDevice, const ImageStamp& stamp);
+// Writes a snapshot of the device's host key hDevice (its HKLM, Settings and
+// Kernel, and its stamp), durably, replacing the old image in one step.
+bool ImageWrite(const std::wstring& folder, HKEY hDevice);
 // The stamp of the committed image.
 ImageStamp ImageStampOf(const std::wstring& folder);
-// Replaces the device's host keys below hDevice by the committed image.
+// Replaces the device's host key hDevice by the committed image.
 bool ImageRestore(const std::wstring& folder, HKEY hDevice);
