@@ -288,6 +288,31 @@ TEST_F(Device, TheDevicesEventsAreNotReachedByTheirHostNames)
     CloseHandle(hEvent);
 }
 
+// --- Faults, as every process of the device sees them -----------------------------
+
+// A fault armed by another process reaches this one at its next call (the
+// platform keeps the faults in memory and reads them again when they change),
+// and a fault marked once fires once on the whole device.
+TEST_F(Device, AFaultArmedElsewhereIsSeenAtTheNextCallAndAOnceFaultFiresOnce)
+{
+    auto open = CoreFunction<decltype(&RegOpenKeyExW)>("RegOpenKeyExW");
+    HKEY hKey;
+    ASSERT_EQ(open(HKEY_LOCAL_MACHINE, L"Nls", 0, KEY_READ, &hKey), ERROR_SUCCESS);
+    RegCloseKey(hKey);
+    PROCESS_INFORMATION pi = StartSelf(L"DeviceChild.ArmsAFault");
+    ASSERT_EQ(WaitAndClose(pi), 0u);
+    EXPECT_EQ(open(HKEY_LOCAL_MACHINE, L"Nls", 0, KEY_READ, &hKey), ERROR_ACCESS_DENIED);
+
+    SimClearFaults();
+    ASSERT_EQ(open(HKEY_LOCAL_MACHINE, L"Nls", 0, KEY_READ, &hKey), ERROR_SUCCESS);
+    RegCloseKey(hKey);
+    ASSERT_TRUE(SimSetFault(L"RegOpenKeyExW", L"Comm", ERROR_BUSY, TRUE));
+    pi = StartSelf(L"DeviceChild.MeetsTheOnceFault");
+    EXPECT_EQ(WaitAndClose(pi), 0u);
+    EXPECT_EQ(open(HKEY_LOCAL_MACHINE, L"Comm", 0, KEY_READ, &hKey), ERROR_SUCCESS);
+    RegCloseKey(hKey);
+}
+
 // --- Bounded ----------------------------------------------------------------------------
 
 TEST_F(Device, TheJournalKeepsItsNewestEntriesOnly)
@@ -337,6 +362,19 @@ TEST(DeviceChild, SwitchesOnAndEnds)
 TEST(DeviceChild, SeesTheRadioSettledOn)
 {
     EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x101u);
+}
+
+TEST(DeviceChild, ArmsAFault)
+{
+    ASSERT_TRUE(SimSetFault(L"RegOpenKeyExW", L"Nls", ERROR_ACCESS_DENIED, FALSE));
+}
+
+TEST(DeviceChild, MeetsTheOnceFault)
+{
+    HKEY hKey;
+    EXPECT_EQ(CoreFunction<decltype(&RegOpenKeyExW)>("RegOpenKeyExW")(HKEY_LOCAL_MACHINE, L"Comm",
+                                                                      0, KEY_READ, &hKey),
+              ERROR_BUSY);
 }
 
 TEST(DeviceChild, WaitsForTheEventCase)
