@@ -134,12 +134,12 @@ DWORD AdapterStateValue()
     if (!AdapterPresent()) {
         return 0;
     }
-    DWORD value = WIFI_STATE_ADAPTER;
+    DWORD value = SIM_STATE_ADAPTER;
     if (RadioPower()) {
-        value |= WIFI_STATE_POWER;
+        value |= SIM_STATE_POWERED;
     }
     if (SimGetSetting(L"Switching", 0) || SimGetSetting(L"StateStuck", 0)) {
-        value |= WIFI_STATE_SWITCHING;
+        value |= SIM_STATE_SWITCHING;
     }
     return value;
 }
@@ -290,7 +290,8 @@ void AdapterSetPower(bool on)
         return;
     }
     SetRadioPower(on ? 1 : 0);
-    DWORD delay = SimGetSetting(on ? L"PowerOnMs" : L"PowerOffMs", on ? 2500 : 1500);
+    DWORD delay =
+        SimGetSetting(on ? L"PowerOnMs" : L"PowerOffMs", on ? SIM_POWER_ON_MS : SIM_POWER_OFF_MS);
     if (delay) {
         bool onVirtualClock = ClockIsVirtual();
         WriteSwitchDue(onVirtualClock ? SimNow() + delay : GetTickCount64() + delay / ClockScale(),
@@ -328,6 +329,35 @@ static SIMRADIO MakeRadio(const wchar_t* name, const wchar_t* display, DWORD typ
     return r;
 }
 
+// The radios of a factory device: the phone (on), the Wi-Fi adapter (off)
+// and Bluetooth (off).
+static const SIMRADIO g_aFactoryRadios[] = {
+    {L"CELL1", L"Phone", RADIODEVICES_PHONE, 1, FALSE, FALSE},
+    {L"TRXD385L1", L"Wi-Fi", RADIODEVICES_MANAGED, 0, TRUE, FALSE},
+    {L"BTH1", L"Bluetooth", RADIODEVICES_BLUETOOTH, 0, FALSE, FALSE},
+};
+
+bool WriteRadioList(HKEY hSettings, const SIMRADIO* aRadios, DWORD dwCount)
+{
+    SHDeleteKeyW(hSettings, L"Radios");
+    HKEY hRadios;
+    if (RegCreateKeyExW(hSettings, L"Radios", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hRadios, NULL) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    for (DWORD i = 0; i < dwCount; i++) {
+        WriteRadio(hRadios, i, aRadios[i]);
+    }
+    RegCloseKey(hRadios);
+    return true;
+}
+
+void WriteFactoryRadios(HKEY hSettings)
+{
+    WriteRadioList(hSettings, g_aFactoryRadios,
+                   sizeof(g_aFactoryRadios) / sizeof(*g_aFactoryRadios));
+}
+
 extern "C" {
 
 SIM_API BOOL WINAPI SimSetRadios(const SIMRADIO* aRadios, DWORD dwCount)
@@ -340,16 +370,7 @@ SIM_API BOOL WINAPI SimSetRadios(const SIMRADIO* aRadios, DWORD dwCount)
     if (!hSettings) {
         return FALSE;
     }
-    SHDeleteKeyW(hSettings, L"Radios");
-    HKEY hRadios;
-    BOOL ok = RegCreateKeyExW(hSettings, L"Radios", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hRadios,
-                              NULL) == ERROR_SUCCESS;
-    if (ok) {
-        for (DWORD i = 0; i < dwCount; i++) {
-            WriteRadio(hRadios, i, aRadios[i]);
-        }
-        RegCloseKey(hRadios);
-    }
+    BOOL ok = WriteRadioList(hSettings, aRadios, dwCount);
     RegCloseKey(hSettings);
     AdapterPublishState();
     return ok && DeviceCommit();
@@ -357,15 +378,13 @@ SIM_API BOOL WINAPI SimSetRadios(const SIMRADIO* aRadios, DWORD dwCount)
 
 SIM_API BOOL WINAPI SimSetupRadios(DWORD dwLayout)
 {
-    const SIMRADIO phone = MakeRadio(L"CELL1", L"Phone", RADIODEVICES_PHONE, 1, FALSE);
-    const SIMRADIO wifi = MakeRadio(L"TRXD385L1", L"Wi-Fi", RADIODEVICES_MANAGED, 0, TRUE);
-    const SIMRADIO bth = MakeRadio(L"BTH1", L"Bluetooth", RADIODEVICES_BLUETOOTH, 0, FALSE);
+    const SIMRADIO& phone = g_aFactoryRadios[0];
+    const SIMRADIO& wifi = g_aFactoryRadios[1];
+    const SIMRADIO& bth = g_aFactoryRadios[2];
     const SIMRADIO wlan2 = MakeRadio(L"WLAN2", L"Wi-Fi 2", RADIODEVICES_MANAGED, 0, FALSE);
     switch (dwLayout) {
-    case SIM_RADIOS_FACTORY: {
-        const SIMRADIO list[] = {phone, wifi, bth};
-        return SimSetRadios(list, 3);
-    }
+    case SIM_RADIOS_FACTORY:
+        return SimSetRadios(g_aFactoryRadios, sizeof(g_aFactoryRadios) / sizeof(*g_aFactoryRadios));
     case SIM_RADIOS_NONE:
         return SimSetRadios(NULL, 0);
     case SIM_RADIOS_NO_WIFI: {

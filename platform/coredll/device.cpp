@@ -60,21 +60,8 @@ static const FactoryValue g_aFactorySettings[] = {
     {L"", L"FailActivation", REG_DWORD, 0, NULL},
     {L"", L"RefuseColdReset", REG_DWORD, 0, NULL},
     {L"", L"RefuseClock", REG_DWORD, 0, NULL},
-    {L"", L"PowerOnMs", REG_DWORD, 2500, NULL},
-    {L"", L"PowerOffMs", REG_DWORD, 1500, NULL},
-    {L"Radios\\0", L"Name", REG_SZ, 0, L"CELL1"},
-    {L"Radios\\0", L"Display", REG_SZ, 0, L"Phone"},
-    {L"Radios\\0", L"Type", REG_DWORD, RADIODEVICES_PHONE, NULL},
-    {L"Radios\\0", L"Power", REG_DWORD, 1, NULL},
-    {L"Radios\\1", L"Name", REG_SZ, 0, L"TRXD385L1"},
-    {L"Radios\\1", L"Display", REG_SZ, 0, L"Wi-Fi"},
-    {L"Radios\\1", L"Type", REG_DWORD, RADIODEVICES_MANAGED, NULL},
-    {L"Radios\\1", L"Power", REG_DWORD, 0, NULL},
-    {L"Radios\\1", L"Adapter", REG_DWORD, 1, NULL},
-    {L"Radios\\2", L"Name", REG_SZ, 0, L"BTH1"},
-    {L"Radios\\2", L"Display", REG_SZ, 0, L"Bluetooth"},
-    {L"Radios\\2", L"Type", REG_DWORD, RADIODEVICES_BLUETOOTH, NULL},
-    {L"Radios\\2", L"Power", REG_DWORD, 0, NULL},
+    {L"", L"PowerOnMs", REG_DWORD, SIM_POWER_ON_MS, NULL},
+    {L"", L"PowerOffMs", REG_DWORD, SIM_POWER_OFF_MS, NULL},
 };
 
 bool SameName(const std::wstring& a, const std::wstring& b)
@@ -298,6 +285,7 @@ static void WriteFactoryValues(HKEY hDevice)
         ERROR_SUCCESS) {
         WriteValues(hKey, g_aFactorySettings,
                     sizeof(g_aFactorySettings) / sizeof(*g_aFactorySettings));
+        WriteFactoryRadios(hKey);
         RegCloseKey(hKey);
     }
 }

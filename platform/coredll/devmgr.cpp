@@ -1,6 +1,6 @@
 // devmgr.cpp - the device manager, simulated: the PC card's driver with its
-// stream device "NDL1:", activation and deactivation of that driver, and
-// CreateFileW for everything else (device paths mapped into the file store).
+// stream device "NDL1:" (which CreateFileW opens here), and activation and
+// deactivation of that driver.
 //
 // The driver's state is the device's (settings CardInserted, DriverActive,
 // FailActivation, DriverActivations), so every process on the device sees
@@ -50,7 +50,7 @@ static HANDLE DeviceHandleLocked(DWORD instance)
 }
 
 // "COM1:", "NDL1:": three letters, a digit and a colon name a stream device.
-static bool IsStreamDeviceName(const wchar_t* p)
+bool IsStreamDeviceName(const wchar_t* p)
 {
     return iswalpha(p[0]) && iswalpha(p[1]) && iswalpha(p[2]) && iswdigit(p[3]) && p[4] == L':' &&
            p[5] == L'\0';
@@ -66,19 +66,7 @@ void DevmgrForgetHandle(HANDLE h)
     NotifyForgetHandle(h);
 }
 
-// Journals how CreateFileW ended and hands its result back.
-static HANDLE OpenedFile(LPCWSTR lpFileName, HANDLE h, DWORD error)
-{
-    if (error) {
-        Journal(L"CreateFileW|%ls|failed %lu", lpFileName, error);
-    } else {
-        Journal(L"CreateFileW|%ls|opened", lpFileName);
-    }
-    SetLastError(error);
-    return h;
-}
-
-static HANDLE OpenStreamDevice(LPCWSTR lpFileName)
+HANDLE DevmgrOpenStream(LPCWSTR lpFileName)
 {
     DWORD error = FaultFor(L"CreateFileW", lpFileName);
     if (error == 0 && !(SameName(lpFileName, STREAM_DEVICE_NAME) && AdapterPresent())) {
@@ -95,35 +83,10 @@ static HANDLE OpenStreamDevice(LPCWSTR lpFileName)
             g_streams[h] = CurrentInstance();
         }
     }
-    return OpenedFile(lpFileName, h, error);
+    return CreateFileEnded(lpFileName, h, error);
 }
 
 extern "C" {
-
-HANDLE WINAPI CeCreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                            LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
-                            DWORD dwFlagsAndAttributes, HANDLE hTemplateFile)
-{
-    if (lpFileName == NULL) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (IsStreamDeviceName(lpFileName)) {
-        return OpenStreamDevice(lpFileName);
-    }
-    std::wstring path;
-    DWORD error = DeviceHostPath(lpFileName, &path) ? 0 : ERROR_ACCESS_DENIED;
-    if (error == 0) {
-        error = FaultFor(L"CreateFileW", lpFileName);
-    }
-    HANDLE h = INVALID_HANDLE_VALUE;
-    if (error == 0) {
-        h = CreateFileW(path.c_str(), dwDesiredAccess, dwShareMode, lpSecurityAttributes,
-                        dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile);
-        error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
-    }
-    return OpenedFile(lpFileName, h, error);
-}
 
 // The record of a handle of "NDL1:". The record's size must be this build's
 // sizeof (a pointer-size dependent layout), as the device checks it.

@@ -26,8 +26,8 @@ struct FaultCache {
     std::mutex lock;
     std::wstring device;  // whose faults these are; empty: nothing read yet
     HANDLE hChanged = NULL;
-    HKEY hSettings = NULL;                 // watched, with its subkeys
-    HKEY hDevice = NULL;                   // watched for Settings being deleted and made again
+    HKEY hSettings = NULL;  // watched, with its subkeys
+    HKEY hDevice = NULL;    // watched for Settings being deleted and made again
     std::map<std::wstring, DWORD, NoCase> faults;  // value name -> error
 };
 FaultCache g_cache;

@@ -71,6 +71,17 @@ bool DeviceHostPath(const wchar_t* pszPath, std::wstring* pHostPath)
     return true;
 }
 
+HANDLE CreateFileEnded(LPCWSTR lpFileName, HANDLE h, DWORD error)
+{
+    if (error) {
+        Journal(L"CreateFileW|%ls|failed %lu", lpFileName, error);
+    } else {
+        Journal(L"CreateFileW|%ls|opened", lpFileName);
+    }
+    SetLastError(error);
+    return h;
+}
+
 extern "C" {
 
 SIM_API DWORD WINAPI SimStorePath(LPCWSTR pszDevicePath, LPWSTR pszBuffer, DWORD cch)
@@ -83,6 +94,33 @@ SIM_API DWORD WINAPI SimStorePath(LPCWSTR pszDevicePath, LPWSTR pszBuffer, DWORD
         wcscpy(pszBuffer, path.c_str());
     }
     return (DWORD)path.size();
+}
+
+// CreateFileW: stream devices ("NDL1:") are the device manager's; every other
+// name is a device path in the store.
+HANDLE WINAPI CeCreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                            LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                            DWORD dwFlagsAndAttributes, HANDLE hTemplateFile)
+{
+    if (lpFileName == NULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (IsStreamDeviceName(lpFileName)) {
+        return DevmgrOpenStream(lpFileName);
+    }
+    std::wstring path;
+    DWORD error = DeviceHostPath(lpFileName, &path) ? 0 : ERROR_ACCESS_DENIED;
+    if (error == 0) {
+        error = FaultFor(L"CreateFileW", lpFileName);
+    }
+    HANDLE h = INVALID_HANDLE_VALUE;
+    if (error == 0) {
+        h = CreateFileW(path.c_str(), dwDesiredAccess, dwShareMode, lpSecurityAttributes,
+                        dwCreationDisposition, dwFlagsAndAttributes, hTemplateFile);
+        error = h == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    }
+    return CreateFileEnded(lpFileName, h, error);
 }
 
 FILE* __cdecl Ce_wfopen(const wchar_t* filename, const wchar_t* mode)

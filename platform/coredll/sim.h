@@ -4,6 +4,7 @@
 #define SIM_API  // this library's own: every export is listed in coredll.def
 #define WINCE_HOST_CRT
 #include <handheld.h>
+#include <handheld_radio.h>
 #include <handheld_service.h>
 #include <wince.h>
 
@@ -65,6 +66,8 @@ void KernelBootAfterPowerCut();
 // store; false for a path that could reach anywhere else.
 bool DeviceHostPath(const wchar_t* pszPath, std::wstring* pHostPath);
 bool IsReservedWindowsName(const std::wstring& name);  // CON, con.txt, COM1, ...
+// Journals how CreateFileW ended and hands its result back.
+HANDLE CreateFileEnded(LPCWSTR lpFileName, HANDLE h, DWORD error);
 
 // journal.cpp
 void Journal(const wchar_t* pszFormat, ...);
@@ -94,22 +97,24 @@ void NotifyForgetHandle(HANDLE h);
 // Case-insensitive comparison of names, as the device's registry does.
 bool SameName(const std::wstring& a, const std::wstring& b);
 
-// devmgr.cpp: a handle is being closed; forget what it stood for.
-void DevmgrForgetHandle(HANDLE h);
+// devmgr.cpp: stream devices ("NDL1:") and what their handles stand for.
+bool IsStreamDeviceName(const wchar_t* p);
+HANDLE DevmgrOpenStream(LPCWSTR lpFileName);
+void DevmgrForgetHandle(HANDLE h);  // a handle is being closed
 
 // adapter.cpp: the simulated Wi-Fi adapter on its PC card. Its state is kept
 // in the device settings (CardInserted, DriverActive, the Wi-Fi radio's Power,
 // Switching, StateStuck) and shown in the system state value "WiFi".
-#define WIFI_STATE_POWER 0x001             // the radio is powered
-#define WIFI_STATE_SWITCHING 0x002         // a power change is under way
-#define WIFI_STATE_ADAPTER 0x100           // the adapter's driver is loaded
 bool AdapterPresent();                     // card inserted and driver active
 void AdapterSetDriverActive(bool active);  // the driver loads or unloads
 void AdapterSetPower(bool on);             // starts a power change on the device clock
 DWORD AdapterStateValue();                 // what "WiFi" should hold now
 void AdapterPublishState();                // writes it, for every process to see
 void AdapterBoot();                        // as a fresh boot leaves it
-void AdapterOpened();                      // the process opened the device: settle, watch
+// The radio list below a device's Settings key: any list, or the factory's.
+bool WriteRadioList(HKEY hSettings, const SIMRADIO* aRadios, DWORD dwCount);
+void WriteFactoryRadios(HKEY hSettings);
+void AdapterOpened();  // the process opened the device: settle, watch
 // The change under way: its due time and whether that is virtual time.
 bool AdapterNextDue(ULONGLONG* pDue, bool* pVirtual);
 bool AdapterSettleDue();  // settles it when it has fallen due; true when it did

@@ -10,6 +10,17 @@
 extern "C" {
 #endif
 
+// --- The Wi-Fi adapter's state value ---------------------------------------------
+// The platform keeps the DWORD "WiFi" under "System\State\Hardware"; with no
+// driver loaded it is 0. See docs/handheld.md.
+#define SIM_STATE_POWERED 0x001    // the radio is on
+#define SIM_STATE_SWITCHING 0x002  // a radio power change is under way
+#define SIM_STATE_ADAPTER 0x100    // the adapter's driver is loaded (card in, driver active)
+// Device time a power change takes on a factory device (settings PowerOnMs,
+// PowerOffMs).
+#define SIM_POWER_ON_MS 2500
+#define SIM_POWER_OFF_MS 1500
+
 // --- Radios -----------------------------------------------------------------
 // The device's radio list lives in its settings (Radios\0, Radios\1, ...), in
 // the order GetWirelessDevices hands it out. The radio marked as the adapter
