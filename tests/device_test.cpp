@@ -313,6 +313,59 @@ TEST_F(Device, AFaultArmedElsewhereIsSeenAtTheNextCallAndAOnceFaultFiresOnce)
     RegCloseKey(hKey);
 }
 
+// --- Waits, counted without reading the journal ------------------------------------
+
+// A program learns where its own reload worker stands from the platform, not
+// by counting journal lines: how often it began to wait, was woken, waits now.
+TEST_F(Device, AProcessLearnsItsWorkersWaitsFromThePlatform)
+{
+    // This program does not import the library: load it, as a client would.
+    HMODULE hLibrary = LoadLibraryW(L"Rendak.dll");
+    ASSERT_NE(hLibrary, nullptr);
+    auto waits = [] {
+        SIMEVENTWAITS w = {};
+        SimEventWaits(L"Olbrin_ReloadWiFi", &w);
+        return w;
+    };
+    for (int i = 0; i < 600 && waits().dwWaiting != 1; i++) {
+        Sleep(50);
+    }
+    SIMEVENTWAITS before = waits();
+    EXPECT_EQ(before.dwWaiting, 1u);
+    EXPECT_EQ(before.dwBegun, 1u);
+    EXPECT_EQ(before.dwWoken, 0u);
+
+    auto create =
+        CoreFunction<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR)>("CreateEventW");
+    auto modify = CoreFunction<BOOL(WINAPI*)(HANDLE, DWORD)>("EventModify");
+    HANDLE hEvent = create(NULL, FALSE, FALSE, L"Olbrin_ReloadWiFi");
+    modify(hEvent, 3 /* EVENT_SET */);
+    CloseHandle(hEvent);
+    SIMEVENTWAITS after = waits();
+    for (int i = 0; i < 600 && (after.dwBegun < 2 || after.dwWaiting != 1); i++) {
+        Sleep(50);
+        after = waits();
+    }
+    EXPECT_EQ(after.dwWoken, 1u);  // the worker was woken once and served the signal
+    EXPECT_EQ(after.dwBegun, 2u);
+    EXPECT_EQ(after.dwWaiting, 1u);
+    // A hold lets go of the wait and begins it again: counted, not woken.
+    SimHoldEventWaits(TRUE);
+    for (int i = 0; i < 600 && waits().dwWaiting != 0; i++) {
+        Sleep(50);
+    }
+    EXPECT_EQ(waits().dwWaiting, 0u);
+    SimHoldEventWaits(FALSE);
+    for (int i = 0; i < 600 && waits().dwWaiting != 1; i++) {
+        Sleep(50);
+    }
+    EXPECT_EQ(waits().dwBegun, 3u);
+    EXPECT_EQ(waits().dwWoken, 1u);
+    SIMEVENTWAITS none;
+    ASSERT_TRUE(SimEventWaits(L"NoSuchEvent", &none));
+    EXPECT_EQ(none.dwBegun + none.dwWoken + none.dwWaiting, 0u);
+}
+
 // --- Bounded ----------------------------------------------------------------------------
 
 TEST_F(Device, TheJournalKeepsItsNewestEntriesOnly)

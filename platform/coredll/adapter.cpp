@@ -153,7 +153,7 @@ void AdapterPublishState()
         RegSetValueExW(hKey, L"WiFi", 0, REG_DWORD, (const BYTE*)&value, sizeof(value));
         RegCloseKey(hKey);
     }
-    Journal(L"Device|state|0x%lX", value);
+    Journal(SIM_J_DEVICE L"|state|0x%lX", value);
     NotifyPoke();
 }
 
@@ -286,7 +286,7 @@ void AdapterSetPower(bool on)
     // state change reaches the notification, which would otherwise switch it
     // off again each time it reports "off".
     if (RadioPower() == (on ? 1u : 0u) && SimGetSetting(L"Switching", 0) == 0) {
-        Journal(L"Device|power|%ls|unchanged", on ? L"on" : L"off");
+        Journal(SIM_J_DEVICE L"|power|%ls|unchanged", on ? L"on" : L"off");
         return;
     }
     SetRadioPower(on ? 1 : 0);

@@ -216,7 +216,7 @@ SIM_API void WINAPI SimScheduleAt(ULONGLONG dueMs, SIMTIMERPROC pfn, void* pCont
 
 void WINAPI CeSleep(DWORD dwMilliseconds)
 {
-    Journal(L"Sleep|%lu", dwMilliseconds);
+    Journal(SIM_J_SLEEP L"|%lu", dwMilliseconds);
     DecideMode();
     DWORD mode = g_mode.load();
     if (mode == SIM_CLOCK_VIRTUAL) {

@@ -25,7 +25,7 @@ FILE* OpenDeviceLog(const wchar_t* pszName)
 
 void DebugLine(const wchar_t* pszText)
 {
-    Journal(L"Debug|%ls", pszText);
+    Journal(SIM_J_DEBUG L"|%ls", pszText);
     ::OutputDebugStringW(pszText);
 
     FILE* f = OpenDeviceLog(L"debug.log");

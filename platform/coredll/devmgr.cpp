@@ -122,9 +122,9 @@ BOOL WINAPI CeGetDeviceInformationByFileHandle(HANDLE hFile, PDEVMGR_DEVICE_INFO
         wcscpy(pdi->szDeviceKey, PCCARD_DRIVER_KEY);
         wcscpy(pdi->szDeviceName, L"$device\\NDL1");
         wcscpy(pdi->szBusName, L"PCMCIA_0_1_0");
-        Journal(L"GetDeviceInformationByFileHandle|%ls|ok", STREAM_DEVICE_NAME);
+        Journal(SIM_J_DEVICE_INFO L"|%ls|ok", STREAM_DEVICE_NAME);
     } else {
-        Journal(L"GetDeviceInformationByFileHandle|?|failed %lu", error);
+        Journal(SIM_J_DEVICE_INFO L"|?|failed %lu", error);
     }
     SetLastError(error);
     return error == 0;
@@ -135,7 +135,7 @@ HANDLE WINAPI CeActivateDeviceEx(LPCWSTR lpszDevKey, LPCREGINI lpReg, DWORD cReg
     (void)lpvParam;
     std::wstring key = lpszDevKey ? lpszDevKey : L"";
     for (DWORD i = 0; lpReg && i < cReg; i++) {
-        Journal(L"ActivateDeviceEx.entry|%ls|%lu|%lu", lpReg[i].lpszVal ? lpReg[i].lpszVal : L"",
+        Journal(SIM_J_ACTIVATE_ENTRY L"|%ls|%lu|%lu", lpReg[i].lpszVal ? lpReg[i].lpszVal : L"",
                 lpReg[i].dwType, lpReg[i].dwLen);
     }
     DWORD error = 0;
@@ -165,10 +165,10 @@ HANDLE WINAPI CeActivateDeviceEx(LPCWSTR lpszDevKey, LPCREGINI lpReg, DWORD cReg
             std::lock_guard<std::mutex> lock(g_devLock);
             h = DeviceHandleLocked(instance);
         }
-        Journal(L"ActivateDeviceEx|%ls|ok", key.c_str());
+        Journal(SIM_J_ACTIVATE L"|%ls|ok", key.c_str());
         AdapterSetDriverActive(true);
     } else {
-        Journal(L"ActivateDeviceEx|%ls|failed %lu", key.c_str(), error);
+        Journal(SIM_J_ACTIVATE L"|%ls|failed %lu", key.c_str(), error);
     }
     SetLastError(error);
     return h;
@@ -188,10 +188,10 @@ BOOL WINAPI CeDeactivateDevice(HANDLE hDevice)
         error = FaultFor(L"DeactivateDevice", STREAM_DEVICE_NAME);
     }
     if (error == 0) {
-        Journal(L"DeactivateDevice|%ls|ok", STREAM_DEVICE_NAME);
+        Journal(SIM_J_DEACTIVATE L"|%ls|ok", STREAM_DEVICE_NAME);
         AdapterSetDriverActive(false);
     } else {
-        Journal(L"DeactivateDevice|%p|failed %lu", (void*)hDevice, error);
+        Journal(SIM_J_DEACTIVATE L"|%p|failed %lu", (void*)hDevice, error);
     }
     SetLastError(error);
     return error == 0;
@@ -201,7 +201,7 @@ BOOL WINAPI CeDeactivateDevice(HANDLE hDevice)
 SIM_API BOOL WINAPI SimEjectCard(void)
 {
     SetSetting(L"CardInserted", 0);
-    Journal(L"Device|card|ejected");
+    Journal(SIM_J_DEVICE L"|card|ejected");
     AdapterSetDriverActive(false);
     return DeviceCommit();
 }
@@ -209,7 +209,7 @@ SIM_API BOOL WINAPI SimEjectCard(void)
 SIM_API BOOL WINAPI SimInsertCard(BOOL bLoadDriver)
 {
     SetSetting(L"CardInserted", 1);
-    Journal(L"Device|card|inserted");
+    Journal(SIM_J_DEVICE L"|card|inserted");
     if (bLoadDriver) {
         SetSetting(L"DriverActivations", CurrentInstance() + 1);
         AdapterSetDriverActive(true);

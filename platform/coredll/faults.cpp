@@ -145,7 +145,7 @@ DWORD FaultFor(const wchar_t* pszOperation, const std::wstring& target)
         }
     }
     if (error) {
-        Journal(L"Fault|%ls|%ls|%lu", pszOperation, target.c_str(), error);
+        Journal(SIM_J_FAULT L"|%ls|%ls|%lu", pszOperation, target.c_str(), error);
     }
     return error;
 }

@@ -74,9 +74,9 @@ bool DeviceHostPath(const wchar_t* pszPath, std::wstring* pHostPath)
 HANDLE CreateFileEnded(LPCWSTR lpFileName, HANDLE h, DWORD error)
 {
     if (error) {
-        Journal(L"CreateFileW|%ls|failed %lu", lpFileName, error);
+        Journal(SIM_J_CREATE_FILE L"|%ls|failed %lu", lpFileName, error);
     } else {
-        Journal(L"CreateFileW|%ls|opened", lpFileName);
+        Journal(SIM_J_CREATE_FILE L"|%ls|opened", lpFileName);
     }
     SetLastError(error);
     return h;
@@ -130,7 +130,7 @@ FILE* __cdecl Ce_wfopen(const wchar_t* filename, const wchar_t* mode)
     }
     std::wstring path;
     if (!DeviceHostPath(filename, &path)) {
-        Journal(L"_wfopen|%ls|%ls|refused", filename, mode);
+        Journal(SIM_J_WFOPEN L"|%ls|%ls|refused", filename, mode);
         return NULL;
     }
     DWORD error = FaultFor(L"_wfopen", filename);
@@ -138,7 +138,7 @@ FILE* __cdecl Ce_wfopen(const wchar_t* filename, const wchar_t* mode)
     if (error == 0) {
         file = _wfopen(path.c_str(), mode);
     }
-    Journal(L"_wfopen|%ls|%ls|%ls", filename, mode, file ? L"ok" : L"failed");
+    Journal(SIM_J_WFOPEN L"|%ls|%ls|%ls", filename, mode, file ? L"ok" : L"failed");
     return file;
 }
 

@@ -70,14 +70,14 @@ static std::wstring FormatTime(const SYSTEMTIME& st)
 
 static BOOL Refuse(DWORD code, DWORD size, const std::wstring& input, DWORD error)
 {
-    Journal(L"KernelIoControl|0x%08lX|%lu|%ls|refused:%lu", code, size, input.c_str(), error);
+    Journal(SIM_J_KERNEL L"|0x%08lX|%lu|%ls|refused:%lu", code, size, input.c_str(), error);
     SetLastError(error);
     return FALSE;
 }
 
 static BOOL Accept(DWORD code, DWORD size, const std::wstring& input, LPDWORD pReturned)
 {
-    Journal(L"KernelIoControl|0x%08lX|%lu|%ls|accepted", code, size, input.c_str());
+    Journal(SIM_J_KERNEL L"|0x%08lX|%lu|%ls|accepted", code, size, input.c_str());
     if (pReturned) {
         *pReturned = 0;
     }
@@ -139,10 +139,10 @@ static BOOL Reboot(LPVOID pIn, DWORD cbIn, LPDWORD pReturned)
     Accept(kReboot, cbIn, L"-", pReturned);
     if (ClockIsVirtual()) {
         // Under test the device stays as it is; the cold reset stays armed.
-        Journal(L"Device|reboot|%ls|recorded", cold ? L"cold" : L"warm");
+        Journal(SIM_J_DEVICE L"|reboot|%ls|recorded", cold ? L"cold" : L"warm");
         return TRUE;
     }
-    Journal(L"Device|reboot|%ls|restarting", cold ? L"cold" : L"warm");
+    Journal(SIM_J_DEVICE L"|reboot|%ls|restarting", cold ? L"cold" : L"warm");
     SetSetting(L"ColdResetArmed", 0);
     if (cold) {
         SimResetDevice();

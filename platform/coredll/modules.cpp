@@ -17,7 +17,7 @@ HMODULE WINAPI CeLoadLibraryW(LPCWSTR lpLibFileName)
         h = LoadLibraryW(lpLibFileName);
         error = h ? 0 : GetLastError();
     }
-    Journal(L"LoadLibraryW|%ls|%ls", lpLibFileName, h ? L"loaded" : L"failed");
+    Journal(SIM_J_LOAD_LIBRARY L"|%ls|%ls", lpLibFileName, h ? L"loaded" : L"failed");
     SetLastError(error);
     return h;
 }
@@ -42,7 +42,7 @@ FARPROC WINAPI CeGetProcAddressW(HMODULE hModule, LPCWSTR lpProcName)
         p = GetProcAddress(hModule, szName);
         error = p ? 0 : GetLastError();
     }
-    Journal(L"GetProcAddressW|%ls|%ls", lpProcName, p ? L"found" : L"failed");
+    Journal(SIM_J_GET_PROC L"|%ls|%ls", lpProcName, p ? L"found" : L"failed");
     SetLastError(error);
     return p;
 }

@@ -19,7 +19,7 @@ extern "C" SIM_API DWORD WINAPI SimPowerCut(void)
         AdapterBoot();
         DeviceCommit();
     }
-    Journal(L"Device|power|cut|%lu", (unsigned long)ended);
+    Journal(SIM_J_DEVICE L"|power|cut|%lu", (unsigned long)ended);
     wchar_t line[160];
     swprintf(line, 160,
              L"Power cut: %lu process(es) ended; started again from the registry as committed",

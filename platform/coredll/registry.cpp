@@ -74,7 +74,7 @@ LONG WINAPI CeRegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM
     if (r == ERROR_SUCCESS) {
         Track(*phkResult, path);
     }
-    Journal(L"RegOpenKeyExW|%ls|0x%lX|%ld", path.c_str(), (unsigned long)samDesired, r);
+    Journal(SIM_J_REG_OPEN L"|%ls|0x%lX|%ld", path.c_str(), (unsigned long)samDesired, r);
     return r;
 }
 
@@ -102,7 +102,7 @@ LONG WINAPI CeRegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWST
     if (r == ERROR_SUCCESS) {
         Track(*phkResult, path);
     }
-    Journal(L"RegCreateKeyExW|%ls|0x%lX|%ld", path.c_str(), (unsigned long)samDesired, r);
+    Journal(SIM_J_REG_CREATE L"|%ls|0x%lX|%ld", path.c_str(), (unsigned long)samDesired, r);
     return r;
 }
 
@@ -114,7 +114,7 @@ LONG WINAPI CeRegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserve
     if (r == 0) {
         r = RegQueryValueExW(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
     }
-    Journal(L"RegQueryValueExW|%ls|%ld", target.c_str(), r);
+    Journal(SIM_J_REG_QUERY L"|%ls|%ld", target.c_str(), r);
     return r;
 }
 
@@ -127,9 +127,9 @@ LONG WINAPI CeRegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWO
         r = RegSetValueExW(hKey, lpValueName, Reserved, dwType, lpData, cbData);
     }
     if (dwType == REG_DWORD && cbData == sizeof(DWORD) && lpData) {
-        Journal(L"RegSetValueExW|%ls|0x%lX|%ld", target.c_str(), *(const DWORD*)lpData, r);
+        Journal(SIM_J_REG_SET L"|%ls|0x%lX|%ld", target.c_str(), *(const DWORD*)lpData, r);
     } else {
-        Journal(L"RegSetValueExW|%ls|type %lu, %lu bytes|%ld", target.c_str(), dwType, cbData, r);
+        Journal(SIM_J_REG_SET L"|%ls|type %lu, %lu bytes|%ld", target.c_str(), dwType, cbData, r);
     }
     if (r == ERROR_SUCCESS) {
         NotifyPoke();
@@ -144,7 +144,7 @@ LONG WINAPI CeRegDeleteValueW(HKEY hKey, LPCWSTR lpValueName)
     if (r == 0) {
         r = RegDeleteValueW(hKey, lpValueName);
     }
-    Journal(L"RegDeleteValueW|%ls|%ld", target.c_str(), r);
+    Journal(SIM_J_REG_DELETE L"|%ls|%ld", target.c_str(), r);
     if (r == ERROR_SUCCESS) {
         NotifyPoke();
     }
@@ -163,7 +163,7 @@ LONG WINAPI CeRegFlushKey(HKEY hKey)
     if (r == ERROR_SUCCESS && !DeviceCommit()) {
         r = ERROR_WRITE_FAULT;
     }
-    Journal(L"RegFlushKey|%ls|%ld", path.c_str(), r);
+    Journal(SIM_J_REG_FLUSH L"|%ls|%ld", path.c_str(), r);
     return r;
 }
 
@@ -179,7 +179,7 @@ LONG WINAPI CeRegCloseKey(HKEY hKey)
         }
     }
     LONG r = RegCloseKey(hKey);
-    Journal(L"RegCloseKey|%ls|%ld", path.c_str(), r);
+    Journal(SIM_J_REG_CLOSE L"|%ls|%ld", path.c_str(), r);
     return r;
 }
 

@@ -4,6 +4,7 @@
 #define SIM_API  // this library's own: every export is listed in coredll.def
 #define WINCE_HOST_CRT
 #include <handheld.h>
+#include <handheld_journal.h>
 #include <handheld_radio.h>
 #include <handheld_service.h>
 #include <wince.h>

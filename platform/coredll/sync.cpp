@@ -8,7 +8,22 @@
 #include <mutex>
 
 static std::mutex g_eventLock;
-static std::map<HANDLE, std::wstring> g_eventNames;  // named events of this process
+static std::map<HANDLE, std::wstring> g_eventNames;    // named events of this process
+static std::map<std::wstring, SIMEVENTWAITS> g_waits;  // waits without time-out, by event name
+
+// Counts a wait's progress for SimEventWaits: begun (+1 waiting), then ended.
+static void CountWait(const std::wstring& name, bool begin, bool woken)
+{
+    std::lock_guard<std::mutex> lock(g_eventLock);
+    SIMEVENTWAITS& w = g_waits[name];
+    if (begin) {
+        w.dwBegun++;
+        w.dwWaiting++;
+    } else {
+        w.dwWaiting--;
+        w.dwWoken += woken ? 1 : 0;
+    }
+}
 
 static std::wstring NameOf(HANDLE h)
 {
@@ -33,7 +48,7 @@ HANDLE WINAPI CeCreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManu
     if (lpName) {
         DWORD error = FaultFor(L"CreateEventW", lpName);
         if (error) {
-            Journal(L"CreateEventW|%ls|failed", lpName);
+            Journal(SIM_J_CREATE_EVENT L"|%ls|failed", lpName);
             SetLastError(error);
             return NULL;
         }
@@ -43,7 +58,7 @@ HANDLE WINAPI CeCreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManu
     DWORD error = GetLastError();
     Remember(h, lpName);
     if (lpName) {
-        Journal(L"CreateEventW|%ls|%ls", lpName,
+        Journal(SIM_J_CREATE_EVENT L"|%ls|%ls", lpName,
                 h == NULL                       ? L"failed"
                 : error == ERROR_ALREADY_EXISTS ? L"opened"
                                                 : L"created");
@@ -59,7 +74,7 @@ HANDLE WINAPI CeCreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInit
                             lpName ? DeviceObjectName(lpName).c_str() : NULL);
     DWORD error = GetLastError();
     if (lpName) {
-        Journal(L"CreateMutexW|%ls|%ls", lpName,
+        Journal(SIM_J_CREATE_MUTEX L"|%ls|%ls", lpName,
                 h == NULL                       ? L"failed"
                 : error == ERROR_ALREADY_EXISTS ? L"opened"
                                                 : L"created");
@@ -76,7 +91,7 @@ HANDLE WINAPI CeOpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR l
     }
     HANDLE h = OpenEventW(dwDesiredAccess, bInheritHandle, DeviceObjectName(lpName).c_str());
     Remember(h, lpName);
-    Journal(L"OpenEventW|%ls|%ls", lpName, h ? L"opened" : L"failed");
+    Journal(SIM_J_OPEN_EVENT L"|%ls|%ls", lpName, h ? L"opened" : L"failed");
     return h;
 }
 
@@ -98,7 +113,7 @@ BOOL WINAPI CeEventModify(HANDLE hEvent, DWORD func)
         break;
     }
     std::wstring name = NameOf(hEvent);
-    Journal(L"EventModify|%ls|%lu|%d", name.empty() ? L"?" : name.c_str(), func, ok);
+    Journal(SIM_J_EVENT_MODIFY L"|%ls|%lu|%d", name.empty() ? L"?" : name.c_str(), func, ok);
     return ok;
 }
 
@@ -123,6 +138,17 @@ void SyncAttach()
 
 extern "C" {
 
+SIM_API BOOL WINAPI SimEventWaits(LPCWSTR pszEvent, SIMEVENTWAITS* pWaits)
+{
+    if (pszEvent == NULL || pWaits == NULL) {
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(g_eventLock);
+    auto it = g_waits.find(pszEvent);
+    *pWaits = it != g_waits.end() ? it->second : SIMEVENTWAITS{0, 0, 0};
+    return TRUE;
+}
+
 SIM_API void WINAPI SimHoldEventWaits(BOOL bHold)
 {
     if (bHold) {
@@ -132,7 +158,7 @@ SIM_API void WINAPI SimHoldEventWaits(BOOL bHold)
         ResetEvent(g_hHoldChanged);
         SetEvent(g_hHoldReleased);
     }
-    Journal(L"Wait|*|%ls", bHold ? L"hold" : L"release");
+    Journal(SIM_J_WAIT L"|*|%ls", bHold ? L"hold" : L"release");
 }
 
 // Waits on named events are journaled: a tool can see a worker go back to
@@ -144,24 +170,26 @@ DWORD WINAPI CeWaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
     std::wstring name = NameOf(hHandle);
     if (name.empty() || dwMilliseconds != INFINITE) {
         if (!name.empty()) {
-            Journal(L"Wait|%ls|begin", name.c_str());
+            Journal(SIM_J_WAIT L"|%ls|" SIM_J_WAIT_BEGIN, name.c_str());
         }
         DWORD r = WaitForSingleObject(hHandle, dwMilliseconds);
         if (!name.empty() || r == WAIT_FAILED) {
-            Journal(L"Wait|%ls|%lu", name.empty() ? L"?" : name.c_str(), r);
+            Journal(SIM_J_WAIT L"|%ls|%lu", name.empty() ? L"?" : name.c_str(), r);
         }
         return r;
     }
     for (;;) {
         WaitForSingleObject(g_hHoldReleased, INFINITE);
-        Journal(L"Wait|%ls|begin", name.c_str());
+        CountWait(name, true, false);
+        Journal(SIM_J_WAIT L"|%ls|" SIM_J_WAIT_BEGIN, name.c_str());
         HANDLE aWait[2] = {hHandle, g_hHoldChanged};
         DWORD r = WaitForMultipleObjects(2, aWait, FALSE, INFINITE);
+        CountWait(name, false, r == WAIT_OBJECT_0);
         if (r == WAIT_OBJECT_0 + 1) {
-            Journal(L"Wait|%ls|held", name.c_str());
+            Journal(SIM_J_WAIT L"|%ls|" SIM_J_WAIT_HELD, name.c_str());
             continue;
         }
-        Journal(L"Wait|%ls|%lu", name.c_str(), r);
+        Journal(SIM_J_WAIT L"|%ls|%lu", name.c_str(), r);
         return r;
     }
 }

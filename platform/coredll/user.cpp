@@ -97,7 +97,7 @@ int WINAPI CeMessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uTyp
 {
     LPCWSTR text = lpText ? lpText : L"";
     LPCWSTR caption = lpCaption ? lpCaption : L"";
-    Journal(L"MessageBoxW|%p|0x%X|%ls|%ls", (void*)hWnd, uType, caption, text);
+    Journal(SIM_J_MESSAGE_BOX L"|%p|0x%X|%ls|%ls", (void*)hWnd, uType, caption, text);
     SIMMESSAGEBOXHOOK pfn;
     void* pContext;
     int answer = 0;
@@ -122,7 +122,7 @@ int WINAPI CeMessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uTyp
     } else if (!scripted) {
         answer = MessageBoxW(hWnd, lpText, lpCaption, uType);
     }
-    Journal(L"MessageBoxW.answer|%d", answer);
+    Journal(SIM_J_MESSAGE_BOX_ANSWER L"|%d", answer);
     return answer;
 }
 
@@ -134,7 +134,7 @@ HCURSOR WINAPI CeLoadCursorW(HINSTANCE hInstance, LPCWSTR lpCursorName)
         hCursor = LoadCursorW(NULL, lpCursorName);
     }
     if (IS_INTRESOURCE(lpCursorName)) {
-        Journal(L"LoadCursorW|%u", (unsigned)(ULONG_PTR)lpCursorName);
+        Journal(SIM_J_LOAD_CURSOR L"|%u", (unsigned)(ULONG_PTR)lpCursorName);
     }
     return hCursor;
 }
@@ -142,7 +142,9 @@ HCURSOR WINAPI CeLoadCursorW(HINSTANCE hInstance, LPCWSTR lpCursorName)
 HCURSOR WINAPI CeSetCursor(HCURSOR hCursor)
 {
     static HCURSOR s_hWait = LoadCursorW(NULL, IDC_WAIT);
-    Journal(L"SetCursor|%ls", hCursor == NULL ? L"none" : hCursor == s_hWait ? L"wait" : L"other");
+    Journal(SIM_J_SET_CURSOR L"|%ls", hCursor == NULL      ? L"none"
+                                      : hCursor == s_hWait ? L"wait"
+                                                           : L"other");
     return SetCursor(hCursor);
 }
 

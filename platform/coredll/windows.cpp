@@ -59,7 +59,7 @@ BOOL WINAPI CeSetForegroundWindow(HWND hWnd)
     }
     ThreadWindows windows = {(HWND)((ULONG_PTR)hWnd & ~(ULONG_PTR)1), NULL};
     if (!OnThisDevice(windows.hMain)) {
-        Journal(L"SetForegroundWindow|%p|not a window of this device", (void*)windows.hMain);
+        Journal(SIM_J_SET_FOREGROUND L"|%p|not a window of this device", (void*)windows.hMain);
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
@@ -67,7 +67,7 @@ BOOL WINAPI CeSetForegroundWindow(HWND hWnd)
                       reinterpret_cast<LPARAM>(&windows));
     HWND hFront = windows.hFront ? windows.hFront : windows.hMain;
     BOOL ok = SetForegroundWindow(hFront);
-    Journal(L"SetForegroundWindow|%p|application|%p|%d", (void*)windows.hMain, (void*)hFront, ok);
+    Journal(SIM_J_SET_FOREGROUND L"|%p|application|%p|%d", (void*)windows.hMain, (void*)hFront, ok);
     return ok;
 }
 

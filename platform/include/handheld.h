@@ -114,6 +114,15 @@ SIM_API void WINAPI SimSetMessageBoxHook(SIMMESSAGEBOXHOOK pfn, void* pContext);
 // waiter, and begins again once released. A program that exports the data
 // symbol HandheldHoldEventWaits starts held.
 SIM_API void WINAPI SimHoldEventWaits(BOOL bHold);
+// This process's waits without time-out on the named event pszEvent (by the
+// name the program gave it): how many began (again after each hold), how many
+// of them the event ended, and how many threads wait on it now.
+typedef struct SIMEVENTWAITS {
+    DWORD dwBegun;
+    DWORD dwWoken;
+    DWORD dwWaiting;
+} SIMEVENTWAITS;
+SIM_API BOOL WINAPI SimEventWaits(LPCWSTR pszEvent, SIMEVENTWAITS* pWaits);
 
 // --- Faults ----------------------------------------------------------------------
 // Makes the named operation fail with dwError on the named target: a key path

@@ -244,7 +244,7 @@ void Scan(const std::vector<RegistrationPtr>& snapshot)
         // The callback gets a buffer of its own, never shorter than one byte.
         std::vector<BYTE> buffer(std::max<size_t>(now.data.size(), 1));
         std::copy(now.data.begin(), now.data.end(), buffer.begin());
-        Note(L"Notify|%ls|%p|%ls", reg->Target().c_str(), (void*)reg->hNotify,
+        Note(SIM_J_NOTIFY L"|%ls|%p|%ls", reg->Target().c_str(), (void*)reg->hNotify,
              Describe(now).c_str());
         reg->pfn((HREGNOTIFY)reg->hNotify, reg->userData, now.present ? buffer.data() : NULL,
                  now.present ? (UINT)now.data.size() : 0);
@@ -361,7 +361,7 @@ void WINAPI NotifyDeliverNow()
     if (!g_changed.wait_for(lock, std::chrono::milliseconds(DELIVER_NOW_LIMIT_MS),
                             [&] { return g_completed >= target; })) {
         lock.unlock();
-        Note(L"Notify|deliver|timed out");
+        Note(SIM_J_NOTIFY L"|deliver|timed out");
     }
 }
 
@@ -372,7 +372,7 @@ void WINAPI NotifyForgetHandle(HANDLE h)
     }
     RegistrationPtr reg = Withdraw(h);
     if (reg) {
-        Note(L"RegistryCloseNotification|%ls|%p|by CloseHandle", reg->Target().c_str(), (void*)h);
+        Note(SIM_J_NOTIFY_CLOSE L"|%ls|%p|by CloseHandle", reg->Target().c_str(), (void*)h);
     }
 }
 
@@ -400,12 +400,12 @@ HRESULT WINAPI SimRegistryNotifyCallback(HKEY hKey, LPCWSTR pszSubKey, LPCWSTR p
                                          NOTIFICATIONCONDITION* pCondition, HREGNOTIFY* phNotify)
 {
     if (phNotify == NULL || pfnCallback == NULL || hKey == NULL) {
-        Note(L"RegistryNotifyCallback|?|invalid");
+        Note(SIM_J_NOTIFY_OPEN L"|?|invalid");
         return E_INVALIDARG;
     }
     *phNotify = NULL;
     if (pCondition && pCondition->ctComparisonType >= REG_CT_CONTAINS) {
-        Note(L"RegistryNotifyCallback|?|string condition");
+        Note(SIM_J_NOTIFY_OPEN L"|?|string condition");
         return E_NOTIMPL;
     }
     HKEY hBase = hKey == HKEY_LOCAL_MACHINE ? SimDeviceRegistryRoot() : hKey;
@@ -414,13 +414,13 @@ HRESULT WINAPI SimRegistryNotifyCallback(HKEY hKey, LPCWSTR pszSubKey, LPCWSTR p
     reg->valueName = pszValueName ? pszValueName : L"";
     if (r != ERROR_SUCCESS) {
         reg->hKey = NULL;
-        Note(L"RegistryNotifyCallback|%ls|failed %ld", reg->valueName.c_str(), r);
+        Note(SIM_J_NOTIFY_OPEN L"|%ls|failed %ld", reg->valueName.c_str(), r);
         return HRESULT_FROM_WIN32(r);
     }
     reg->devicePath = DevicePathOf(reg->hKey);
     DWORD fault = SimFaultFor(L"RegistryNotifyCallback", reg->Target().c_str());
     if (fault) {
-        Note(L"RegistryNotifyCallback|%ls|failed %lu", reg->Target().c_str(), fault);
+        Note(SIM_J_NOTIFY_OPEN L"|%ls|failed %lu", reg->Target().c_str(), fault);
         return HRESULT_FROM_WIN32(fault);
     }
     reg->pfn = pfnCallback;
@@ -436,7 +436,7 @@ HRESULT WINAPI SimRegistryNotifyCallback(HKEY hKey, LPCWSTR pszSubKey, LPCWSTR p
         if (reg->hNotify) {
             CloseHandle(reg->hNotify);
         }
-        Note(L"RegistryNotifyCallback|%ls|failed %lu", reg->Target().c_str(), GetLastError());
+        Note(SIM_J_NOTIFY_OPEN L"|%ls|failed %lu", reg->Target().c_str(), GetLastError());
         return E_OUTOFMEMORY;
     }
     {
@@ -453,7 +453,7 @@ HRESULT WINAPI SimRegistryNotifyCallback(HKEY hKey, LPCWSTR pszSubKey, LPCWSTR p
     }
     SetEvent(g_hWake);
     *phNotify = (HREGNOTIFY)reg->hNotify;
-    Note(L"RegistryNotifyCallback|%ls|%p|ok", reg->Target().c_str(), (void*)reg->hNotify);
+    Note(SIM_J_NOTIFY_OPEN L"|%ls|%p|ok", reg->Target().c_str(), (void*)reg->hNotify);
     return S_OK;
 }
 
@@ -461,10 +461,10 @@ HRESULT WINAPI SimRegistryCloseNotification(HREGNOTIFY hNotify)
 {
     RegistrationPtr reg = hNotify ? Withdraw((HANDLE)hNotify) : NULL;
     if (!reg) {
-        Note(L"RegistryCloseNotification|?|%p|unknown", (void*)hNotify);
+        Note(SIM_J_NOTIFY_CLOSE L"|?|%p|unknown", (void*)hNotify);
         return E_INVALIDARG;
     }
-    Note(L"RegistryCloseNotification|%ls|%p|ok", reg->Target().c_str(), (void*)hNotify);
+    Note(SIM_J_NOTIFY_CLOSE L"|%ls|%p|ok", reg->Target().c_str(), (void*)hNotify);
     return S_OK;
 }
 

@@ -4,6 +4,7 @@
 #define WINCE_HOST_CRT
 #define OSSVCS_API  // this library's own: exported by ossvcs.def
 #include <handheld.h>
+#include <handheld_journal.h>
 #include <handheld_notify.h>
 #include <wince.h>
 

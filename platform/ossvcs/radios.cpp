@@ -43,7 +43,7 @@ extern "C" {
 HRESULT WINAPI OsGetWirelessDevices(RDD** pDevices, DWORD dwFlags)
 {
     if (!pDevices) {
-        Note(L"GetWirelessDevices|%lu|invalid", dwFlags);
+        Note(SIM_J_GET_WIRELESS L"|%lu|invalid", dwFlags);
         return E_POINTER;
     }
     *pDevices = NULL;
@@ -58,7 +58,7 @@ HRESULT WINAPI OsGetWirelessDevices(RDD** pDevices, DWORD dwFlags)
         RDD* pDev = (RDD*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(RDD));
         if (!pDev) {
             FreeRecords(pHead);
-            Note(L"GetWirelessDevices|%lu|out of memory", dwFlags);
+            Note(SIM_J_GET_WIRELESS L"|%lu|out of memory", dwFlags);
             return E_OUTOFMEMORY;
         }
         pDev->pszDeviceName = CopyText(radio.szName);
@@ -71,11 +71,11 @@ HRESULT WINAPI OsGetWirelessDevices(RDD** pDevices, DWORD dwFlags)
         count++;
         if (!pDev->pszDeviceName || !pDev->pszDisplayName) {
             FreeRecords(pHead);
-            Note(L"GetWirelessDevices|%lu|out of memory", dwFlags);
+            Note(SIM_J_GET_WIRELESS L"|%lu|out of memory", dwFlags);
             return E_OUTOFMEMORY;
         }
     }
-    Note(L"GetWirelessDevices|%lu|%lu", dwFlags, count);
+    Note(SIM_J_GET_WIRELESS L"|%lu|%lu", dwFlags, count);
     if (!pHead) {
         return S_OK;
     }
@@ -103,15 +103,16 @@ HRESULT WINAPI OsChangeRadioState(RDD* pDev, DWORD dwState, SAVEACTION sa)
         }
     }
     if (name.empty()) {
-        Note(L"ChangeRadioState|?|%lu|%d|unknown record", dwState, (int)sa);
+        Note(SIM_J_CHANGE_RADIO L"|?|%lu|%d|unknown record", dwState, (int)sa);
         return E_INVALIDARG;
     }
     if (dwState > 1 || (int)sa < RADIODEVICES_DONT_SAVE || (int)sa > RADIODEVICES_POST_SAVE) {
-        Note(L"ChangeRadioState|%ls|%lu|%d|invalid", name.c_str(), dwState, (int)sa);
+        Note(SIM_J_CHANGE_RADIO L"|%ls|%lu|%d|invalid", name.c_str(), dwState, (int)sa);
         return E_INVALIDARG;
     }
     HRESULT hr = SimRadioSwitch(name.c_str(), dwState);
-    Note(L"ChangeRadioState|%ls|%lu|%d|0x%08lX", name.c_str(), dwState, (int)sa, (unsigned long)hr);
+    Note(SIM_J_CHANGE_RADIO L"|%ls|%lu|%d|0x%08lX", name.c_str(), dwState, (int)sa,
+         (unsigned long)hr);
     if (SUCCEEDED(hr)) {
         std::lock_guard<std::mutex> lock(g_listLock);
         if (g_liveRecords.count(pDev)) {
@@ -137,12 +138,12 @@ HRESULT WINAPI OsFreeDeviceList(RDD* pRoot)
         }
     }
     if (!known) {
-        Note(L"FreeDeviceList|unknown");
+        Note(SIM_J_FREE_LIST L"|unknown");
         SimRadioNoteList(SIM_RADIO_LIST_BAD_FREE);
         return E_INVALIDARG;
     }
     FreeRecords(pRoot);
-    Note(L"FreeDeviceList|ok");
+    Note(SIM_J_FREE_LIST L"|ok");
     SimRadioNoteList(SIM_RADIO_LIST_FREED);
     return S_OK;
 }
