@@ -32,9 +32,12 @@ stand_in() {
   case "$1" in
     ./run.sh*) echo '[ -x run.sh ] && bash -n run.sh' ;;
     ./test.sh*) echo '[ -x test.sh ] && bash -n test.sh' ;;
-    "cmake --preset default && cmake --build --preset default && ctest --preset default")
+    "cmake --preset default && cmake --build --preset default && ctest --preset default" | \
+    "cmake --preset i686 && cmake --build --preset i686 && ctest --preset i686")
       # The presets exist and the suite is listed (running it would run this test).
-      echo 'cmake --list-presets | grep -q "\"default\"" && ctest --test-dir "$build" -N' ;;
+      preset=${1#cmake --preset }
+      preset=${preset%% *}
+      echo "cmake --list-presets | grep -q '\"$preset\"' && ctest --test-dir \"\$build\" -N" ;;
     "cmake --build build --target rendak-bench" | "tools/wine-run build/bin/rendak-bench.exe")
       # 35 s of timing on a machine the suite keeps busy: built, not run.
       echo '[ -f "$build/bin/rendak-bench.exe" ]' ;;
