@@ -10,3 +10,7 @@ set_tests_properties(docs.commands PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
 add_test(NAME cli.signals
   COMMAND bash ${PROJECT_SOURCE_DIR}/tests/cli_signals_test.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
 set_tests_properties(cli.signals PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
+# rendakctl's regulatory advice: the built-in data's origin to compare with,
+# and databases made to measure for --regdb.
+target_sources(cli_tests PRIVATE regdb_image.cpp)
+target_link_libraries(cli_tests PRIVATE regdb)

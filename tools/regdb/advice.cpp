@@ -201,4 +201,30 @@ Suggestion Suggest(const std::vector<DomainRow>& table, const std::string& count
     return result;
 }
 
+std::string AllowedText(const CountryChannels& country)
+{
+    uint32_t bOnly = ChannelMask(country, k80211bOnly);
+    std::string text = ChannelListText(ChannelMask(country, k80211bg));
+    if (bOnly) {
+        text = text == "none" ? ChannelListText(bOnly) + " for 802.11b only"
+                              : text + ", and " + ChannelListText(bOnly) + " for 802.11b only";
+    }
+    return text;
+}
+
+std::string VerdictText(const RowInCountry& judged)
+{
+    if (judged.verdict == Verdict::kUnknownCountry) {
+        return "not in the database";
+    }
+    std::string text = judged.verdict == Verdict::kLawful
+                           ? "lawful"
+                           : "not lawful: " + ChannelListText(judged.added) + " not allowed";
+    if (judged.rowBOnly) {
+        text += ", " + ChannelListText(judged.rowBOnly) + " for 802.11b only";
+    }
+    return text + "; leaves out " +
+           (judged.leftOut ? ChannelListText(judged.leftOut) : std::string("nothing"));
+}
+
 }  // namespace regdb

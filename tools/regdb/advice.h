@@ -83,4 +83,11 @@ struct Suggestion {
 Suggestion Suggest(const std::vector<DomainRow>& table, const std::string& country,
                    const CountryTable& countries);
 
+// Texts for people, the same in every tool. The channels a country allows,
+// "1-13, and 14 for 802.11b only" or "none"; a row there, "lawful, 14 for
+// 802.11b only; leaves out nothing" or "not lawful: 12, 13 not allowed;
+// leaves out 1-9".
+std::string AllowedText(const CountryChannels& country);
+std::string VerdictText(const RowInCountry& judged);
+
 }  // namespace regdb
