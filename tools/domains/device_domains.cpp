@@ -67,3 +67,31 @@ std::string StoredDomainText(std::optional<uint32_t> code, std::optional<uint32_
     }
     return text;
 }
+
+std::string NamedRowText(const regdb::Suggestion& suggestion)
+{
+    const std::string& country = suggestion.country;
+    if (suggestion.namedRow < 0) {
+        return "no row is named for " + country;
+    }
+    const DeviceDomain& named = g_aDeviceDomains[suggestion.namedRow];
+    bool region = regdb::CountriesNamedBy(named.code).size() > 1;
+    std::string whose = region ? country + "'s region" : country;
+    if (suggestion.namedRow == suggestion.row) {
+        return "the row named for " + whose;
+    }
+    auto listed = [](uint32_t mask) {
+        return mask ? regdb::ChannelListText(mask) : std::string("nothing");
+    };
+    return "against " + DomainLabel(named) + ", the row named for " + whose + ": gains " +
+           listed(suggestion.gainedOverNamed) + ", loses " + listed(suggestion.lostAgainstNamed);
+}
+
+std::string EqualsText(const regdb::Suggestion& suggestion)
+{
+    std::string text;
+    for (int index : suggestion.equals) {
+        text += (text.empty() ? "" : ", ") + DomainLabel(g_aDeviceDomains[index]);
+    }
+    return text;
+}

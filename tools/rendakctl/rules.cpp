@@ -300,23 +300,11 @@ static void PrintSuggestion(const Suggestion& s, const CountryChannels& rules)
     }
     printf("store %s (channels %s): %s\n", DomainLabel(row).c_str(), ChannelText(row.mask).c_str(),
            VerdictText(s.detail).c_str());
-    for (int i : s.equals) {
-        printf("  as many channels, also lawful: %s\n", DomainLabel(Row(i)).c_str());
+    std::string equals = EqualsText(s);
+    if (!equals.empty()) {
+        printf("  as many channels, also lawful: %s\n", equals.c_str());
     }
-    if (s.namedRow < 0) {
-        printf("  no row is named for %s\n", s.country.c_str());
-        return;
-    }
-    const Domain& named = Row(s.namedRow);
-    bool region = CountriesNamedBy(named.code).size() > 1;
-    std::string whose = region ? s.country + "'s region" : s.country;
-    if (s.namedRow == s.row) {
-        printf("  it is the row named for %s\n", whose.c_str());
-        return;
-    }
-    printf("  against %s, the row named for %s: gains %s, loses %s\n", DomainLabel(named).c_str(),
-           whose.c_str(), s.gainedOverNamed ? ChannelText(s.gainedOverNamed).c_str() : "nothing",
-           s.lostAgainstNamed ? ChannelText(s.lostAgainstNamed).c_str() : "nothing");
+    printf("  %s\n", NamedRowText(s).c_str());
 }
 
 // The suggestion for a country, or a usage error (EXIT_USAGE) for a code the
