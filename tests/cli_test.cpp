@@ -1317,6 +1317,18 @@ TEST_F(CliRestart, WatchEndsWithFiveWhenTheDeviceRestarts)
     EXPECT_EQ(end["seq"].n, (double)watch.lines.size() - 1);
 }
 
+// A power cut ends every process of the device, the tool's own too: a script
+// sees exit code 137 and what watch printed before the cut, with no end line.
+TEST_F(Cli, APowerCutEndsWatchWith137AndNothingMore)
+{
+    Background watch(L"watch --json");
+    ASSERT_TRUE(watch.WaitLines(1));
+    EXPECT_EQ(SimPowerCut(), 2u);  // the tool and its runner; never the caller
+    EXPECT_EQ(watch.Finish(), (DWORD)SIM_EXIT_POWER_CUT);
+    ASSERT_EQ(watch.lines.size(), 1u);
+    EXPECT_EQ(watch.Line(0)["event"].s, "now");
+}
+
 // --- diagnose ---------------------------------------------------------------------------
 
 // Wi-Fi on as a user leaves it: a domain, the radio on, the status file 1.
@@ -1481,6 +1493,33 @@ TEST_F(Cli, DiagnoseOfAFactoryDeviceSaysWhatToDoFirstAndItsFixesTurnWiFiOn)
         }
     }
     EXPECT_EQ(Run("diagnose").exitCode, 0u);
+}
+
+// After a power cut the device starts again with every radio off, whatever the
+// status file says was left on: diagnose says so and its fix switches Wi-Fi on.
+TEST_F(Cli, DiagnoseAfterAPowerCutSaysTheRadioWasLeftOffByIt)
+{
+    TurnWiFiOnHere();
+    WriteDeviceFile(STATUS_FILE_PATH, "1");
+    DWORD cuts = SimKernelCounter(L"PowerCuts");
+    SimPowerCut();
+    SimSelectDevice(Widen(device_).c_str());  // the device started again from what it committed
+    Json j = Doc("diagnose");
+    EXPECT_EQ(j["exit_code"].n, 4);
+    ASSERT_EQ(Causes(j), std::vector<std::string>{"radio_off"});
+    const Json& f = j["findings"].items[0];
+    HAS(f["finding"].s, "though the status file says Wi-Fi was left on");
+    HAS(f["finding"].s, "counts " + std::to_string(cuts + 1) + " power cut");
+    ASSERT_EQ(f["commands"].items.size(), 1u);
+    EXPECT_EQ(f["commands"].items[0].s, "rendakctl --device " + device_ + " on");
+    EXPECT_EQ(RunFix(f["commands"].items[0].s), 0u);
+    EXPECT_EQ(Run("diagnose").exitCode, 0u);
+
+    // Switched off by a person, the radio is off and the file says so: no cut is blamed.
+    EXPECT_EQ(Run("off").exitCode, 0u);
+    Json off = Doc("diagnose");
+    EXPECT_EQ(off["findings"].items[0]["cause"].s, "radio_off");
+    EXPECT_EQ(off["findings"].items[0]["finding"].s.find("power cut"), std::string::npos);
 }
 
 // --- watch --------------------------------------------------------------------------------
