@@ -619,6 +619,8 @@ TEST_F(Cli, SuggestGivesTheRowToStoreAndWhatItGainsAndLoses)
     HAS(text,
         "to store the suggestion: rendakctl --device " + device_ + " regulatory set --country fr");
     HAS(Run("regulatory suggest us").out, "as many channels, also lawful: 2 \"Canada IC\"");
+    HAS(Run("regulatory suggest de").out, "  it is the row named for DE's region");
+    HAS(Run("regulatory suggest mx").out, "  no row is named for MX");
 }
 
 TEST_F(Cli, SuggestJudgesTheDomainStoredNowAsItIsStored)

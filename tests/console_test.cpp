@@ -653,12 +653,13 @@ TEST_F(ConsoleTest, CountryFieldShowsTheSuggestionAndWhetherTheStoredRowIsLawful
     console.ChooseText(IDC_COUNTRY_LIST, L"JP");
     HAS(console.Text(IDC_COUNTRY_RULES), L"allows 1-13, and 14 for 802.11b only");
     EXPECT_EQ(console.Text(IDC_COUNTRY_SUGGESTION),
-              L"6 \"Japan MKK\": lawful, 14 for 802.11b only; leaves out nothing; the row named "
-              L"for JP");
+              L"6 \"Japan MKK\": lawful, 14 for 802.11b only; leaves out nothing; it is the row "
+              L"named for JP");
     EXPECT_EQ(console.Text(IDC_COUNTRY_STORED),
               L"6 \"Japan MKK\": lawful, 14 for 802.11b only; leaves out nothing");
     console.Type(IDC_COUNTRY_LIST, L"US");
-    HAS(console.Text(IDC_COUNTRY_SUGGESTION), L"as many: 2 \"Canada IC\"; the row named for US");
+    HAS(console.Text(IDC_COUNTRY_SUGGESTION),
+        L"as many: 2 \"Canada IC\"; it is the row named for US");
 
     // Codes that are none, or that the database lacks: nothing to suggest.
     console.Type(IDC_COUNTRY_LIST, L"ZZ");
@@ -684,7 +685,7 @@ TEST_F(ConsoleTest, CountryActionShowsWhatTheFieldShows)
     EXPECT_EQ(lines[0].rfind("US allows 1-11; 30 dBm on 1-11 (wireless-regdb ", 0), 0u) << lines[0];
     EXPECT_EQ(lines[1],
               "suggested: 1 \"USA, FCC\": lawful; leaves out nothing; as many: 2 \"Canada IC\"; "
-              "the row named for US");
+              "it is the row named for US");
     EXPECT_EQ(lines[2],
               "stored: 6 \"Japan MKK\": not lawful: 12-14 not allowed; leaves out nothing");
 

@@ -78,7 +78,7 @@ std::string NamedRowText(const regdb::Suggestion& suggestion)
     bool region = regdb::CountriesNamedBy(named.code).size() > 1;
     std::string whose = region ? country + "'s region" : country;
     if (suggestion.namedRow == suggestion.row) {
-        return "the row named for " + whose;
+        return "it is the row named for " + whose;
     }
     auto listed = [](uint32_t mask) {
         return mask ? regdb::ChannelListText(mask) : std::string("nothing");

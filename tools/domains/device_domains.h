@@ -37,9 +37,9 @@ regdb::DomainRow StoredDomainRow(std::optional<uint32_t> code, std::optional<uin
 // (no row has it), mask ...; nothing (read as 0 "None").
 std::string StoredDomainText(std::optional<uint32_t> code, std::optional<uint32_t> mask);
 
-// What a suggestion says of the row named for the country: "the row named for
-// FR", "the row named for DE's region", "against 4 "France", the row named
-// for FR: gains 1-9, loses nothing", or "no row is named for MX".
+// What a suggestion says of the row named for the country: "it is the row
+// named for FR", "it is the row named for DE's region", "against 4 "France",
+// the row named for FR: gains 1-9, loses nothing", or "no row is named for MX".
 std::string NamedRowText(const regdb::Suggestion& suggestion);
 // The other lawful rows with as many channels: "2 "Canada IC"", or "".
 std::string EqualsText(const regdb::Suggestion& suggestion);
