@@ -95,6 +95,8 @@ static const char g_szOptions[] =
     "  --yes, --no     answer the library's Yes/No question (default: No); other\n"
     "                  boxes are answered OK; every box is printed on stderr.\n"
     "                  hard-reset: --yes confirms\n"
+    "  --country COUNTRY\n"
+    "                  regulatory set: store the row today's rules suggest for COUNTRY\n"
     "  --regdb FILE    regulatory explain, suggest, set --country: today's rules\n"
     "                  from this regulatory.db, not the one the tool was built with\n"
     "  --answer-timeout SECONDS [--default yes|no]\n"
