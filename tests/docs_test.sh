@@ -2,7 +2,7 @@
 # Runs every command that README.md and docs/*.md show, as written, so the
 # documentation cannot drift from the programs.
 #
-#   tests/docs_test.sh SOURCE_DIR BUILD_DIR
+#   tests/docs_test.sh SOURCE_DIR BUILD_DIR [ARCH]
 #
 # Commands are the lines of ```sh blocks, and indented lines that start with
 # "tools/", "./", "cmake " or "ctest ". Each block runs as one script from the
@@ -19,6 +19,9 @@ src=$(cd "$1" && pwd)
 build=$(cd "$2" && pwd)
 cd "$src"
 export WINE_RUN_PREFIX=$build/wine/test WINE_RUN_HEADLESS=1 HANDHELD_CLOCK=virtual
+# Programs that are not the build's files (reg, in the docs and in resetting
+# their devices) run under the Wine of the build's architecture (x86_64 or i686).
+export WINE_RUN_ARCH=${3:-x86_64}
 unset HANDHELD_DEVICE HANDHELD_USER HANDHELD_JOURNAL HANDHELD_ANSWERS
 failures=0
 ran=0
@@ -91,12 +94,18 @@ extract() {
       if (pending != "") { line = pending " " line; pending = "" }
       if (line ~ /\\$/) { sub(/[ \t]*\\$/, "", line); pending = line; next }
       if (line ~ /^[ \t]*(#|$)/) next
-      if (line ~ /^[A-Za-z_]+=[^ ]*$/ || line ~ /^[A-Za-z_]+="[^"]*"$/) { script = script "export " line "\n"; next }
+      if (line ~ /^[A-Za-z_]+=[^ ]*$/ || line ~ /^[A-Za-z_]+="[^"]*"$/) { script = script "doc_export " quote(line) "\n"; next }
       command(line); next
     }
     /^    (tools\/|\.\/|cmake |ctest )/ { line = $0; sub(/^    /, "", line); command(line); flush() }
     END { flush() }
   ' "$1"
+}
+
+# A variable the docs set ("R=\"tools/wine-run build/bin/rendakctl.exe\""), for the
+# commands after it; build/bin/ stands for this build's programs, as in commands.
+doc_export() {
+  eval "export ${1//build\/bin\//$build/bin/}"
 }
 
 # run_doc EXIT FILE COMMAND [OUTPUT]: runs COMMAND as the docs write it; with

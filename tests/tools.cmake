@@ -4,7 +4,8 @@
 target_compile_definitions(cli_tests PRIVATE SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 add_dependencies(cli_tests handheld-console)
 add_test(NAME docs.commands
-  COMMAND bash ${PROJECT_SOURCE_DIR}/tests/docs_test.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR})
+  COMMAND bash ${PROJECT_SOURCE_DIR}/tests/docs_test.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+    ${CMAKE_SYSTEM_PROCESSOR})
 set_tests_properties(docs.commands PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300
   RESOURCE_LOCK docs-devices)
 add_test(NAME cli.signals
