@@ -4,7 +4,10 @@
 // reload the tool serves, answers and confirmations, restarts under a
 // command, diagnose with fixes that work, watch, and bounded reads.
 #include "json_check.h"
+#include "regdb_image.h"
 #include "testing.h"
+
+#include <regdata.h>
 
 #include <handheld_devmgr.h>
 #include <handheld_radio.h>
@@ -168,10 +171,28 @@ TEST_F(Cli, HelpForTheToolAndForEachCommandWhereverItIsAsked)
     RunResult r = Run("--help");
     EXPECT_EQ(r.exitCode, 0u);
     for (const char* word :
-         {"--device", "--json", "--yes", "--no", "--answer-timeout", "--default",
-          "regulatory [show | list | set DOMAIN]", "status", "diagnose", "hard-reset", "direct-on",
-          "watch [--count N]", "reload-signal", "exit codes", "bad usage",
-          "5    the device restarted", "6    the command's process", "130", "143"}) {
+         {"--device",
+          "--json",
+          "--yes",
+          "--no",
+          "--answer-timeout",
+          "--default",
+          "regulatory [show | list | explain DOMAIN | suggest COUNTRY | set DOMAIN",
+          "--country COUNTRY",
+          "--regdb FILE",
+          "status",
+          "diagnose",
+          "hard-reset",
+          "direct-on",
+          "watch [--count N]",
+          "reload-signal",
+          "exit codes",
+          "bad usage",
+          "5    the device restarted",
+          "6    the command's process",
+          "130",
+          "143",
+          "137  the device's power was cut"}) {
         HAS(r.out, word);
     }
     EXPECT_EQ(Run("-h").out, r.out);
@@ -188,7 +209,8 @@ TEST_F(Cli, HelpForTheToolAndForEachCommandWhereverItIsAsked)
             HAS(own.out, "exit codes");
         }
     }
-    HAS(Run("regulatory set -h").out, "regulatory set DOMAIN");
+    HAS(Run("regulatory set -h").out, "regulatory set DOMAIN | --country COUNTRY");
+    HAS(Run("regulatory suggest -h").out, "802.11b");
     HAS(Run("watch -h").out, "1 to 2147483647");
     RunResult none = Run("");
     EXPECT_EQ(none.exitCode, 2u);
@@ -209,7 +231,7 @@ TEST_F(Cli, BadInputExitsTwoNamesWhatIsValidAndChangesNothing)
         {"regulatory set mars", "Europe ETSI"},
         {"regulatory set", "0-6"},
         {"regulatory set fr extra", "extra"},
-        {"regulatory frob", "list or set"},
+        {"regulatory frob", "explain, suggest or set"},
         {"regulatory show now", "now"},
         {"status please", "please"},
         {"on now", "now"},
@@ -240,6 +262,26 @@ TEST_F(Cli, BadInputExitsTwoNamesWhatIsValidAndChangesNothing)
         {"--default yes on", "--answer-timeout"},
         {"--yes --answer-timeout 5 on", "one or the other"},
         {"hard-reset", "--yes"},
+        {"regulatory suggest zz", "unknown country \"ZZ\""},
+        {"regulatory suggest Xk", "unknown country \"XK\""},
+        {"regulatory suggest fra", "\"fra\" is not a country code"},
+        {"regulatory suggest f1", "not a country code"},
+        {"regulatory suggest 00", "not a country code"},
+        {"regulatory suggest \u00e9", "not a country code"},
+        {"regulatory suggest", "needs a country"},
+        {"regulatory suggest fr de", "\"de\""},
+        {"regulatory explain", "needs a domain"},
+        {"regulatory explain mars", "unknown domain \"mars\""},
+        {"regulatory set --country zz", "unknown country \"ZZ\""},
+        {"regulatory set --country f", "not a country code"},
+        {"regulatory set --country \"\"", "needs a country code"},
+        {"regulatory set --country", "needs a country code"},
+        {"regulatory set fr --country de", "not both"},
+        {"status --country de", "an option of regulatory set, not of status"},
+        {"regulatory suggest fr --country de", "not of regulatory suggest"},
+        {"--regdb x.db status", "--regdb goes with"},
+        {"--regdb x.db regulatory set fr", "--regdb goes with"},
+        {"--regdb no-such.db regulatory suggest fr", "no-such.db"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args);
@@ -289,6 +331,10 @@ TEST_F(Cli, EveryCommandLeavesOneDocumentFollowingTheSchemaSuccessOrFailure)
         {"status", 0, "status"},
         {"regulatory", 0, "regulatory show"},
         {"regulatory list", 0, "regulatory list"},
+        {"regulatory explain eu", 0, "regulatory explain"},
+        {"regulatory suggest de", 0, "regulatory suggest"},
+        {"regulatory suggest zz", 2, "regulatory suggest"},
+        {"regulatory set --country zz", 2, "regulatory set"},
         {"on", 1, "on"},  // no domain: refused
         {"init", 1, "init"},
         {"direct-on", 1, "direct-on"},
@@ -346,6 +392,15 @@ TEST_F(Cli, TheSchemaRejectsWhatWouldBreakTheContract)
     Broken("\"device\":\"" + device_ + "\",", "");
     Broken("\"exit_code\":0", "\"exit_code\":0,\"extra\":1");
     Broken("\"error\":null", "\"error\":{\"kind\":\"usage\"}");
+
+    // The advice: a verdict of its own, channels as numbers, the database always said.
+    good = Lines(Run("--json regulatory suggest jp").out)[0];
+    Conforming(good);
+    Broken("\"verdict\":\"lawful\"", "\"verdict\":\"needs 802.11b\"");
+    Broken("\"b_only\":[14]", "\"b_only\":\"14\"");
+    Broken("\"eirp_mbm\":2000", "\"eirp_mbm\":\"20 dBm\"");
+    Broken("\"built_in\":true", "\"built_in\":true,\"note\":\"x\"");
+    Broken("\"status\":\"suggested\"", "\"status\":\"maybe\"");
 }
 
 TEST_F(Cli, EveryRowIsStoredByIndexAndReadBack)
@@ -437,23 +492,284 @@ TEST_F(Cli, StatusSpellsOutTheStateBits)
     HAS(r.out, "status file: none");
 }
 
-TEST_F(Cli, ListShowsTheTableWithNotes)
+TEST_F(Cli, ListShowsTheTableAndPointsAtTodaysRules)
 {
     Json list = Doc("regulatory list")["domains"];
     ASSERT_EQ(list.items.size(), 7u);
     for (const Row& row : kRows) {
         ExpectDomain(list.items[row.index], row);
-        // Only France and Spain are narrower than today's rules (1-13).
-        const Json& note = list.items[row.index]["note"];
-        bool narrower = row.index == 4 || row.index == 5;
-        EXPECT_EQ(note.kind, narrower ? Json::String : Json::Null) << row.name;
-        if (narrower) {
-            HAS(note.s, "1-13");
+    }
+    // No notes written by hand: where to see how each row stands today.
+    std::string text = Run("regulatory list").out;
+    EXPECT_EQ(text.find("note"), std::string::npos) << text;
+    HAS(text, "rendakctl --device " + device_ + " regulatory explain DOMAIN");
+    HAS(text, "rendakctl --device " + device_ + " regulatory suggest COUNTRY");
+}
+
+// --- today's rules: explain, suggest, set --country -----------------------------------------
+
+std::vector<int> Numbers(const Json& list)
+{
+    std::vector<int> numbers;
+    for (const Json& n : list.items) {
+        numbers.push_back((int)n.n);
+    }
+    return numbers;
+}
+
+std::vector<int> Range(int first, int last)
+{
+    std::vector<int> numbers;
+    for (int n = first; n <= last; n++) {
+        numbers.push_back(n);
+    }
+    return numbers;
+}
+
+// "2026.09.03-1~deb12u1" of "wireless-regdb 2026.09.03-1~deb12u1": what the build read.
+std::string BuiltInVersion()
+{
+    std::string package = regdb::g_dbOrigin.package;
+    return package.substr(package.find(' ') + 1);
+}
+
+TEST_F(Cli, ExplainJudgesARowInEachCountryItIsNamedFor)
+{
+    Json fr = Doc("regulatory explain france");
+    EXPECT_EQ(fr["exit_code"].n, 0);
+    ExpectDomain(fr["row"], kRows[4]);
+    EXPECT_EQ(fr["database"]["package"].s, "wireless-regdb");
+    EXPECT_EQ(fr["database"]["version"].s, BuiltInVersion());
+    EXPECT_TRUE(fr["database"]["built_in"].b);
+    ASSERT_EQ(fr["countries"].items.size(), 1u);
+    const Json& rules = fr["countries"].items[0];
+    EXPECT_EQ(rules["country"].s, "FR");
+    EXPECT_EQ(Numbers(rules["allowed"]), Range(1, 13));
+    EXPECT_EQ(rules["limits"].items[0]["eirp_mbm"].n, 2000);
+    ASSERT_EQ(fr["judged"].items.size(), 1u);
+    const Json& judged = fr["judged"].items[0];
+    EXPECT_EQ(judged["verdict"].s, "lawful");
+    EXPECT_EQ(Numbers(judged["left_out"]), Range(1, 9));
+    EXPECT_EQ(Numbers(judged["added"]), std::vector<int>{});
+
+    // Europe ETSI stands for the 27 member states.
+    Json eu = Doc("regulatory explain eu");
+    ASSERT_EQ(eu["judged"].items.size(), 27u);
+    EXPECT_EQ(eu["countries"].items.size(), 27u);
+    for (const Json& j : eu["judged"].items) {
+        EXPECT_EQ(j["verdict"].s, "lawful") << j["country"].s;
+        EXPECT_EQ(j["index"].n, 3);
+    }
+    HAS(Run("regulatory explain eu").out, "AT BE BG CY CZ DE");
+
+    // Japan allows 14 for 802.11b only: lawful, and marked.
+    Json jp = Doc("regulatory explain 6");
+    EXPECT_EQ(jp["judged"].items[0]["verdict"].s, "lawful");
+    EXPECT_EQ(Numbers(jp["judged"].items[0]["b_only"]), std::vector<int>{14});
+    EXPECT_EQ(Numbers(jp["countries"].items[0]["b_only"]), std::vector<int>{14});
+    const Json& limits = jp["countries"].items[0]["limits"];
+    ASSERT_EQ(limits.items.size(), 2u);
+    EXPECT_EQ(limits.items[1]["flags"].items[0].s, "no OFDM");
+    std::string text = Run("regulatory explain jp").out;
+    HAS(text, regdb::g_dbOrigin.package);
+    HAS(text, "the row: lawful, 14 for 802.11b only; leaves out nothing");
+
+    Json none = Doc("regulatory explain none");
+    EXPECT_TRUE(none["countries"].items.empty());
+    EXPECT_TRUE(none["judged"].items.empty());
+    HAS(Run("regulatory explain 0").out, "named for no country");
+}
+
+TEST_F(Cli, SuggestGivesTheRowToStoreAndWhatItGainsAndLoses)
+{
+    struct Case {
+        const char* given;
+        const char* country;
+        int row;
+        std::vector<int> equals;
+        int named;  // -1: no row is named for the country
+        std::vector<int> gained, leftOut, bOnly;
+    } cases[] = {
+        {"fr", "FR", 3, {}, 4, Range(1, 9), {}, {}},  // the France row has only 10-13
+        {"US", "US", 1, {2}, 1, {}, {}, {}},          // a tie, to the row named for it
+        {"Ca", "CA", 3, {}, 2, {12, 13}, {}, {}},     // Canada IC lacks 12 and 13
+        {"jP", "JP", 6, {}, 6, {}, {}, {14}},         // 14 counts, marked
+        {"de", "DE", 3, {}, 3, {}, {}, {}},           // the row named for its region
+        {"mx", "MX", 3, {}, -1, {}, {}, {}},          // no row is named for it
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.given);
+        Json s = Doc(std::string("regulatory suggest ") + c.given);
+        ASSERT_EQ(s["exit_code"].n, 0);
+        EXPECT_EQ(s["country"].s, c.country);
+        EXPECT_EQ(s["rules"]["country"].s, c.country);
+        const Json& g = s["suggestion"];
+        EXPECT_EQ(g["status"].s, "suggested");
+        ExpectDomain(g["row"], kRows[c.row]);
+        std::vector<int> equals;
+        for (const Json& e : g["equals"].items) {
+            equals.push_back((int)e["index"].n);
+        }
+        EXPECT_EQ(equals, c.equals);
+        if (c.named < 0) {
+            EXPECT_TRUE(g["named_row"].IsNull());
+        } else {
+            EXPECT_EQ(g["named_row"]["index"].n, c.named);
+        }
+        EXPECT_EQ(Numbers(g["gained_over_named"]), c.gained);
+        EXPECT_EQ(Numbers(g["lost_against_named"]), std::vector<int>{});
+        EXPECT_EQ(g["in_country"]["verdict"].s, "lawful");
+        EXPECT_EQ(Numbers(g["in_country"]["left_out"]), c.leftOut);
+        EXPECT_EQ(Numbers(g["in_country"]["b_only"]), c.bOnly);
+        ASSERT_EQ(s["judged"].items.size(), 7u);
+        for (int i = 0; i < 7; i++) {
+            EXPECT_EQ(s["judged"].items[i]["index"].n, i);
         }
     }
-    std::string text = Run("regulatory list").out;
-    HAS(text, "note: France");
-    HAS(text, "note: Spain");
+    // Every row in the US: those with 12 or more are not lawful there.
+    Json us = Doc("regulatory suggest us");
+    EXPECT_EQ(us["judged"].items[3]["verdict"].s, "unlawful");
+    EXPECT_EQ(Numbers(us["judged"].items[6]["added"]), Range(12, 14));
+    EXPECT_EQ(us["judged"].items[5]["verdict"].s, "lawful");
+
+    std::string text = Run("regulatory suggest fr").out;
+    HAS(text, "today's rules in FR (" + std::string(regdb::g_dbOrigin.package) + ")");
+    HAS(text, "store 3 \"Europe ETSI\" (channels 1-13): lawful; leaves out nothing");
+    HAS(text, "against 4 \"France\", the row named for FR: gains 1-9, loses nothing");
+    HAS(text,
+        "to store the suggestion: rendakctl --device " + device_ + " regulatory set --country fr");
+    HAS(Run("regulatory suggest us").out, "as many channels, also lawful: 2 \"Canada IC\"");
+    HAS(Run("regulatory suggest de").out, "  it is the row named for DE's region");
+    HAS(Run("regulatory suggest mx").out, "  no row is named for MX");
+}
+
+TEST_F(Cli, SuggestJudgesTheDomainStoredNowAsItIsStored)
+{
+    SetRegDword(ADAPTER_KEY, L"Domain", 0x40);
+    SetRegDword(VENDOR_KEY, L"ChannelDomain", 0x3FFF);
+    Json us = Doc("regulatory suggest us");
+    ExpectDomain(us["domain"], kRows[6]);
+    EXPECT_EQ(us["domain_judged"]["index"].n, 6);
+    EXPECT_EQ(us["domain_judged"]["verdict"].s, "unlawful");
+    EXPECT_EQ(Numbers(us["domain_judged"]["added"]), Range(12, 14));
+    HAS(Run("regulatory suggest us").out,
+        "stored now: 6 \"Japan MKK\": not lawful: 12-14 not allowed");
+
+    // Its own mask, not the table's: ETSI's code with 1-11 is lawful in the US.
+    SetRegDword(ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(VENDOR_KEY, L"ChannelDomain", 0x07FF);
+    const Json& etsi = Doc("regulatory suggest us")["domain_judged"];
+    EXPECT_EQ(etsi["index"].n, 3);
+    EXPECT_EQ(etsi["verdict"].s, "lawful");
+    HAS(Run("regulatory suggest us").out,
+        "stored now: 3 \"Europe ETSI\", mask 0x07FF (channels 1-11): lawful");
+
+    // A code no row has; and nothing stored, which the library reads as "None".
+    SetRegDword(ADAPTER_KEY, L"Domain", 0x77);
+    Json odd = Doc("regulatory suggest us")["domain_judged"];
+    EXPECT_TRUE(odd["index"].IsNull());
+    EXPECT_EQ(odd["verdict"].s, "lawful");
+    SimRegDeleteValue(ADAPTER_KEY, L"Domain");
+    SimRegDeleteValue(VENDOR_KEY, L"ChannelDomain");
+    Json none = Doc("regulatory suggest us")["domain_judged"];
+    EXPECT_EQ(none["index"].n, 0);
+    EXPECT_EQ(Numbers(none["left_out"]), Range(1, 11));
+    HAS(Run("regulatory suggest us").out, "stored now: nothing (read as 0 \"None\")");
+}
+
+TEST_F(Cli, AnUnknownCountryIsRefusedWithTheCountriesTheDatabaseHolds)
+{
+    Json zz = Doc("regulatory suggest zz");
+    HAS(zz["error"]["message"].s, "(" + std::string(regdb::g_dbOrigin.package) + ")");
+    ASSERT_EQ(zz["error"]["details"].items.size(), 1u);
+    HAS(zz["error"]["details"].items[0].s, "the countries it holds: AD AE ");
+    HAS(zz["error"]["details"].items[0].s, " DE ");
+}
+
+TEST_F(Cli, SetCountryStoresTheSuggestedRow)
+{
+    SetRegDword(OEM_KEY, L"WIFI", 0);  // no reload: this is about what is stored
+    Json fr = Doc("regulatory set --country Fr");
+    ASSERT_EQ(fr["exit_code"].n, 0);
+    EXPECT_EQ(fr["country"].s, "FR");
+    ExpectDomain(fr["requested"], kRows[3]);
+    ExpectDomain(fr["suggestion"]["row"], kRows[3]);
+    EXPECT_TRUE(fr["stored"].b);
+    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), 0x30u);
+    EXPECT_EQ(RegDword(VENDOR_KEY, L"ChannelDomain"), 0x1FFFu);
+
+    RunResult jp = Run("regulatory set --country=jp");
+    EXPECT_EQ(jp.exitCode, 0u) << jp.err;
+    HAS(jp.out, "for JP, today's rules (" + std::string(regdb::g_dbOrigin.package) +
+                    ") suggest 6 \"Japan MKK\": lawful, 14 for 802.11b only");
+    HAS(jp.out, "regulatory domain: 6 \"Japan MKK\"");
+    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), 0x40u);
+    EXPECT_EQ(RegDword(VENDOR_KEY, L"ChannelDomain"), 0x3FFFu);
+}
+
+// A database made to measure, in a file for --regdb; removed with the object.
+class DatabaseFile {
+public:
+    explicit DatabaseFile(const std::vector<TestCountry>& countries)
+    {
+        wchar_t folder[MAX_PATH];
+        GetTempPathW(MAX_PATH, folder);
+        path_ = Narrow(folder) + "rendakctl_test_" + std::to_string(GetCurrentProcessId()) + ".db";
+        std::vector<uint8_t> bytes = Write(countries).bytes;
+        std::ofstream(path_, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+    ~DatabaseFile() { DeleteFileA(path_.c_str()); }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+TEST_F(Cli, WhereNoRowIsLawfulOnlyNoneIsAndSetStoresNothing)
+{
+    // Made-up countries: QN allows 12 and 13 only, which no row with channels
+    // keeps to; QM allows 1-13.
+    DatabaseFile db({{"QN", {{2457, 2483.5, 20, 2000, 0, false}}, 0},
+                     {"QM", {{2400, 2483.5, 40, 2000, 0, false}}, 0}});
+    std::string regdb = "--regdb \"" + db.path() + "\" ";
+    DWORD exit = 0;
+    Json qn = Doc(regdb + "regulatory suggest qn", &exit);
+    EXPECT_EQ(exit, 4u);
+    EXPECT_TRUE(qn["error"].IsNull());
+    EXPECT_EQ(qn["suggestion"]["status"].s, "no lawful row");
+    ExpectDomain(qn["suggestion"]["row"], kRows[0]);
+    EXPECT_EQ(qn["database"]["file"].s, db.path());
+    EXPECT_FALSE(qn["database"]["built_in"].b);
+    EXPECT_TRUE(qn["database"]["version"].IsNull());
+    for (int i = 1; i < 7; i++) {
+        EXPECT_EQ(qn["judged"].items[i]["verdict"].s, "unlawful") << i;
+    }
+    RunResult text = Run(regdb + "regulatory suggest qn");
+    EXPECT_EQ(text.exitCode, 4u);
+    HAS(text.out, "no row with channels is lawful in QN");
+    HAS(text.out, "0 \"None\" is the only lawful row");
+    EXPECT_EQ(text.out.find("to store the suggestion"), std::string::npos) << text.out;
+
+    // set --country refuses, stores nothing, and says what is left to do.
+    SetRegDword(OEM_KEY, L"WIFI", 0);
+    SetRegDword(ADAPTER_KEY, L"Domain", 0x10);
+    Json set = Doc(regdb + "regulatory set --country qn", &exit);
+    EXPECT_EQ(exit, 4u);
+    EXPECT_EQ(set["error"]["kind"].s, "no_lawful_row");
+    HAS(set["error"]["next_step"].s, "regulatory set none");
+    EXPECT_EQ(set["suggestion"]["status"].s, "no lawful row");
+    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), 0x10u);
+    EXPECT_FALSE(SimRegKeyExists(VENDOR_KEY));
+
+    // The file's other country, and a country only the built-in data holds.
+    EXPECT_EQ(Doc(regdb + "regulatory suggest qm")["suggestion"]["row"]["index"].n, 3);
+    Json fr = Doc(regdb + "regulatory suggest fr", &exit);
+    EXPECT_EQ(exit, 2u);
+    HAS(fr["error"]["message"].s, db.path() + ", given with --regdb) does not hold it");
+    Json set2 = Doc(regdb + "regulatory set --country qm");
+    EXPECT_EQ(set2["exit_code"].n, 0);
+    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), 0x30u);
 }
 
 // --- refusals and shortfalls ---------------------------------------------------------------
@@ -986,6 +1302,18 @@ TEST_F(CliRestart, WatchEndsWithFiveWhenTheDeviceRestarts)
     EXPECT_EQ(end["seq"].n, (double)watch.lines.size() - 1);
 }
 
+// A power cut ends every process of the device, the tool's own too: a script
+// sees exit code 137 and what watch printed before the cut, with no end line.
+TEST_F(Cli, APowerCutEndsWatchWith137AndNothingMore)
+{
+    Background watch(L"watch --json");
+    ASSERT_TRUE(watch.WaitLines(1));
+    EXPECT_EQ(SimPowerCut(), 2u);  // the tool and its runner; never the caller
+    EXPECT_EQ(watch.Finish(), (DWORD)SIM_EXIT_POWER_CUT);
+    ASSERT_EQ(watch.lines.size(), 1u);
+    EXPECT_EQ(watch.Line(0)["event"].s, "now");
+}
+
 // --- diagnose ---------------------------------------------------------------------------
 
 // Wi-Fi on as a user leaves it: a domain, the radio on, the status file 1.
@@ -1136,6 +1464,33 @@ TEST_F(Cli, DiagnoseOfAFactoryDeviceSaysWhatToDoFirstAndItsFixesTurnWiFiOn)
         }
     }
     EXPECT_EQ(Run("diagnose").exitCode, 0u);
+}
+
+// After a power cut the device starts again with every radio off, whatever the
+// status file says was left on: diagnose says so and its fix switches Wi-Fi on.
+TEST_F(Cli, DiagnoseAfterAPowerCutSaysTheRadioWasLeftOffByIt)
+{
+    TurnWiFiOnHere();
+    WriteDeviceFile(STATUS_FILE_PATH, "1");
+    DWORD cuts = SimKernelCounter(L"PowerCuts");
+    SimPowerCut();
+    SimSelectDevice(Widen(device_).c_str());  // the device started again from what it committed
+    Json j = Doc("diagnose");
+    EXPECT_EQ(j["exit_code"].n, 4);
+    ASSERT_EQ(Causes(j), std::vector<std::string>{"radio_off"});
+    const Json& f = j["findings"].items[0];
+    HAS(f["finding"].s, "though the status file says Wi-Fi was left on");
+    HAS(f["finding"].s, "counts " + std::to_string(cuts + 1) + " power cut");
+    ASSERT_EQ(f["commands"].items.size(), 1u);
+    EXPECT_EQ(f["commands"].items[0].s, "rendakctl --device " + device_ + " on");
+    EXPECT_EQ(RunFix(f["commands"].items[0].s), 0u);
+    EXPECT_EQ(Run("diagnose").exitCode, 0u);
+
+    // Switched off by a person, the radio is off and the file says so: no cut is blamed.
+    EXPECT_EQ(Run("off").exitCode, 0u);
+    Json off = Doc("diagnose");
+    EXPECT_EQ(off["findings"].items[0]["cause"].s, "radio_off");
+    EXPECT_EQ(off["findings"].items[0]["finding"].s.find("power cut"), std::string::npos);
 }
 
 // --- watch --------------------------------------------------------------------------------

@@ -10,7 +10,12 @@
 #include <handheld_radio.h>
 
 #include <algorithm>
+#include <fstream>
 #include <sstream>
+
+// This program watches the device as the console does: a power cut that a
+// test makes ends the device's programs, not the test.
+extern "C" __declspec(dllexport) const int HandheldObserver = 1;
 
 namespace {
 
@@ -114,6 +119,36 @@ public:
     void Choose(int list, int index)
     {
         ASSERT_EQ(SendMessageW(Item(list), CB_SETCURSEL, index, 0), index);
+    }
+    // Tells the console what a control did, as the control itself would.
+    void Notify(int id, int code)
+    {
+        DWORD_PTR result = 0;
+        ASSERT_NE(SendMessageTimeoutW(window_, WM_COMMAND, MAKEWPARAM(id, code), (LPARAM)Item(id),
+                                      SMTO_NORMAL, 60000, &result),
+                  0);
+    }
+    // Types into a combo box's field, or chooses the entry with this text.
+    void Type(int combo, const std::wstring& text)
+    {
+        SendMessageW(Item(combo), WM_SETTEXT, 0, (LPARAM)text.c_str());
+        Notify(combo, CBN_EDITCHANGE);
+    }
+    void ChooseText(int combo, const std::wstring& text)
+    {
+        LRESULT count = SendMessageW(Item(combo), CB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; i++) {
+            wchar_t entry[64] = L"";
+            if (SendMessageW(Item(combo), CB_GETLBTEXTLEN, i, 0) < 64) {
+                SendMessageW(Item(combo), CB_GETLBTEXT, i, (LPARAM)entry);
+            }
+            if (text == entry) {
+                Choose(combo, (int)i);
+                Notify(combo, CBN_SELCHANGE);
+                return;
+            }
+        }
+        ADD_FAILURE() << "no entry " << Narrow(text);
     }
 
 private:
@@ -399,7 +434,7 @@ TEST_F(ConsoleTest, HelpListsAnActionForEveryControlAndRefusesWhatItDoesNotKnow)
     ASSERT_NE(console.window(), (HWND)NULL);
     std::vector<std::wstring> buttons;
     EnumChildWindows(console.window(), CollectButton, (LPARAM)&buttons);
-    EXPECT_EQ(buttons.size(), 13u);  // the window's controls, combo boxes aside
+    EXPECT_EQ(buttons.size(), 14u);  // the window's controls, combo boxes aside
     for (const std::wstring& b : buttons) {
         EXPECT_NE(help.out.find(Narrow(b)), std::string::npos) << "no action for " << Narrow(b);
     }
@@ -412,6 +447,8 @@ TEST_F(ConsoleTest, HelpListsAnActionForEveryControlAndRefusesWhatItDoesNotKnow)
     EXPECT_NE(bad.err.find("unknown argument \"--loud\""), std::string::npos) << bad.err;
     EXPECT_NE(bad.err.find("--act ACTION"), std::string::npos);
 }
+
+DWORD g_cutsBefore = 0;  // the kernel's count of power cuts before an action
 
 TEST_F(ConsoleTest, EveryActionDoesWhatItsControlDoes)
 {
@@ -470,6 +507,15 @@ TEST_F(ConsoleTest, EveryActionDoesWhatItsControlDoes)
              SimSelectDevice(SimDeviceName());
              return SimGetSetting(L"ClockMode", 9) == 9u && RegDword(OEM_KEY, L"WIFI") == 1u;
          }},
+        // The phone, on in the factory state, is off after the device starts again.
+        {"power-cut",
+         [] {
+             SimSelectDevice(SimDeviceName());
+             DWORD power = 9;
+             return SimKernelCounter(L"PowerCuts") == g_cutsBefore + 1 &&
+                    SimGetRadioPower(L"CELL1", &power) && power == 0u;
+         }},
+        {"country-de", [] { return true; }},  // it shows; ConsoleTest.CountryField* checks what
     };
     std::vector<std::string> tested;
     for (const Case& c : cases) {
@@ -477,11 +523,13 @@ TEST_F(ConsoleTest, EveryActionDoesWhatItsControlDoes)
         if (std::string(c.act) == "clear-faults") {
             SimSetFault(L"ActivateDeviceEx", kDriverKey, ERROR_GEN_FAILURE, TRUE);
         }
+        g_cutsBefore = SimKernelCounter(L"PowerCuts");
         RunResult r = Console_(L"--act " + Widen(c.act));
         EXPECT_EQ(r.exitCode, 0u) << r.err;
         EXPECT_FALSE(r.out.empty()) << "it says nothing";
         EXPECT_TRUE(c.check());
-        tested.push_back(c.act);
+        // The country action takes the country in its name, as help writes it.
+        tested.push_back(std::string(c.act).rfind("country-", 0) == 0 ? "country-CC" : c.act);
     }
     std::vector<std::string> listed = HelpActions(Console_(L"--help").out);
     std::sort(listed.begin(), listed.end());
@@ -575,6 +623,128 @@ TEST_F(ConsoleTest, StandsBesideTheWindowItWasToldOf)
     TerminateProcess(pi.hProcess, 0);
     WaitAndClose(pi, 10000);
     DestroyWindow(hTarget);
+}
+
+// --- the country field -------------------------------------------------------------------
+
+TEST_F(ConsoleTest, CountryFieldShowsTheSuggestionAndWhetherTheStoredRowIsLawfulThere)
+{
+    Console console;
+    ASSERT_NE(console.window(), (HWND)NULL);
+    EXPECT_EQ(console.Text(IDC_COUNTRY_RULES),
+              L"type or choose a country: two letters, ISO 3166 alpha-2");
+    EXPECT_EQ(console.Text(IDC_COUNTRY_SUGGESTION), L"");
+
+    console.Type(IDC_COUNTRY_LIST, L"fr");
+    HAS(console.Text(IDC_COUNTRY_RULES), L"allows 1-13; 20 dBm on 1-13 (wireless-regdb ");
+    EXPECT_EQ(console.Text(IDC_COUNTRY_SUGGESTION),
+              L"3 \"Europe ETSI\": lawful; leaves out nothing; against 4 \"France\", the row "
+              L"named for FR: gains 1-9, loses nothing");
+    EXPECT_EQ(console.Text(IDC_COUNTRY_STORED),
+              L"nothing (read as 0 \"None\"): lawful; leaves out 1-13");
+
+    // The stored row follows the device: the library here stores Japan MKK.
+    SetRegDword(OEM_KEY, L"WIFI", 0);  // no reload question on the way
+    ChangeWiFiRegulatory(6);
+    EXPECT_EQ(console.WaitText(IDC_COUNTRY_STORED, L"Japan"),
+              L"6 \"Japan MKK\": not lawful: 14 not allowed; leaves out nothing");
+
+    // Japan, chosen from the list: the row is lawful there, 14 marked.
+    console.ChooseText(IDC_COUNTRY_LIST, L"JP");
+    HAS(console.Text(IDC_COUNTRY_RULES), L"allows 1-13, and 14 for 802.11b only");
+    EXPECT_EQ(console.Text(IDC_COUNTRY_SUGGESTION),
+              L"6 \"Japan MKK\": lawful, 14 for 802.11b only; leaves out nothing; it is the row "
+              L"named for JP");
+    EXPECT_EQ(console.Text(IDC_COUNTRY_STORED),
+              L"6 \"Japan MKK\": lawful, 14 for 802.11b only; leaves out nothing");
+    console.Type(IDC_COUNTRY_LIST, L"US");
+    HAS(console.Text(IDC_COUNTRY_SUGGESTION),
+        L"as many: 2 \"Canada IC\"; it is the row named for US");
+
+    // Codes that are none, or that the database lacks: nothing to suggest.
+    console.Type(IDC_COUNTRY_LIST, L"ZZ");
+    HAS(console.Text(IDC_COUNTRY_RULES), L"ZZ is not in the regulatory database (wireless-regdb ");
+    EXPECT_EQ(console.Text(IDC_COUNTRY_SUGGESTION), L"");
+    EXPECT_EQ(console.Text(IDC_COUNTRY_STORED), L"");
+    console.Type(IDC_COUNTRY_LIST, L"F1");
+    HAS(console.Text(IDC_COUNTRY_RULES), L"\"F1\" is not a country code");
+}
+
+TEST_F(ConsoleTest, CountryActionShowsWhatTheFieldShows)
+{
+    SetRegDword(OEM_KEY, L"WIFI", 0);
+    ChangeWiFiRegulatory(6);
+    RunResult us = Console_(L"--act country-us");
+    EXPECT_EQ(us.exitCode, 0u) << us.err;
+    std::vector<std::string> lines;
+    std::istringstream in(us.out);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line.substr(0, line.find_last_not_of("\r") + 1));
+    }
+    ASSERT_EQ(lines.size(), 3u) << us.out;
+    EXPECT_EQ(lines[0].rfind("US allows 1-11; 30 dBm on 1-11 (wireless-regdb ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1],
+              "suggested: 1 \"USA, FCC\": lawful; leaves out nothing; as many: 2 \"Canada IC\"; "
+              "it is the row named for US");
+    EXPECT_EQ(lines[2],
+              "stored: 6 \"Japan MKK\": not lawful: 12-14 not allowed; leaves out nothing");
+
+    for (const wchar_t* bad : {L"country-zz", L"country-fra", L"country-"}) {
+        SCOPED_TRACE(Narrow(bad));
+        RunResult r = Console_(std::wstring(L"--act ") + bad);
+        EXPECT_EQ(r.exitCode, 2u);
+        EXPECT_EQ(r.out, "");
+        EXPECT_FALSE(r.err.empty());
+        EXPECT_EQ(r.err.find("unknown action"), std::string::npos) << r.err;
+    }
+    EXPECT_NE(Console_(L"--act country-zz").err.find("ZZ is not in the regulatory database"),
+              std::string::npos);
+}
+
+// --- the power cut ---------------------------------------------------------------------------
+
+// A power cut ends every program of the device (rendakctl's watch and the
+// runner it started) with 137, and the device starts again; the console, an
+// observer, lives on and shows the cut.
+TEST_F(ConsoleTest, APowerCutEndsTheDevicesProgramsButNotTheConsole)
+{
+    Console console;
+    ASSERT_NE(console.window(), (HWND)NULL);
+    ASSERT_TRUE(SimRadioSwitch(L"TRXD385L1", 1) == S_OK);
+    DeviceSleep(5000);
+    DWORD cuts = SimKernelCounter(L"PowerCuts");
+    PROCESS_INFORMATION watch =
+        StartProgram(L"rendakctl.exe", L"--device " + std::wstring(SimDeviceName()) + L" watch");
+    for (DWORD start = GetTickCount();
+         SimDeviceProcesses(NULL, 0) < 2 && GetTickCount() - start < kFollowMs; ::Sleep(50)) {
+    }
+    ASSERT_EQ(SimDeviceProcesses(NULL, 0), 2u) << "watch and its runner are the device's";
+
+    RunResult cut = Console_(L"--act power-cut");
+    EXPECT_EQ(cut.exitCode, 0u) << cut.err;
+    EXPECT_EQ(cut.out.rfind("power cut: 2 process(es) of the device ended", 0), 0u) << cut.out;
+    EXPECT_EQ(WaitAndClose(watch, 10000), (DWORD)SIM_EXIT_POWER_CUT);
+    EXPECT_EQ(SimDeviceProcesses(NULL, 0), 0u);
+    EXPECT_EQ(SimKernelCounter(L"PowerCuts"), cuts + 1);
+    std::wstring device = SimDeviceName();
+    SimSelectDevice(device.c_str());  // the device started again from what it had committed
+    DWORD power = 9;
+    EXPECT_TRUE(SimGetRadioPower(L"TRXD385L1", &power));
+    EXPECT_EQ(power, 0u);
+
+    EXPECT_TRUE(console.Running());
+    EXPECT_TRUE(console.WaitLine(IDC_LOG, L"Power cut: 2 process(es) ended"));
+    std::wstring count = L"power cuts " + std::to_wstring(cuts + 1);
+    HAS(console.WaitText(IDC_KERNEL, count), count);
+    EXPECT_TRUE(console.WaitLine(IDC_RADIOS, L"Wi-Fi (TRXD385L1, managed): off"));
+
+    // The button does it in a helper process; the console says what it did.
+    console.Press(IDC_POWER_CUT);
+    EXPECT_EQ(console.Text(IDC_MESSAGE),
+              L"power cut: 0 process(es) of the device ended; it started again from what it had "
+              L"committed");
+    EXPECT_TRUE(console.Running());
+    EXPECT_EQ(SimKernelCounter(L"PowerCuts"), cuts + 2);
 }
 
 }  // namespace

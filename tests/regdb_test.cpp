@@ -2,6 +2,8 @@
 // test writes itself (and breaks), the channel rule, the advice on a small
 // database with ties, 802.11b-only channels and a country where no row is
 // lawful, and the data the build generated from the installed database.
+#include "regdb_image.h"
+
 #include <advice.h>
 #include <regdata.h>
 #include <gtest/gtest.h>
@@ -16,90 +18,6 @@
 using namespace regdb;
 
 namespace {
-
-// --- A writer of the format, for databases made to measure -------------------------
-
-struct TestRule {
-    double startMhz, endMhz, bandwidthMhz;
-    int eirpMbm;
-    uint8_t flags;
-    bool withWmm;  // the rule carries the optional CAC time and WMM pointer
-};
-
-struct TestCountry {
-    std::string code;
-    std::vector<TestRule> rules;
-    uint8_t dfsRegion;
-};
-
-struct Image {
-    std::vector<uint8_t> bytes;
-    size_t firstCollection;  // offsets, for tests that break what lies there
-    size_t firstRule;
-};
-
-void Put16(std::vector<uint8_t>& b, size_t at, uint32_t v)
-{
-    b[at] = uint8_t(v >> 8);
-    b[at + 1] = uint8_t(v);
-}
-
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v)
-{
-    Put16(b, at, v >> 16);
-    Put16(b, at + 2, v & 0xFFFF);
-}
-
-// Header, country list and its end mark, one WMM block, the collections (with
-// a header of collectionHeader bytes), then every rule: the last byte of the
-// file belongs to a rule, so no shorter prefix is a whole database.
-Image Write(const std::vector<TestCountry>& countries, size_t collectionHeader = 3)
-{
-    Image image;
-    std::vector<uint8_t>& b = image.bytes;
-    b.resize(8 + 4 * countries.size() + 4);
-    Put32(b, 0, 0x52474442);
-    Put32(b, 4, 20);
-    size_t wmm = b.size();
-    b.resize(wmm + 32, 0x11);  // ecw and aifsn as any valid block has them
-    image.firstCollection = b.size();
-    std::vector<size_t> pointerSlots;
-    for (size_t i = 0; i < countries.size(); i++) {
-        size_t at = b.size();
-        b[8 + 4 * i] = countries[i].code[0];
-        b[8 + 4 * i + 1] = countries[i].code[1];
-        Put16(b, 8 + 4 * i + 2, uint32_t(at >> 2));
-        size_t pointers = at + ((collectionHeader + 1) & ~size_t(1));
-        b.resize(pointers + 2 * countries[i].rules.size(), 0);
-        b.resize((b.size() + 3) & ~size_t(3), 0);
-        b[at] = uint8_t(collectionHeader);
-        b[at + 1] = uint8_t(countries[i].rules.size());
-        b[at + 2] = countries[i].dfsRegion;
-        for (size_t r = 0; r < countries[i].rules.size(); r++) {
-            pointerSlots.push_back(pointers + 2 * r);
-        }
-    }
-    image.firstRule = b.size();
-    size_t slot = 0;
-    for (const TestCountry& country : countries) {
-        for (const TestRule& rule : country.rules) {
-            size_t at = b.size();
-            size_t length = rule.withWmm ? 20 : 16;
-            b.resize(at + length, 0);
-            b[at] = uint8_t(length);
-            b[at + 1] = rule.flags;
-            Put16(b, at + 2, uint32_t(rule.eirpMbm));
-            Put32(b, at + 4, uint32_t(rule.startMhz * 1000 + 0.5));
-            Put32(b, at + 8, uint32_t(rule.endMhz * 1000 + 0.5));
-            Put32(b, at + 12, uint32_t(rule.bandwidthMhz * 1000 + 0.5));
-            if (rule.withWmm) {
-                Put16(b, at + 18, uint32_t(wmm >> 2));
-            }
-            Put16(b, pointerSlots[slot++], uint32_t(at >> 2));
-        }
-    }
-    return image;
-}
 
 // The image at the very end of readable memory, a no-access page after it:
 // a read one byte past the end faults and ends the test program.
@@ -402,6 +320,23 @@ TEST(RegdbChannels, TextsForPeople)
     EXPECT_EQ(PowerText(5), "0.05 dBm");
     EXPECT_EQ(FlagsText(0), "");
     EXPECT_EQ(FlagsText(kNoOfdm | kNoIr), "no OFDM, no initiating radiation");
+
+    // Limits group the allowed channels by power and flags, wherever they lie.
+    Country country = {"XX",
+                       0,
+                       {{2402000, 2432000, 40000, 2000, 0},
+                        {2432000, 2462000, 40000, 2000, 0},
+                        {2442000, 2494000, 20000, 3000, kNoOfdm | kNoOutdoor}}};
+    CountryChannels c = ChannelsOfCountry(country);
+    std::vector<LimitGroup> groups = LimitGroups(c);
+    ASSERT_EQ(groups.size(), 2u);
+    EXPECT_EQ(groups[0].mask, Channels(1, 3) | Channels(7, 9));
+    EXPECT_EQ(groups[0].eirpMbm, 2000);
+    EXPECT_EQ(groups[1].mask, Channels(10, 14));
+    EXPECT_EQ(groups[1].eirpMbm, 3000);
+    EXPECT_EQ(groups[1].flags, kNoOfdm | kNoOutdoor);
+    EXPECT_EQ(LimitsText(c), "20 dBm on 1-3, 7-9; 30 dBm, no OFDM, indoor only on 10-14");
+    EXPECT_EQ(LimitsText(ChannelsOfCountry(Country{"XY", 0, {}})), "-");
 }
 
 // --- The advice, on a small world ----------------------------------------------------
@@ -418,7 +353,6 @@ TEST_F(SmallWorld, SuggestsTheLawfulRowWithTheMostChannels)
     EXPECT_EQ(fr.lostAgainstNamed, 0u);
     EXPECT_EQ(fr.detail.verdict, Verdict::kLawful);
     EXPECT_EQ(fr.detail.leftOut, 0u);
-    EXPECT_EQ(fr.bRow, -1);
     ASSERT_EQ(fr.rows.size(), kDeviceTable.size());
     EXPECT_EQ(fr.rows[6].verdict, Verdict::kUnlawful);  // Japan MKK: 14 is not allowed
     EXPECT_EQ(fr.rows[6].added, Channels(14, 14));
@@ -452,31 +386,39 @@ TEST_F(SmallWorld, TiesGoToTheRowNamedForTheCountryThenToTheFirst)
     EXPECT_EQ(Suggest(table, "FR", table_).namedRow, 3);
 }
 
-TEST_F(SmallWorld, An80211bOnlyChannelDoesNotMakeARowLawful)
+TEST_F(SmallWorld, An80211bOnlyChannelCountsAsAllowedAndIsMarked)
 {
-    // Japan allows 14 for 802.11b only: the 802.11g radio on the Japan MKK
-    // row could send OFDM there, so ETSI is suggested and MKK named as the
-    // row to use when the radio keeps to 802.11b on 14.
+    // Japan allows 14 for 802.11b only: Japan MKK is lawful there and offers
+    // the most, with 14 marked; ETSI is lawful too but leaves 14 out.
     Suggestion jp = Suggest(kDeviceTable, "jp", table_);
     EXPECT_EQ(jp.status, SuggestStatus::kSuggested);
-    EXPECT_EQ(jp.row, 3);
-    EXPECT_EQ(jp.bRow, 6);
-    EXPECT_EQ(jp.bRowNeeds80211b, Channels(14, 14));
+    EXPECT_EQ(jp.row, 6);
+    EXPECT_TRUE(jp.equals.empty());
     EXPECT_EQ(jp.namedRow, 6);
-    EXPECT_EQ(jp.lostAgainstNamed, Channels(14, 14));
-    EXPECT_EQ(jp.detail.leftOut, Channels(14, 14));
-    EXPECT_EQ(jp.rows[6].verdict, Verdict::kNeeds80211b);
-    EXPECT_EQ(jp.rows[6].addedBOnly, Channels(14, 14));
-    EXPECT_EQ(jp.rows[6].minEirpMbm, 1500);
-    EXPECT_EQ(jp.rows[6].maxEirpMbm, 2000);
+    EXPECT_EQ(jp.gainedOverNamed, 0u);
+    EXPECT_EQ(jp.lostAgainstNamed, 0u);
+    EXPECT_EQ(jp.detail.verdict, Verdict::kLawful);
+    EXPECT_EQ(jp.detail.leftOut, 0u);
+    EXPECT_EQ(jp.detail.rowBOnly, Channels(14, 14));
+    EXPECT_EQ(jp.detail.allowed, Channels(1, 13));
+    EXPECT_EQ(jp.detail.allowedBOnly, Channels(14, 14));
+    EXPECT_EQ(jp.detail.minEirpMbm, 1500);
+    EXPECT_EQ(jp.detail.maxEirpMbm, 2000);
+    EXPECT_EQ(jp.rows[3].verdict, Verdict::kLawful);
+    EXPECT_EQ(jp.rows[3].leftOut, Channels(14, 14));
+    EXPECT_EQ(jp.rows[3].rowBOnly, 0u);
 
-    // A country of 802.11b only: no row is lawful for the radio; ETSI would be
-    // with 802.11b on all its channels.
+    // A country of 802.11b only: every row within 1-13 is lawful, each of its
+    // channels marked; ETSI offers the most.
     Suggestion qb = Suggest(kDeviceTable, "QB", table_);
-    EXPECT_EQ(qb.status, SuggestStatus::kNoLawfulRow);
-    EXPECT_EQ(qb.row, 0);
-    EXPECT_EQ(qb.bRow, 3);
-    EXPECT_EQ(qb.bRowNeeds80211b, Channels(1, 13));
+    EXPECT_EQ(qb.status, SuggestStatus::kSuggested);
+    EXPECT_EQ(qb.row, 3);
+    EXPECT_EQ(qb.detail.rowBOnly, Channels(1, 13));
+    EXPECT_EQ(qb.detail.allowed, 0u);
+    EXPECT_EQ(qb.rows[1].rowBOnly, Channels(1, 11));
+    EXPECT_EQ(qb.rows[6].verdict, Verdict::kUnlawful);  // 14 is not allowed at all
+    EXPECT_EQ(qb.rows[6].added, Channels(14, 14));
+    EXPECT_EQ(qb.rows[6].rowBOnly, Channels(1, 13));
 }
 
 TEST_F(SmallWorld, NoRowIsLawfulWhereEveryRowHasAForbiddenChannel)
@@ -488,7 +430,6 @@ TEST_F(SmallWorld, NoRowIsLawfulWhereEveryRowHasAForbiddenChannel)
         EXPECT_EQ(s.row, 0) << code;
         EXPECT_EQ(s.detail.verdict, Verdict::kLawful) << code;
         EXPECT_TRUE(s.equals.empty()) << code;
-        EXPECT_EQ(s.bRow, -1) << code;
     }
     EXPECT_EQ(Suggest(kDeviceTable, "QN", table_).detail.leftOut, Channels(12, 13));
     // Without an empty row there is nothing to store.
@@ -530,9 +471,10 @@ TEST_F(SmallWorld, ExplainsARowAgainstTheCountriesItIsNamedFor)
 
     Explanation mkk = Explain(kDeviceTable, 6, table_);
     ASSERT_EQ(mkk.countries.size(), 1u);
-    EXPECT_EQ(mkk.countries[0].verdict, Verdict::kNeeds80211b);
+    EXPECT_EQ(mkk.countries[0].verdict, Verdict::kLawful);
     EXPECT_EQ(mkk.countries[0].allowedBOnly, Channels(14, 14));
-    EXPECT_EQ(mkk.countries[0].addedBOnly, Channels(14, 14));
+    EXPECT_EQ(mkk.countries[0].rowBOnly, Channels(14, 14));
+    EXPECT_EQ(mkk.countries[0].added, 0u);
 
     // ETSI stands for the 27 member states; this world has two of them.
     Explanation etsi = Explain(kDeviceTable, 3, table_);
@@ -611,8 +553,8 @@ TEST(RegdbInstalled, SuggestionsUnderTodaysRules)
     EXPECT_EQ(us.row, 1);
     EXPECT_EQ(us.equals, std::vector<int>{2});
     Suggestion jp = Suggest(kDeviceTable, "JP", g_generatedCountries);
-    EXPECT_EQ(jp.row, 3);
-    EXPECT_EQ(jp.bRow, 6);
+    EXPECT_EQ(jp.row, 6);
+    EXPECT_EQ(jp.detail.rowBOnly, Channels(14, 14));
     EXPECT_EQ(Suggest(kDeviceTable, "00", g_generatedCountries).status,
               SuggestStatus::kMalformedCountry);
 }

@@ -153,6 +153,16 @@ static bool SignalReload(std::wstring* pSay)
     return ok != FALSE;
 }
 
+// Pulls the battery. This process is never ended by it, nor is any program
+// that exports HandheldObserver (the console itself).
+static bool PowerCut(std::wstring* pSay)
+{
+    DWORD ended = SimPowerCut();
+    *pSay = L"power cut: " + std::to_wstring(ended) +
+            L" process(es) of the device ended; it started again from what it had committed";
+    return true;
+}
+
 static bool Factory(std::wstring* pSay)
 {
     bool ok = SimResetDevice() != FALSE;
@@ -168,6 +178,7 @@ static const Act g_aActs[] = {
     {L"oem-off", IDC_OEM_OFF, L"OEM switch off", false, OemOff},
     {L"signal", IDC_SIGNAL, L"Signal reload", false, SignalReload},
     {L"factory", IDC_FACTORY, L"Factory state", false, Factory},
+    {L"power-cut", IDC_POWER_CUT, L"Power cut", true, PowerCut},
     {L"refuse-reset", IDC_REFUSE_RESET, L"Refuse cold reset (checked)", false, RefuseReset},
     {L"accept-reset", IDC_REFUSE_RESET, L"Refuse cold reset (unchecked)", false, AcceptReset},
     {L"fail-next-activation", IDC_FAIL_NEXT_ACT, L"Fail next activation", false,
@@ -202,9 +213,15 @@ static bool ApplyClock(size_t i, std::wstring* pSay)
     return ok;
 }
 
-// The action called pszName, done in this process. 2 when there is none.
+#define COUNTRY_ACT L"country-"  // country-CC: the country field for CC
+
+// The action called pszName, done in this process: 0 done, 1 failed, 2 a
+// country that is none; -1 when there is no such action.
 static int Perform(const wchar_t* pszName, std::wstring* pSay)
 {
+    if (wcsncmp(pszName, COUNTRY_ACT, wcslen(COUNTRY_ACT)) == 0) {
+        return CountryAct(pszName + wcslen(COUNTRY_ACT), pSay);
+    }
     for (const Act& a : g_aActs) {
         if (wcscmp(pszName, a.name) == 0) {
             return a.pfn(pSay) ? 0 : 1;
@@ -220,7 +237,7 @@ static int Perform(const wchar_t* pszName, std::wstring* pSay)
             return ApplyClock(i, pSay) ? 0 : 1;
         }
     }
-    return 2;
+    return -1;
 }
 
 std::wstring ActList()
@@ -241,6 +258,8 @@ std::wstring ActList()
                 std::wstring(23 - wcslen(g_aClocks[i].act), L' ') + L"Set clock: " +
                 g_aClocks[i].text + L"\n";
     }
+    list +=
+        L"  " COUNTRY_ACT L"CC             Country: the row to store in CC, the stored one there\n";
     return list;
 }
 
@@ -248,9 +267,10 @@ int RunAct(const wchar_t* pszAction)
 {
     std::wstring say;
     int rc = Perform(pszAction, &say);
-    if (rc == 2) {
+    if (rc < 0) {
         fwprintf(stderr, L"handheld-console: unknown action \"%ls\"; the actions are:\n%ls",
                  pszAction, ActList().c_str());
+        rc = 2;
     } else {
         fwprintf(rc == 0 ? stdout : stderr, L"%ls\n", say.c_str());
     }
@@ -307,9 +327,7 @@ static bool RunHelper(const wchar_t* pszAction, std::wstring* pSay)
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
         line.pop_back();
     }
-    int n = MultiByteToWideChar(CP_UTF8, 0, line.c_str(), (int)line.size(), NULL, 0);
-    std::wstring wide((size_t)n, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, line.c_str(), (int)line.size(), &wide[0], n);
+    std::wstring wide = WideText(line);
     *pSay = done && code == 0
                 ? wide
                 : std::wstring(L"could not ") + pszAction + L" (" +

@@ -14,6 +14,10 @@
 #include <shellapi.h>
 #include <stdio.h>
 
+// The console watches the device from outside: a power cut, which ends every
+// process of the device, leaves it (and its --act helpers) running.
+extern "C" __declspec(dllexport) const int HandheldObserver = 1;
+
 #define REFRESH_TIMER 1
 #define REFRESH_MS 400
 #define BACKSTOP_TICKS 5
@@ -120,7 +124,8 @@ static std::wstring HelpText()
            L"                  the panel); with no room beside it, that window moves to the\n"
            L"                  screen's left edge\n"
            L"  --act ACTION    do one action as its control does, say what was done, and\n"
-           L"                  end: exit code 0 done, 1 failed, 2 unknown action\n"
+           L"                  end: exit code 0 done, 1 failed, 2 unknown action (or a\n"
+           L"                  country-CC that names no country)\n"
            L"  -h, --help      this text\n"
            L"\n"
            L"actions (ACTION, then the control that does it):\n" +

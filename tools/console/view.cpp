@@ -2,6 +2,7 @@
 // with numbers named (state bits, domains, locales, channels).
 #include "console.h"
 
+#include <device_domains.h>
 #include <handheld.h>
 
 #include <stdio.h>
@@ -9,12 +10,6 @@
 struct Named {
     DWORD value;
     const wchar_t* name;
-};
-
-// The regulatory domain codes the library stores for the adapter driver.
-static const Named g_aDomainNames[] = {
-    {0x00, L"None"},   {0x10, L"USA, FCC"}, {0x20, L"Canada IC"}, {0x30, L"Europe ETSI"},
-    {0x32, L"France"}, {0x31, L"Spain"},    {0x40, L"Japan MKK"},
 };
 
 static const Named g_aLocaleNames[] = {
@@ -51,10 +46,26 @@ static std::wstring Hex(DWORD value, int digits)
     return text;
 }
 
+std::wstring WideText(const std::string& utf8)
+{
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), (int)utf8.size(), NULL, 0);
+    std::wstring wide((size_t)n, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), (int)utf8.size(), &wide[0], n);
+    return wide;
+}
+
+std::string Utf8Text(const std::wstring& text)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), NULL, 0, NULL, NULL);
+    std::string utf8((size_t)n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), &utf8[0], n, NULL, NULL);
+    return utf8;
+}
+
 std::wstring DomainName(DWORD code)
 {
-    const wchar_t* name = LOOKUP(g_aDomainNames, code);
-    return name ? name : L"";
+    const DeviceDomain* row = DeviceDomainOfCode(code);
+    return row ? WideText(row->name) : L"";
 }
 
 std::wstring LocaleName(DWORD lcid)
@@ -174,7 +185,8 @@ static std::wstring KernelView()
                         L"), clock sets " + std::to_wstring(KernelCount(L"ClockSets")) +
                         L" (refused " + std::to_wstring(KernelCount(L"ClockRefused")) +
                         L"), reboots " + std::to_wstring(KernelCount(L"Reboots")) +
-                        L" (restarted " + std::to_wstring(KernelCount(L"Restarts")) + L")";
+                        L" (restarted " + std::to_wstring(KernelCount(L"Restarts")) +
+                        L"), power cuts " + std::to_wstring(KernelCount(L"PowerCuts"));
     SYSTEMTIME st;
     DWORD cb = sizeof(st);
     if (RegGetValueW(HKEY_CURRENT_USER, DeviceHostKey(L"Kernel").c_str(), L"LastClock",
@@ -211,7 +223,7 @@ static std::wstring FaultsView()
     return text.empty() ? L"none" : text;
 }
 
-static void SetTextIfChanged(HWND hWnd, int id, const std::wstring& text)
+void SetTextIfChanged(HWND hWnd, int id, const std::wstring& text)
 {
     HWND hItem = GetDlgItem(hWnd, id);
     WCHAR old[1024] = L"";
@@ -308,6 +320,7 @@ void RefreshViews(HWND hWnd)
     SetCheck(hWnd, IDC_FAIL_ACT, Setting(L"FailActivation", 0) != 0);
     SetCheck(hWnd, IDC_STUCK, Setting(L"StateStuck", 0) != 0);
     SyncSelectors(hWnd);
+    RefreshCountry(hWnd);  // the stored domain there
 }
 
 // The console's own reading of the device clock, and the clock that programs

@@ -94,14 +94,6 @@ bool WatchIsStale()
     return false;
 }
 
-static std::wstring FromUtf8(const std::string& text)
-{
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), NULL, 0);
-    std::wstring wide(n, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), (int)text.size(), &wide[0], n);
-    return wide;
-}
-
 // Adds what debug.log gained since the last look. A log that shrank was
 // started anew: the list starts again too. The first look shows the last
 // 32 KB only.
@@ -149,7 +141,7 @@ void LogTail(HWND hList, bool bFirst)
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
-        SendMessageW(hList, LB_ADDSTRING, 0, (LPARAM)FromUtf8(line).c_str());
+        SendMessageW(hList, LB_ADDSTRING, 0, (LPARAM)WideText(line).c_str());
         added = true;
         start = end + 1;
     }

@@ -10,13 +10,23 @@ struct Row {
 
 // The views, top to bottom.
 static const Row g_aRows[] = {
-    {L"Device", IDC_DEVICE, 18},         {L"Radios", IDC_RADIOS, 48},
-    {L"State \"WiFi\"", IDC_STATE, 18},  {L"Adapter WIFI", IDC_WIFI_PARAM, 18},
-    {L"Adapter Domain", IDC_DOMAIN, 18}, {L"ChannelDomain", IDC_CHANNELS, 18},
-    {L"", IDC_CHANNEL_ROW, 20},          {L"OEM Wi-Fi switch", IDC_OEM, 18},
-    {L"Locale", IDC_LOCALE, 18},         {L"Status file", IDC_STATUS_FILE, 18},
-    {L"PC card", IDC_CARD, 18},          {L"Kernel requests", IDC_KERNEL, 18},
-    {L"Device clock", IDC_CLOCK, 18},    {L"Faults armed", IDC_FAULTS, 18},
+    {L"Device", IDC_DEVICE, 18},
+    {L"Radios", IDC_RADIOS, 48},
+    {L"State \"WiFi\"", IDC_STATE, 18},
+    {L"Adapter WIFI", IDC_WIFI_PARAM, 18},
+    {L"Adapter Domain", IDC_DOMAIN, 18},
+    {L"ChannelDomain", IDC_CHANNELS, 18},
+    {L"", IDC_CHANNEL_ROW, 20},
+    {L"Country", IDC_COUNTRY_RULES, 24},
+    {L"Suggested row", IDC_COUNTRY_SUGGESTION, 18},
+    {L"Stored row there", IDC_COUNTRY_STORED, 18},
+    {L"OEM Wi-Fi switch", IDC_OEM, 18},
+    {L"Locale", IDC_LOCALE, 18},
+    {L"Status file", IDC_STATUS_FILE, 18},
+    {L"PC card", IDC_CARD, 18},
+    {L"Kernel requests", IDC_KERNEL, 18},
+    {L"Device clock", IDC_CLOCK, 18},
+    {L"Faults armed", IDC_FAULTS, 18},
 };
 
 struct Control {
@@ -36,6 +46,7 @@ static const Control g_aControls[] = {
     {L"OEM switch on", IDC_OEM_ON, 184, 0, 96, PUSH},
     {L"OEM switch off", IDC_OEM_OFF, 284, 0, 96, PUSH},
     {L"Signal reload", IDC_SIGNAL, 384, 0, 96, PUSH},
+    {L"Power cut", IDC_POWER_CUT, 484, 0, 66, PUSH},
     {L"Factory state", IDC_FACTORY, 554, 0, 96, PUSH},
     {L"", IDC_LOCALE_LIST, 8, 1, 228, COMBO},
     {L"Set locale", IDC_LOCALE_SET, 240, 1, 80, PUSH},
@@ -48,6 +59,7 @@ static const Control g_aControls[] = {
     {L"Clear faults", IDC_CLEAR_FAULTS, 576, 2, 76, PUSH},
 };
 
+#define COUNTRY_WIDTH 56  // the country's combo box, before its rules
 #define LABEL_WIDTH 112
 #define VALUE_X 124
 #define VALUE_WIDTH 528
@@ -70,6 +82,11 @@ static void CreateChildren(HWND hWnd)
         if (r.id == IDC_RADIOS) {
             Child(hWnd, L"LISTBOX", L"", WS_BORDER | LBS_NOINTEGRALHEIGHT | LBS_NOSEL, VALUE_X, y,
                   VALUE_WIDTH, r.height, r.id);
+        } else if (r.id == IDC_COUNTRY_RULES) {
+            Child(hWnd, L"COMBOBOX", L"", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_UPPERCASE,
+                  VALUE_X, y, COUNTRY_WIDTH, 200, IDC_COUNTRY_LIST);
+            Child(hWnd, L"STATIC", L"", SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS,
+                  VALUE_X + COUNTRY_WIDTH + 6, y + 4, VALUE_WIDTH - COUNTRY_WIDTH - 6, 16, r.id);
         } else if (r.id == IDC_CHANNEL_ROW) {
             Child(hWnd, L"STATIC", L"", SS_OWNERDRAW, VALUE_X, y, VALUE_WIDTH - 136, r.height,
                   r.id);
@@ -105,6 +122,7 @@ void FillChoiceLists(HWND hWnd)
     for (size_t i = 0; i < g_cClocks; i++) {
         SendDlgItemMessageW(hWnd, IDC_CLOCK_LIST, CB_ADDSTRING, 0, (LPARAM)g_aClocks[i].text);
     }
+    FillCountryList(hWnd);
 }
 
 static LRESULT OnDrawItem(const DRAWITEMSTRUCT* pdis)
@@ -124,6 +142,11 @@ static LRESULT CALLBACK ConsoleWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARA
         FillChoiceLists(hWnd);
         return 0;
     case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_COUNTRY_LIST &&
+            (HIWORD(wParam) == CBN_SELCHANGE || HIWORD(wParam) == CBN_EDITCHANGE)) {
+            OnCountryChanged(hWnd, HIWORD(wParam));
+            return 0;
+        }
         if (HIWORD(wParam) == BN_CLICKED && RunControl(hWnd, LOWORD(wParam))) {
             return 0;
         }
@@ -152,7 +175,7 @@ HWND CreateConsoleWindow(HINSTANCE hInst)
         return NULL;
     }
     std::wstring title = std::wstring(CONSOLE_TITLE L" - ") + g_szDevice;
-    RECT rc = {0, 0, WINDOW_WIDTH, 612};
+    RECT rc = {0, 0, WINDOW_WIDTH, 678};
     DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     AdjustWindowRect(&rc, style, FALSE);
     return CreateWindowExW(0, CONSOLE_CLASS, title.c_str(), style, CW_USEDEFAULT, CW_USEDEFAULT,

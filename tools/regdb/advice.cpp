@@ -1,7 +1,8 @@
 // advice.cpp - judging the device's domain table against today's rules, and
 // choosing the row to store for a country: the lawful row that offers the
 // most channels; among equals the row named for the country, then the one
-// named for its region, then the first in the table.
+// named for its region, then the first in the table. A channel allowed for
+// 802.11b only counts as allowed.
 #include "advice.h"
 
 #include <algorithm>
@@ -61,16 +62,13 @@ bool NormalizeCountry(const std::string& given, std::string& code)
     return true;
 }
 
-// The lawful row with channels that offers the most, or -1; with
-// acceptNeeds80211b, 802.11b-only channels count as allowed.
+// The lawful row with channels that offers the most, or -1.
 int ChooseRow(const std::vector<DomainRow>& table, const std::vector<RowInCountry>& judged,
-              const std::string& country, bool acceptNeeds80211b)
+              const std::string& country)
 {
     int best = -1;
     for (size_t i = 0; i < table.size(); i++) {
-        Verdict v = judged[i].verdict;
-        if (table[i].mask == 0 ||
-            !(v == Verdict::kLawful || (acceptNeeds80211b && v == Verdict::kNeeds80211b))) {
+        if (table[i].mask == 0 || judged[i].verdict != Verdict::kLawful) {
             continue;
         }
         if (best < 0) {
@@ -117,10 +115,8 @@ RowInCountry JudgeRow(const DomainRow& row, const std::string& country,
     uint32_t usable = result.allowed | result.allowedBOnly;
     result.leftOut = usable & ~row.mask;
     result.added = row.mask & ~usable;
-    result.addedBOnly = row.mask & result.allowedBOnly;
-    result.verdict = result.added        ? Verdict::kUnlawful
-                     : result.addedBOnly ? Verdict::kNeeds80211b
-                                         : Verdict::kLawful;
+    result.rowBOnly = row.mask & result.allowedBOnly;
+    result.verdict = result.added ? Verdict::kUnlawful : Verdict::kLawful;
     bool first = true;
     for (int n = 1; n <= kChannels; n++) {
         const ChannelRule& channel = rules->channels[n - 1];
@@ -167,12 +163,7 @@ Suggestion Suggest(const std::vector<DomainRow>& table, const std::string& count
         result.rows.push_back(JudgeRow(row, result.country, countries));
     }
 
-    int chosen = ChooseRow(table, result.rows, result.country, false);
-    int withB = ChooseRow(table, result.rows, result.country, true);
-    if (withB >= 0 && withB != chosen) {
-        result.bRow = table[withB].index;
-        result.bRowNeeds80211b = result.rows[withB].addedBOnly;
-    }
+    int chosen = ChooseRow(table, result.rows, result.country);
     result.status = SuggestStatus::kSuggested;
     if (chosen < 0) {
         result.status = SuggestStatus::kNoLawfulRow;
@@ -208,6 +199,32 @@ Suggestion Suggest(const std::vector<DomainRow>& table, const std::string& count
         result.lostAgainstNamed = table[named].mask & ~table[chosen].mask;
     }
     return result;
+}
+
+std::string AllowedText(const CountryChannels& country)
+{
+    uint32_t bOnly = ChannelMask(country, k80211bOnly);
+    std::string text = ChannelListText(ChannelMask(country, k80211bg));
+    if (bOnly) {
+        text = text == "none" ? ChannelListText(bOnly) + " for 802.11b only"
+                              : text + ", and " + ChannelListText(bOnly) + " for 802.11b only";
+    }
+    return text;
+}
+
+std::string VerdictText(const RowInCountry& judged)
+{
+    if (judged.verdict == Verdict::kUnknownCountry) {
+        return "not in the database";
+    }
+    std::string text = judged.verdict == Verdict::kLawful
+                           ? "lawful"
+                           : "not lawful: " + ChannelListText(judged.added) + " not allowed";
+    if (judged.rowBOnly) {
+        text += ", " + ChannelListText(judged.rowBOnly) + " for 802.11b only";
+    }
+    return text + "; leaves out " +
+           (judged.leftOut ? ChannelListText(judged.leftOut) : std::string("nothing"));
 }
 
 }  // namespace regdb

@@ -2,11 +2,11 @@
 // today's rules, and how a row stands against the countries it is named for.
 // Results are data for the tools to print as text or JSON.
 //
-// The device's radio is 802.11g: a channel in its mask may carry OFDM. A
-// channel that a country allows for 802.11b only therefore does not make a
-// row lawful there; such a row is reported as needing 802.11b on those
-// channels, and a suggestion names it as the alternative when it would have
-// won had those channels counted.
+// A channel that a country allows for 802.11b only (without OFDM) counts as
+// allowed: a row is lawful when the country allows each of its channels
+// either way. The channels of a row that are allowed there for 802.11b only
+// are kept apart, so that the tools mark them "802.11b only" wherever they
+// show them.
 #pragma once
 
 #include "regdb.h"
@@ -25,8 +25,7 @@ struct DomainRow {
 };
 
 enum class Verdict {
-    kLawful,          // the country allows every channel of the row for 802.11b/g
-    kNeeds80211b,     // some are allowed there for 802.11b only, none forbidden
+    kLawful,          // the country allows every channel of the row (some maybe for 802.11b only)
     kUnlawful,        // some channel of the row is not allowed there at all
     kUnknownCountry,  // the database does not hold the country
 };
@@ -39,7 +38,7 @@ struct RowInCountry {
     uint32_t allowedBOnly;  // channels it allows for 802.11b only
     uint32_t leftOut;       // allowed there (either way) but not in the row
     uint32_t added;         // in the row but not allowed there
-    uint32_t addedBOnly;    // in the row and allowed there for 802.11b only
+    uint32_t rowBOnly;      // in the row and allowed there for 802.11b only
     int minEirpMbm;         // power limits over the channels the country allows;
     int maxEirpMbm;         // both 0 when it allows none
 };
@@ -77,15 +76,18 @@ struct Suggestion {
     int namedRow = -1;
     uint32_t gainedOverNamed = 0;
     uint32_t lostAgainstNamed = 0;
-    // The row that would be chosen if 802.11b-only channels counted, when it
-    // is another row (-1 otherwise), and its channels that need 802.11b.
-    int bRow = -1;
-    uint32_t bRowNeeds80211b = 0;
     std::vector<RowInCountry> rows;  // every row of the table there, in table order
 };
 
 // country: an ISO 3166 alpha-2 code in any case.
 Suggestion Suggest(const std::vector<DomainRow>& table, const std::string& country,
                    const CountryTable& countries);
+
+// Texts for people, the same in every tool. The channels a country allows,
+// "1-13, and 14 for 802.11b only" or "none"; a row there, "lawful, 14 for
+// 802.11b only; leaves out nothing" or "not lawful: 12, 13 not allowed;
+// leaves out 1-9".
+std::string AllowedText(const CountryChannels& country);
+std::string VerdictText(const RowInCountry& judged);
 
 }  // namespace regdb

@@ -4,6 +4,9 @@
 // joined. A range without OFDM allows the channel for 802.11b only.
 #include "regdb.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace regdb {
 
 namespace {
@@ -93,7 +96,7 @@ std::string PowerText(int eirpMbm)
     return text + " dBm";
 }
 
-std::string FlagsText(uint8_t flags)
+std::vector<std::string> FlagNames(uint8_t flags)
 {
     static const struct {
         uint8_t flag;
@@ -103,13 +106,71 @@ std::string FlagsText(uint8_t flags)
         {kDfs, "radar detection"},   {kNoIr, "no initiating radiation"},
         {kAutoBw, "auto bandwidth"},
     };
-    std::string text;
+    std::vector<std::string> names;
     for (const auto& name : kNames) {
         if (flags & name.flag) {
-            text += (text.empty() ? "" : ", ") + std::string(name.text);
+            names.push_back(name.text);
         }
     }
+    return names;
+}
+
+std::string FlagsText(uint8_t flags)
+{
+    std::string text;
+    for (const std::string& name : FlagNames(flags)) {
+        text += (text.empty() ? "" : ", ") + name;
+    }
     return text;
+}
+
+std::vector<LimitGroup> LimitGroups(const CountryChannels& country)
+{
+    std::vector<LimitGroup> groups;
+    uint32_t done = 0;
+    for (int n = 1; n <= kChannels; n++) {
+        const ChannelRule& first = country.channels[n - 1];
+        if (first.use == kNotAllowed || (done & (1u << (n - 1)))) {
+            continue;
+        }
+        LimitGroup group = {0, first.eirpMbm, first.flags};
+        for (int m = n; m <= kChannels; m++) {
+            const ChannelRule& r = country.channels[m - 1];
+            if (r.use != kNotAllowed && r.eirpMbm == first.eirpMbm && r.flags == first.flags) {
+                group.mask |= 1u << (m - 1);
+            }
+        }
+        done |= group.mask;
+        groups.push_back(group);
+    }
+    return groups;
+}
+
+std::string LimitsText(const CountryChannels& country)
+{
+    std::string text;
+    for (const LimitGroup& group : LimitGroups(country)) {
+        std::string flags = FlagsText(group.flags);
+        text += (text.empty() ? "" : "; ") + PowerText(group.eirpMbm) +
+                (flags.empty() ? "" : ", " + flags) + " on " + ChannelListText(group.mask);
+    }
+    return text.empty() ? "-" : text;
+}
+
+std::vector<CountryChannels> CountriesOf(const Database& db)
+{
+    std::vector<CountryChannels> countries;
+    for (const Country& country : db.countries) {
+        if (country.code.size() == 2 && isupper(static_cast<unsigned char>(country.code[0])) &&
+            isupper(static_cast<unsigned char>(country.code[1]))) {
+            countries.push_back(ChannelsOfCountry(country));
+        }
+    }
+    std::sort(countries.begin(), countries.end(),
+              [](const CountryChannels& a, const CountryChannels& b) {
+                  return std::string(a.code) < std::string(b.code);
+              });
+    return countries;
 }
 
 const CountryChannels* FindCountry(const CountryTable& table, const std::string& code)

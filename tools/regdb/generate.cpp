@@ -5,8 +5,6 @@
 //   regdb-generate DATABASE SOURCE SUMMARY PACKAGE SHA256
 #include "regdb.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -56,32 +54,6 @@ std::string Source(const std::vector<CountryChannels>& countries, const std::str
     return out.str();
 }
 
-// "20 dBm on 1-13; 20 dBm, no OFDM on 14": the allowed channels grouped by
-// power and flags.
-std::string LimitsText(const CountryChannels& c)
-{
-    std::string text;
-    uint32_t done = 0;
-    for (int n = 1; n <= kChannels; n++) {
-        const ChannelRule& first = c.channels[n - 1];
-        if (first.use == kNotAllowed || (done & (1u << (n - 1)))) {
-            continue;
-        }
-        uint32_t group = 0;
-        for (int m = n; m <= kChannels; m++) {
-            const ChannelRule& r = c.channels[m - 1];
-            if (r.use != kNotAllowed && r.eirpMbm == first.eirpMbm && r.flags == first.flags) {
-                group |= 1u << (m - 1);
-            }
-        }
-        done |= group;
-        std::string flags = FlagsText(first.flags);
-        text += (text.empty() ? "" : "; ") + PowerText(first.eirpMbm) +
-                (flags.empty() ? "" : ", " + flags) + " on " + ChannelListText(group);
-    }
-    return text.empty() ? "-" : text;
-}
-
 std::string Summary(const std::vector<CountryChannels>& countries, const std::string& file,
                     const std::string& package, const std::string& sha256)
 {
@@ -124,22 +96,12 @@ int main(int argc, char** argv)
         fprintf(stderr, "regdb-generate: %s\n", error.c_str());
         return 1;
     }
-    std::vector<CountryChannels> countries;
-    for (const Country& country : db.countries) {
-        if (isupper(static_cast<unsigned char>(country.code[0])) &&
-            isupper(static_cast<unsigned char>(country.code[1]))) {
-            countries.push_back(ChannelsOfCountry(country));
-        }
-    }
+    std::vector<CountryChannels> countries = CountriesOf(db);
     if (countries.empty()) {
         fprintf(stderr, "regdb-generate: %s: no country in the database has a two-letter code\n",
                 file.c_str());
         return 1;
     }
-    std::sort(countries.begin(), countries.end(),
-              [](const CountryChannels& a, const CountryChannels& b) {
-                  return std::string(a.code) < std::string(b.code);
-              });
     if (!WriteFile(argv[2], Source(countries, file, package, sha256)) ||
         !WriteFile(argv[3], Summary(countries, file, package, sha256))) {
         return 1;

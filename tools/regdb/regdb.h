@@ -71,15 +71,29 @@ CountryChannels ChannelsOfCountry(const Country& country);
 
 // Channel masks as the device stores them: bit n-1 is channel n.
 uint32_t ChannelMask(const CountryChannels& country, ChannelUse use);
-std::string ChannelListText(uint32_t mask);  // "1-11, 14", or "none"
-std::string PowerText(int eirpMbm);          // "20 dBm", "36.02 dBm"
-std::string FlagsText(uint8_t flags);        // "no OFDM, indoor only", or ""
+std::string ChannelListText(uint32_t mask);         // "1-11, 14", or "none"
+std::string PowerText(int eirpMbm);                 // "20 dBm", "36.02 dBm"
+std::vector<std::string> FlagNames(uint8_t flags);  // {"no OFDM", "indoor only"}
+std::string FlagsText(uint8_t flags);               // "no OFDM, indoor only", or ""
+// The allowed channels grouped by power limit and flags, in channel order,
+// and as text: "20 dBm on 1-13; 20 dBm, no OFDM on 14", or "-" for none.
+struct LimitGroup {
+    uint32_t mask;  // the channels, as the device's bits
+    int eirpMbm;
+    uint8_t flags;  // RuleFlag bits
+};
+std::vector<LimitGroup> LimitGroups(const CountryChannels& country);
+std::string LimitsText(const CountryChannels& country);
 
 // Countries' channels: the generated table, or one made from a database.
 struct CountryTable {
     const CountryChannels* countries;
     size_t count;
 };
+
+// The channels of every country of a database with a two-letter code, in
+// code order (the world entry "00" is left out).
+std::vector<CountryChannels> CountriesOf(const Database& db);
 
 // The country with this code (two capital letters), or nullptr.
 const CountryChannels* FindCountry(const CountryTable& table, const std::string& code);

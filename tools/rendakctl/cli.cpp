@@ -14,18 +14,37 @@ struct CommandHelp {
 
 // Every command, in the order --help lists them.
 static const CommandHelp g_aCommands[] = {
-    {"regulatory", "regulatory [show | list | set DOMAIN]",
-     "the stored domain, the table, or store one",
+    {"regulatory",
+     "regulatory [show | list | explain DOMAIN | suggest COUNTRY | set DOMAIN | set --country "
+     "COUNTRY]",
+     "the stored domain, the table, today's rules, or store a row",
      "  regulatory [show]    the stored domain: index, name, code, mask, channels\n"
-     "  regulatory list      the seven domains of the table, with notes where today's\n"
-     "                       rules allow more channels\n"
-     "  regulatory set DOMAIN\n"
+     "  regulatory list      the seven rows of the domain table\n"
+     "  regulatory explain DOMAIN\n"
+     "                       the row's code, mask and channels, and for each country it\n"
+     "                       is named for (Europe ETSI: the EU member states) the channels\n"
+     "                       today's rules allow, with their power limits, and what the\n"
+     "                       row leaves out or adds\n"
+     "  regulatory suggest COUNTRY\n"
+     "                       the row to store in COUNTRY (ISO 3166 alpha-2, any case):\n"
+     "                       the lawful row with the most channels; among equals the one\n"
+     "                       named for the country or its region. What it gains and loses,\n"
+     "                       every row's verdict there, and the stored row's. Exit 4 when\n"
+     "                       no row with channels is lawful there (\"None\" is then the only\n"
+     "                       lawful row); 2 for a code that is none or the database lacks.\n"
+     "                       A channel allowed only without OFDM counts, marked \"802.11b\n"
+     "                       only\".\n"
+     "  regulatory set DOMAIN | --country COUNTRY\n"
      "                       ChangeWiFiRegulatory: DOMAIN is an index 0-6, a name as\n"
-     "                       listed (any case) or us, ca, eu, fr, es, jp, none. A new\n"
-     "                       domain with the OEM switch on signals a reload; when no other\n"
+     "                       listed (any case) or us, ca, eu, fr, es, jp, none; with\n"
+     "                       --country, the row suggest gives (exit 4, nothing stored,\n"
+     "                       when no row with channels is lawful there). A new domain\n"
+     "                       with the OEM switch on signals a reload; when no other\n"
      "                       program's worker takes it, the tool serves it, answers the\n"
      "                       question (--yes / --no) and waits until the passes settle.\n"
-     "                       Checks that \"Domain\" and \"ChannelDomain\" were stored (exit 3).\n"},
+     "                       Checks that \"Domain\" and \"ChannelDomain\" were stored (exit 3).\n"
+     "  Today's rules are those of the regulatory database the tool was built with\n"
+     "  (shown with each answer); --regdb FILE reads another regulatory.db instead.\n"},
     {"status", "status", "flag, domain, driver, state value, status file, radios",
      "  The library's regulatory flag (of this run), the stored domain, the card and\n"
      "  its driver with the adapter's \"WIFI\", the state value \"WiFi\" and its bits,\n"
@@ -76,6 +95,10 @@ static const char g_szOptions[] =
     "  --yes, --no     answer the library's Yes/No question (default: No); other\n"
     "                  boxes are answered OK; every box is printed on stderr.\n"
     "                  hard-reset: --yes confirms\n"
+    "  --country COUNTRY\n"
+    "                  regulatory set: store the row today's rules suggest for COUNTRY\n"
+    "  --regdb FILE    regulatory explain, suggest, set --country: today's rules\n"
+    "                  from this regulatory.db, not the one the tool was built with\n"
     "  --answer-timeout SECONDS [--default yes|no]\n"
     "                  show every box for real, for a person to answer; one left\n"
     "                  unanswered for SECONDS (1-3600, device time) gets the default\n"
@@ -89,11 +112,16 @@ static const char g_szExitCodes[] =
     "  2    bad usage; nothing was changed\n"
     "  3    the command returned but what it must change did not follow; the\n"
     "       message names what\n"
-    "  4    diagnose: Wi-Fi is off or something is wrong; the findings say why\n"
+    "  4    diagnose: Wi-Fi is off or something is wrong; the findings say why.\n"
+    "       regulatory suggest, set --country: no row with channels is lawful in\n"
+    "       the country (set stores nothing)\n"
     "  5    the device restarted under the command (another program reset it)\n"
     "  6    the command's process ended before it finished (it crashed or was killed)\n"
     "  130  interrupted (Ctrl+C); 143 ended (SIGTERM): the message says what state\n"
-    "       the device was left in\n";
+    "       the device was left in\n"
+    "  137  the device's power was cut: the tool ended with every process of the\n"
+    "       device, without a word; the device started again from what it had\n"
+    "       committed\n";
 
 static const CommandHelp* FindCommand(const std::string& name)
 {
@@ -135,7 +163,11 @@ void PrintHelp(const std::string& command)
         "more):\n",
         g_szOptions);
     for (const CommandHelp& c : g_aCommands) {
-        printf("  %-38s %s\n", c.usage, c.summary);
+        if (strlen(c.usage) > 38) {
+            printf("  %s\n  %-38s %s\n", c.usage, "", c.summary);
+        } else {
+            printf("  %-38s %s\n", c.usage, c.summary);
+        }
     }
     printf("\n%s", g_szExitCodes);
 }
@@ -167,7 +199,8 @@ std::string ConsoleCommand(const std::string& action)
 
 static const char g_szOptionList[] =
     "options: --device NAME, --json, --yes, --no, --answer-timeout SECONDS, --default yes|no, "
-    "--count N and --for SECONDS (watch), -h/--help";
+    "--count N and --for SECONDS (watch), --country COUNTRY (regulatory set), --regdb FILE "
+    "(regulatory explain, suggest, set --country), -h/--help";
 
 // An option's value: "--opt=value" or the next word.
 static bool TakeValue(const std::vector<std::string>& words, size_t* pi, const std::string& inline_,
@@ -266,6 +299,16 @@ int ParseCommandLine(const std::vector<std::string>& words, CommandLine* pLine)
             }
             opt.forSeconds = (DWORD)n;
             countGiven = true;
+        } else if (name == "--country") {
+            if (!TakeValue(words, &i, inlineValue, hasInline, &value) || value.empty()) {
+                return UsageError("--country needs a country code: two letters, ISO 3166 alpha-2");
+            }
+            opt.country = value;
+        } else if (name == "--regdb") {
+            if (!TakeValue(words, &i, inlineValue, hasInline, &value) || value.empty()) {
+                return UsageError("--regdb needs the path of a regulatory.db");
+            }
+            opt.regdb = value;
         } else {
             return UsageError("unknown option \"" + w + "\"; " + g_szOptionList);
         }
@@ -285,6 +328,17 @@ int ParseCommandLine(const std::vector<std::string>& words, CommandLine* pLine)
     }
     if (countGiven && pLine->command != "watch") {
         return UsageError("--count and --for are options of watch, not of " + pLine->command);
+    }
+    std::string sub = pLine->command == "regulatory" && !pLine->args.empty() ? pLine->args[0] : "";
+    if (!opt.country.empty() && sub != "set") {
+        return UsageError("--country is an option of regulatory set, not of " +
+                          (sub.empty() ? pLine->command : pLine->command + " " + sub));
+    }
+    if (!opt.regdb.empty() && sub != "explain" && sub != "suggest" &&
+        !(sub == "set" && !opt.country.empty())) {
+        return UsageError(
+            "--regdb goes with regulatory explain, regulatory suggest and regulatory set "
+            "--country");
     }
     if (opt.answerGiven && (opt.answerTimeout || defaultGiven)) {
         return UsageError(

@@ -146,8 +146,17 @@ static bool AddRadioAndState(const Device& d, std::vector<Finding>& found)
         return false;  // card or driver missing: said above
     }
     if (!d.adapter->on) {
-        found.push_back({"radio_off", "the Wi-Fi radio " + d.adapter->name + " is powered off",
-                         "switch it on", SwitchOnCommands(d)});
+        std::string what = "the Wi-Fi radio " + d.adapter->name + " is powered off";
+        // A start after a power cut leaves every radio off, whatever was left on.
+        DWORD cuts = SimKernelCounter(L"PowerCuts");
+        if (ReadStatusFile().saysOn && cuts > 0) {
+            what +=
+                ", though the status file says Wi-Fi was left on: the device started again "
+                "without it (the kernel's record counts " +
+                std::to_string(cuts) + " power cut" + (cuts == 1 ? "" : "s") +
+                "; a power cut leaves every radio off)";
+        }
+        found.push_back({"radio_off", what, "switch it on", SwitchOnCommands(d)});
     }
     bool stuckSetting = SimGetSetting(L"StateStuck", 0) != 0;
     // A new power change publishes the adapter's value again, and settles.

@@ -1,21 +1,9 @@
 // domains.cpp - the regulatory domain table as the tool names and shows it.
 #include "rendakctl.h"
 
-#include <ctype.h>
-#include <stdio.h>
+#include <regdb.h>
 
-// Rows, codes and masks as the library stores them. The notes say where the
-// table is narrower than the rules in force today; the stored values stay.
-const Domain g_aDomains[7] = {
-    {0, "None", "none", 0x00, 0x0000, NULL},
-    {1, "USA, FCC", "us", 0x10, 0x07FF, NULL},
-    {2, "Canada IC", "ca", 0x20, 0x07FF, NULL},
-    {3, "Europe ETSI", "eu", 0x30, 0x1FFF, NULL},
-    {4, "France", "fr", 0x32, 0x1E00, "the table allows 10-13; current French rules allow 1-13"},
-    {5, "Spain", "es", 0x31, 0x0600,
-     "the table allows 10 and 11; current Spanish rules allow 1-13"},
-    {6, "Japan MKK", "jp", 0x40, 0x3FFF, NULL},
-};
+#include <ctype.h>
 
 static bool SameWord(const std::string& a, const char* b)
 {
@@ -34,7 +22,7 @@ int ParseDomain(const std::string& word)
     if (word.size() == 1 && word[0] >= '0' && word[0] <= '6') {
         return word[0] - '0';
     }
-    for (const Domain& d : g_aDomains) {
+    for (const Domain& d : g_aDeviceDomains) {
         if (SameWord(word, d.name) || (d.alias && SameWord(word, d.alias))) {
             return d.index;
         }
@@ -44,7 +32,7 @@ int ParseDomain(const std::string& word)
 
 int DomainIndexOfCode(DWORD code)
 {
-    for (const Domain& d : g_aDomains) {
+    for (const Domain& d : g_aDeviceDomains) {
         if (d.code == code) {
             return d.index;
         }
@@ -65,33 +53,13 @@ std::vector<int> ChannelsOf(DWORD mask)
 
 std::string ChannelText(DWORD mask)
 {
-    std::vector<int> ch = ChannelsOf(mask);
-    if (ch.empty()) {
-        return "none";
-    }
-    std::string text;
-    for (size_t i = 0; i < ch.size();) {
-        size_t j = i;
-        while (j + 1 < ch.size() && ch[j + 1] == ch[j] + 1) {
-            j++;
-        }
-        char part[16];
-        if (j - i >= 2) {
-            snprintf(part, sizeof(part), "%d-%d", ch[i], ch[j]);
-            i = j + 1;
-        } else {
-            snprintf(part, sizeof(part), "%d", ch[i]);
-            i++;
-        }
-        text += (text.empty() ? "" : ", ") + std::string(part);
-    }
-    return text;
+    return regdb::ChannelListText(mask & 0x3FFF);  // channels 1 to 14
 }
 
 std::string DomainChoices()
 {
     std::string text = "an index 0-6 or one of:";
-    for (const Domain& d : g_aDomains) {
+    for (const Domain& d : g_aDeviceDomains) {
         text += std::string(d.index ? ", \"" : " \"") + d.name + "\" (" + d.alias + ")";
     }
     return text;

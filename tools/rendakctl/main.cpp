@@ -28,7 +28,12 @@ static std::string CommandName(const CommandLine& line)
         return line.command;
     }
     std::string sub = line.args.empty() ? "show" : line.args[0];
-    return sub == "list" || sub == "set" || sub == "show" ? "regulatory " + sub : "regulatory";
+    for (const char* known : {"show", "list", "explain", "suggest", "set"}) {
+        if (sub == known) {
+            return "regulatory " + sub;
+        }
+    }
+    return "regulatory";
 }
 
 static int Dispatch(const CommandLine& line)

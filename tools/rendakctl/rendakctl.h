@@ -9,14 +9,18 @@
 
 #include "json.h"
 
+#include <device_domains.h>
+
 // Exit codes, as --help lists them.
 #define EXIT_DONE 0
-#define EXIT_REFUSED 1        // the library refused (error box), the event failed, or not confirmed
-#define EXIT_USAGE 2          // bad command line; nothing was changed
-#define EXIT_NOT_TAKEN 3      // the command returned, but what it must change did not follow
-#define EXIT_FINDINGS 4       // diagnose: Wi-Fi is off or something is wrong (the findings say why)
-#define EXIT_RESTARTED 5      // the device restarted under the command (another program reset it)
-#define EXIT_LOST 6           // the command's process ended before it finished (crash, or killed)
+#define EXIT_REFUSED 1    // the library refused (error box), the event failed, or not confirmed
+#define EXIT_USAGE 2      // bad command line; nothing was changed
+#define EXIT_NOT_TAKEN 3  // the command returned, but what it must change did not follow
+#define EXIT_FINDINGS 4   // diagnose: Wi-Fi is off or something is wrong (the findings say why)
+#define EXIT_NO_LAWFUL_ROW \
+    4                     // regulatory suggest, set --country: no row with channels is lawful there
+#define EXIT_RESTARTED 5  // the device restarted under the command (another program reset it)
+#define EXIT_LOST 6       // the command's process ended before it finished (crash, or killed)
 #define EXIT_INTERRUPTED 130  // Ctrl+C (SIGINT)
 #define EXIT_TERMINATED 143   // the tool was ended (SIGTERM)
 
@@ -44,6 +48,8 @@ struct Options {
     bool deviceGiven = false;
     long count = 0;        // watch --count; 0: until interrupted
     DWORD forSeconds = 0;  // watch --for; 0: until interrupted
+    std::string country;   // regulatory set --country: as given
+    std::string regdb;     // --regdb FILE: today's rules from this database, not the built-in one
 };
 struct CommandLine {
     Options opt;
@@ -60,16 +66,8 @@ bool ParseWhole(const std::string& text, long long min, long long max, long long
 std::string ToolCommand(const std::string& args);
 std::string ConsoleCommand(const std::string& action);
 
-// --- domains.cpp: the regulatory domain table ------------------------------------
-struct Domain {
-    int index;
-    const char* name;   // as the panel lists it
-    const char* alias;  // two-letter form
-    DWORD code;
-    DWORD mask;
-    const char* note;  // where today's rules differ from the table, or NULL
-};
-extern const Domain g_aDomains[7];
+// --- domains.cpp: the regulatory domain table (tools/domains) as the tool names it ---
+typedef DeviceDomain Domain;
 // Row for "3", "France", "fr" (case-insensitive); -1 when it names none.
 int ParseDomain(const std::string& word);
 int DomainIndexOfCode(DWORD code);  // -1 when no row has it
@@ -117,6 +115,7 @@ std::string DeviceNameUtf8();            // "" until main has settled the device
 void SetDeviceShown(const std::wstring& device);
 
 // --- shapes.cpp: one JSON shape and one text for each thing the device shows -------
+JsonValue ChannelsJson(DWORD mask);  // [1, 2, ...], channels 1 to 14
 JsonValue DomainJson(std::optional<DWORD> code, std::optional<DWORD> mask);
 JsonValue DomainRowJson(const Domain& d);
 JsonValue StateJson(std::optional<DWORD> value);
@@ -209,6 +208,19 @@ int CmdWatch(const Options& opt, const std::vector<std::string>& args);
 int CmdReloadSignal(const Options& opt, const std::vector<std::string>& args);
 int CmdDiagnose(const Options& opt, const std::vector<std::string>& args);
 int NoMoreWords(const std::vector<std::string>& args, size_t used, const std::string& command);
+int Refused();  // the library showed an error box: its text and the next step
+int NotTaken(const std::string& message, const std::vector<std::string>& problems);
+
+// --- rules.cpp: today's rules, from the regulatory database --------------------------
+// --regdb FILE: today's rules from that database instead of the built-in data.
+// EXIT_DONE, or EXIT_USAGE after saying why the file cannot be used.
+int LoadTodaysRules(const std::string& file);
+int CmdExplain(const std::vector<std::string>& args);  // regulatory explain DOMAIN
+int CmdSuggest(const std::vector<std::string>& args);  // regulatory suggest COUNTRY
+// regulatory set --country: the row today's rules suggest, said and added to
+// the document. EXIT_DONE with *pIndex set; else the exit code, reported:
+// EXIT_USAGE for a bad country, EXIT_NO_LAWFUL_ROW when only "None" is lawful.
+int SuggestForSet(const std::string& country, int* pIndex);
 // verify.cpp: what did not follow a command (empty when everything did).
 std::vector<std::string> SwitchShortfalls(bool bOn);
 std::vector<std::string> InitShortfalls(std::optional<DWORD> stateBefore);

@@ -6,10 +6,10 @@
 
 #include <stdio.h>
 
-static JsonValue Channels(std::optional<DWORD> mask)
+JsonValue ChannelsJson(DWORD mask)
 {
     JsonValue a = JsonValue::MakeArray();
-    for (int ch : ChannelsOf(mask.value_or(0))) {
+    for (int ch : ChannelsOf(mask)) {
         a.Add(ch);
     }
     return a;
@@ -19,15 +19,14 @@ static JsonValue Channels(std::optional<DWORD> mask)
 JsonValue DomainJson(std::optional<DWORD> code, std::optional<DWORD> mask)
 {
     int index = code ? DomainIndexOfCode(*code) : 0;
-    const Domain* row = index >= 0 ? &g_aDomains[index] : NULL;
+    const Domain* row = index >= 0 ? &g_aDeviceDomains[index] : NULL;
     JsonValue j = JsonValue::MakeObject();
     j.Set("index", row ? JsonValue(index) : JsonValue());
     j.Set("name", row ? row->name : NULL);
     j.Set("alias", row ? row->alias : NULL);
     j.Set("code", code);
     j.Set("mask", mask);
-    j.Set("channels", Channels(mask));
-    j.Set("note", row ? row->note : NULL);
+    j.Set("channels", ChannelsJson(mask.value_or(0)));
     return j;
 }
 
@@ -39,16 +38,16 @@ JsonValue DomainRowJson(const Domain& d)
     j.Set("alias", d.alias);
     j.Set("code", d.code);
     j.Set("mask", d.mask);
-    j.Set("channels", Channels(d.mask));
-    j.Set("note", d.note);
+    j.Set("channels", ChannelsJson(d.mask));
     return j;
 }
 
 std::string DomainText(std::optional<DWORD> code, std::optional<DWORD> mask)
 {
     int index = code ? DomainIndexOfCode(*code) : 0;
-    std::string text = index >= 0 ? std::to_string(index) + " \"" + g_aDomains[index].name + "\""
-                                  : std::string("(a code no row of the table has)");
+    std::string text = index >= 0
+                           ? std::to_string(index) + " \"" + g_aDeviceDomains[index].name + "\""
+                           : std::string("(a code no row of the table has)");
     text += ", code " + (code ? Hex(*code, 2) : std::string("not stored"));
     text += ", mask " + (mask ? Hex(*mask, 4) : std::string("not stored"));
     return text + ", channels " + (mask ? ChannelText(*mask) : std::string("none"));
