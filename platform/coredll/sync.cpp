@@ -40,6 +40,20 @@ static void Remember(HANDLE h, LPCWSTR lpName)
     }
 }
 
+// Journals how making a named object ended (made, or an existing one
+// opened) and hands its handle back with the host's error.
+static HANDLE Created(const wchar_t* pszKind, LPCWSTR lpName, HANDLE h, DWORD error)
+{
+    if (lpName) {
+        Journal(L"%ls|%ls|%ls", pszKind, lpName,
+                h == NULL                       ? L"failed"
+                : error == ERROR_ALREADY_EXISTS ? L"opened"
+                                                : L"created");
+    }
+    SetLastError(error);
+    return h;
+}
+
 extern "C" {
 
 HANDLE WINAPI CeCreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
@@ -57,14 +71,7 @@ HANDLE WINAPI CeCreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManu
                             lpName ? DeviceObjectName(lpName).c_str() : NULL);
     DWORD error = GetLastError();
     Remember(h, lpName);
-    if (lpName) {
-        Journal(SIM_J_CREATE_EVENT L"|%ls|%ls", lpName,
-                h == NULL                       ? L"failed"
-                : error == ERROR_ALREADY_EXISTS ? L"opened"
-                                                : L"created");
-    }
-    SetLastError(error);
-    return h;
+    return Created(SIM_J_CREATE_EVENT, lpName, h, error);
 }
 
 HANDLE WINAPI CeCreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
@@ -72,15 +79,7 @@ HANDLE WINAPI CeCreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInit
 {
     HANDLE h = CreateMutexW(lpMutexAttributes, bInitialOwner,
                             lpName ? DeviceObjectName(lpName).c_str() : NULL);
-    DWORD error = GetLastError();
-    if (lpName) {
-        Journal(SIM_J_CREATE_MUTEX L"|%ls|%ls", lpName,
-                h == NULL                       ? L"failed"
-                : error == ERROR_ALREADY_EXISTS ? L"opened"
-                                                : L"created");
-    }
-    SetLastError(error);
-    return h;
+    return Created(SIM_J_CREATE_MUTEX, lpName, h, GetLastError());
 }
 
 HANDLE WINAPI CeOpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName)
