@@ -7,7 +7,10 @@
 extern "C" {
 
 // The device's extra controls are the desktop's common controls.
-BOOL WINAPI ShInitExtraControls(void) { return TRUE; }
+BOOL WINAPI ShInitExtraControls(void)
+{
+    return TRUE;
+}
 
 // Keeps the activation record current; there is no input panel to restore.
 BOOL WINAPI ShHandleWMActivate(HWND hwnd, WPARAM wParam, LPARAM lParam, SHACTIVATEINFO* psai,

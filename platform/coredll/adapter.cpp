@@ -331,7 +331,7 @@ static SIMRADIO MakeRadio(const wchar_t* name, const wchar_t* display, DWORD typ
 
 // The radios of a factory device: the phone (on), the Wi-Fi adapter (off)
 // and Bluetooth (off).
-static const SIMRADIO g_aFactoryRadios[] = {
+static const SIMRADIO g_factoryRadios[] = {
     {L"CELL1", L"Phone", RADIODEVICES_PHONE, 1, FALSE, FALSE},
     {L"TRXD385L1", L"Wi-Fi", RADIODEVICES_MANAGED, 0, TRUE, FALSE},
     {L"BTH1", L"Bluetooth", RADIODEVICES_BLUETOOTH, 0, FALSE, FALSE},
@@ -354,8 +354,7 @@ bool WriteRadioList(HKEY hSettings, const SIMRADIO* aRadios, DWORD dwCount)
 
 void WriteFactoryRadios(HKEY hSettings)
 {
-    WriteRadioList(hSettings, g_aFactoryRadios,
-                   sizeof(g_aFactoryRadios) / sizeof(*g_aFactoryRadios));
+    WriteRadioList(hSettings, g_factoryRadios, sizeof(g_factoryRadios) / sizeof(*g_factoryRadios));
 }
 
 extern "C" {
@@ -378,13 +377,13 @@ SIM_API BOOL WINAPI SimSetRadios(const SIMRADIO* aRadios, DWORD dwCount)
 
 SIM_API BOOL WINAPI SimSetupRadios(DWORD dwLayout)
 {
-    const SIMRADIO& phone = g_aFactoryRadios[0];
-    const SIMRADIO& wifi = g_aFactoryRadios[1];
-    const SIMRADIO& bth = g_aFactoryRadios[2];
+    const SIMRADIO& phone = g_factoryRadios[0];
+    const SIMRADIO& wifi = g_factoryRadios[1];
+    const SIMRADIO& bth = g_factoryRadios[2];
     const SIMRADIO wlan2 = MakeRadio(L"WLAN2", L"Wi-Fi 2", RADIODEVICES_MANAGED, 0, FALSE);
     switch (dwLayout) {
     case SIM_RADIOS_FACTORY:
-        return SimSetRadios(g_aFactoryRadios, sizeof(g_aFactoryRadios) / sizeof(*g_aFactoryRadios));
+        return SimSetRadios(g_factoryRadios, sizeof(g_factoryRadios) / sizeof(*g_factoryRadios));
     case SIM_RADIOS_NONE:
         return SimSetRadios(NULL, 0);
     case SIM_RADIOS_NO_WIFI: {

@@ -56,13 +56,11 @@ extern "C" {
 
 void WINAPIV CeNKDbgPrintfW(LPCWSTR lpszFmt, ...)
 {
-    wchar_t buffer[1024];
     va_list args;
     va_start(args, lpszFmt);
-    _vsnwprintf(buffer, 1023, lpszFmt, args);
+    std::wstring text = FormatV(lpszFmt, args);
     va_end(args);
-    buffer[1023] = L'\0';
-    DebugLine(buffer);
+    DebugLine(text.c_str());
 }
 
 void WINAPI CeOutputDebugStringW(LPCWSTR lpOutputString)

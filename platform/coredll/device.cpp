@@ -21,7 +21,7 @@
 static std::mutex g_openLock;        // one open or select at a time in this process
 static std::mutex g_deviceLock;      // guards the two below
 static std::wstring g_device;        // canonical name of the current device
-static HKEY g_hDeviceHklm = NULL;    // its HKLM root, opened once
+static HKEY g_deviceHklm = NULL;     // its HKLM root, opened once
 static std::wstring g_ownDevice;     // the device made for this process alone ("@process")
 static std::wstring g_objectPrefix;  // names of the device's kernel objects begin so
 
@@ -41,7 +41,7 @@ struct FactoryValue {
 // The factory image: a handheld with the Wi-Fi option fitted, OEM Wi-Fi
 // switch on, English (US) locale, the PC card inserted and its driver
 // running with the radio off, no regulatory domain stored, no status file.
-static const FactoryValue g_aFactoryRegistry[] = {
+static const FactoryValue g_factoryRegistry[] = {
     {L"SOFTWARE\\OEMGeneric", L"WIFI", REG_DWORD, 1, NULL},
     {L"Nls", L"SystemLCID", REG_DWORD, 0x0409, NULL},
     {L"Comm\\TRXD385L1", L"DisplayName", REG_SZ, 0, L"802.11g PC Card"},
@@ -53,7 +53,7 @@ static const FactoryValue g_aFactoryRegistry[] = {
 };
 
 // Simulation settings of a new device (see docs/handheld.md).
-static const FactoryValue g_aFactorySettings[] = {
+static const FactoryValue g_factorySettings[] = {
     {L"", L"CardInserted", REG_DWORD, 1, NULL},
     {L"", L"DriverActive", REG_DWORD, 1, NULL},
     {L"", L"StateStuck", REG_DWORD, 0, NULL},
@@ -277,14 +277,14 @@ static void WriteFactoryValues(HKEY hDevice)
     HKEY hKey;
     if (RegCreateKeyExW(hDevice, L"HKLM", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL) ==
         ERROR_SUCCESS) {
-        WriteValues(hKey, g_aFactoryRegistry,
-                    sizeof(g_aFactoryRegistry) / sizeof(*g_aFactoryRegistry));
+        WriteValues(hKey, g_factoryRegistry,
+                    sizeof(g_factoryRegistry) / sizeof(*g_factoryRegistry));
         RegCloseKey(hKey);
     }
     if (RegCreateKeyExW(hDevice, L"Settings", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL) ==
         ERROR_SUCCESS) {
-        WriteValues(hKey, g_aFactorySettings,
-                    sizeof(g_aFactorySettings) / sizeof(*g_aFactorySettings));
+        WriteValues(hKey, g_factorySettings,
+                    sizeof(g_factorySettings) / sizeof(*g_factorySettings));
         WriteFactoryRadios(hKey);
         RegCloseKey(hKey);
     }
@@ -379,10 +379,10 @@ static bool OpenDevice(const std::wstring& name)
     }
     {
         std::lock_guard<std::mutex> lock(g_deviceLock);
-        if (g_hDeviceHklm) {
-            RegCloseKey(g_hDeviceHklm);
+        if (g_deviceHklm) {
+            RegCloseKey(g_deviceHklm);
         }
-        g_hDeviceHklm = hHklm;
+        g_deviceHklm = hHklm;
         g_device = name;
         g_objectPrefix = prefix;
     }
@@ -486,7 +486,7 @@ HKEY DeviceRegistryRoot()
 {
     EnsureDevice();
     std::lock_guard<std::mutex> lock(g_deviceLock);
-    return g_hDeviceHklm;
+    return g_deviceHklm;
 }
 
 // Another process restored the device's registry (a reset, a power cut): the
@@ -502,13 +502,13 @@ HKEY DeviceReopenRoot()
     std::lock_guard<std::mutex> lock(g_deviceLock);
     if (g_device != name) {  // moved to another device meanwhile
         RegCloseKey(hHklm);
-        return g_hDeviceHklm;
+        return g_deviceHklm;
     }
-    if (g_hDeviceHklm) {
-        RegCloseKey(g_hDeviceHklm);
+    if (g_deviceHklm) {
+        RegCloseKey(g_deviceHklm);
     }
-    g_hDeviceHklm = hHklm;
-    return g_hDeviceHklm;
+    g_deviceHklm = hHklm;
+    return g_deviceHklm;
 }
 
 HKEY OpenSettingsKey(BOOL create)

@@ -21,7 +21,7 @@
 static std::mutex g_devLock;
 static std::map<HANDLE, DWORD> g_streams;  // open "NDL1:" handles and their driver instance
 static std::map<HANDLE, DWORD> g_devices;  // device handles and their driver instance
-static HANDLE g_hBus = NULL;               // the PC-card bus, parent of the driver
+static HANDLE g_bus = NULL;                // the PC-card bus, parent of the driver
 
 // Instance 0 is the driver loaded at boot; each activation makes the next one.
 static DWORD CurrentInstance()
@@ -103,10 +103,10 @@ BOOL WINAPI CeGetDeviceInformationByFileHandle(HANDLE hFile, PDEVMGR_DEVICE_INFO
             error = ERROR_INVALID_HANDLE;
         } else {
             hDevice = DeviceHandleLocked(it->second);
-            if (g_hBus == NULL) {
-                g_hBus = CreateEventW(NULL, TRUE, FALSE, NULL);
+            if (g_bus == NULL) {
+                g_bus = CreateEventW(NULL, TRUE, FALSE, NULL);
             }
-            hBus = g_hBus;
+            hBus = g_bus;
         }
     }
     if (error == 0) {

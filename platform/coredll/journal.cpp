@@ -42,18 +42,28 @@ static void MirrorToFile(const std::wstring& line)
     fclose(f);
 }
 
-void Journal(const wchar_t* pszFormat, ...)
+std::wstring FormatV(const wchar_t* pszFormat, va_list args)
 {
     wchar_t buffer[1024];
+    _vsnwprintf(buffer, 1023, pszFormat, args);
+    buffer[1023] = L'\0';
+    return buffer;
+}
+
+void Journal(const wchar_t* pszFormat, ...)
+{
     va_list args;
     va_start(args, pszFormat);
-    _vsnwprintf(buffer, 1023, pszFormat, args);
+    SimJournalAddV(pszFormat, args);
     va_end(args);
-    buffer[1023] = L'\0';
-    SimJournalAdd(buffer);
 }
 
 extern "C" {
+
+SIM_API void WINAPI SimJournalAddV(LPCWSTR pszFormat, va_list args)
+{
+    SimJournalAdd(FormatV(pszFormat, args).c_str());
+}
 
 SIM_API void WINAPI SimJournalAdd(LPCWSTR pszEntry)
 {

@@ -7,11 +7,11 @@
 
 #include <atomic>
 
-static std::atomic<const SIMNOTIFYSERVICE*> g_pService{NULL};  // NULL until ossvcs loads
+static std::atomic<const SIMNOTIFYSERVICE*> g_service{NULL};  // NULL until ossvcs loads
 
 void NotifyPoke()
 {
-    const SIMNOTIFYSERVICE* p = g_pService.load();
+    const SIMNOTIFYSERVICE* p = g_service.load();
     if (p) {
         p->pfnPoke();
     }
@@ -19,7 +19,7 @@ void NotifyPoke()
 
 void NotifyDeliverNow()
 {
-    const SIMNOTIFYSERVICE* p = g_pService.load();
+    const SIMNOTIFYSERVICE* p = g_service.load();
     if (p) {
         p->pfnDeliverNow();
     }
@@ -27,7 +27,7 @@ void NotifyDeliverNow()
 
 void NotifyForgetHandle(HANDLE h)
 {
-    const SIMNOTIFYSERVICE* p = g_pService.load();
+    const SIMNOTIFYSERVICE* p = g_service.load();
     if (p) {
         p->pfnForgetHandle(h);
     }
@@ -37,7 +37,7 @@ extern "C" {
 
 SIM_API void WINAPI SimSetNotifyService(const SIMNOTIFYSERVICE* pService)
 {
-    g_pService = pService;
+    g_service = pService;
 }
 
 SIM_API HKEY WINAPI SimDeviceRegistryRoot(void)

@@ -52,10 +52,12 @@ static REGSAM HostAccess(REGSAM sam)
     return sam == 0 ? KEY_READ : sam;
 }
 
-extern "C" {
-
-LONG WINAPI CeRegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
-                            PHKEY phkResult)
+// Opening and creating a key of the device alike: the device's rules on the
+// host's call (made by call, on a host key), faults, the journal, and a root
+// that another process made anew (a reset) opened again.
+template <typename Call>
+static LONG OpenOrCreateKey(const wchar_t* pszKind, HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired,
+                            PHKEY phkResult, Call call)
 {
     HKEY hHost;
     std::wstring parent;
@@ -63,19 +65,28 @@ LONG WINAPI CeRegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM
         return ERROR_INVALID_HANDLE;
     }
     std::wstring path = Join(parent, lpSubKey);
-    LONG r = (LONG)FaultFor(L"RegOpenKeyExW", path);
+    LONG r = (LONG)FaultFor(pszKind, path);
     if (r == 0) {
-        r = RegOpenKeyExW(hHost, lpSubKey, ulOptions, HostAccess(samDesired), phkResult);
+        r = call(hHost);
         if (r == ERROR_KEY_DELETED && hKey == HKEY_LOCAL_MACHINE) {
-            r = RegOpenKeyExW(DeviceReopenRoot(), lpSubKey, ulOptions, HostAccess(samDesired),
-                              phkResult);
+            r = call(DeviceReopenRoot());
         }
     }
     if (r == ERROR_SUCCESS) {
         Track(*phkResult, path);
     }
-    Journal(SIM_J_REG_OPEN L"|%ls|0x%lX|%ld", path.c_str(), (unsigned long)samDesired, r);
+    Journal(L"%ls|%ls|0x%lX|%ld", pszKind, path.c_str(), (unsigned long)samDesired, r);
     return r;
+}
+
+extern "C" {
+
+LONG WINAPI CeRegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                            PHKEY phkResult)
+{
+    return OpenOrCreateKey(SIM_J_REG_OPEN, hKey, lpSubKey, samDesired, phkResult, [&](HKEY hHost) {
+        return RegOpenKeyExW(hHost, lpSubKey, ulOptions, HostAccess(samDesired), phkResult);
+    });
 }
 
 LONG WINAPI CeRegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
@@ -83,27 +94,11 @@ LONG WINAPI CeRegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWST
                               LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                               LPDWORD lpdwDisposition)
 {
-    HKEY hHost;
-    std::wstring parent;
-    if (!Resolve(hKey, &hHost, &parent)) {
-        return ERROR_INVALID_HANDLE;
-    }
-    std::wstring path = Join(parent, lpSubKey);
-    LONG r = (LONG)FaultFor(L"RegCreateKeyExW", path);
-    if (r == 0) {
-        r = RegCreateKeyExW(hHost, lpSubKey, Reserved, lpClass, dwOptions, HostAccess(samDesired),
-                            lpSecurityAttributes, phkResult, lpdwDisposition);
-        if (r == ERROR_KEY_DELETED && hKey == HKEY_LOCAL_MACHINE) {
-            r = RegCreateKeyExW(DeviceReopenRoot(), lpSubKey, Reserved, lpClass, dwOptions,
-                                HostAccess(samDesired), lpSecurityAttributes, phkResult,
-                                lpdwDisposition);
-        }
-    }
-    if (r == ERROR_SUCCESS) {
-        Track(*phkResult, path);
-    }
-    Journal(SIM_J_REG_CREATE L"|%ls|0x%lX|%ld", path.c_str(), (unsigned long)samDesired, r);
-    return r;
+    return OpenOrCreateKey(SIM_J_REG_CREATE, hKey, lpSubKey, samDesired, phkResult, [&](HKEY hHost) {
+        return RegCreateKeyExW(hHost, lpSubKey, Reserved, lpClass, dwOptions,
+                               HostAccess(samDesired), lpSecurityAttributes, phkResult,
+                               lpdwDisposition);
+    });
 }
 
 LONG WINAPI CeRegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,

@@ -70,7 +70,8 @@ bool IsReservedWindowsName(const std::wstring& name);  // CON, con.txt, COM1, ..
 // Journals how CreateFileW ended and hands its result back.
 HANDLE CreateFileEnded(LPCWSTR lpFileName, HANDLE h, DWORD error);
 
-// journal.cpp
+// journal.cpp: an entry formatted as printf does (at most 1023 characters).
+std::wstring FormatV(const wchar_t* pszFormat, va_list args);
 void Journal(const wchar_t* pszFormat, ...);
 
 // faults.cpp: the error to fail with, or 0 to go on.

@@ -40,6 +40,20 @@ static void Remember(HANDLE h, LPCWSTR lpName)
     }
 }
 
+// Journals how making a named object ended (made, or an existing one
+// opened) and hands its handle back with the host's error.
+static HANDLE Created(const wchar_t* pszKind, LPCWSTR lpName, HANDLE h, DWORD error)
+{
+    if (lpName) {
+        Journal(L"%ls|%ls|%ls", pszKind, lpName,
+                h == NULL                       ? L"failed"
+                : error == ERROR_ALREADY_EXISTS ? L"opened"
+                                                : L"created");
+    }
+    SetLastError(error);
+    return h;
+}
+
 extern "C" {
 
 HANDLE WINAPI CeCreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
@@ -57,14 +71,7 @@ HANDLE WINAPI CeCreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManu
                             lpName ? DeviceObjectName(lpName).c_str() : NULL);
     DWORD error = GetLastError();
     Remember(h, lpName);
-    if (lpName) {
-        Journal(SIM_J_CREATE_EVENT L"|%ls|%ls", lpName,
-                h == NULL                       ? L"failed"
-                : error == ERROR_ALREADY_EXISTS ? L"opened"
-                                                : L"created");
-    }
-    SetLastError(error);
-    return h;
+    return Created(SIM_J_CREATE_EVENT, lpName, h, error);
 }
 
 HANDLE WINAPI CeCreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
@@ -72,15 +79,7 @@ HANDLE WINAPI CeCreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInit
 {
     HANDLE h = CreateMutexW(lpMutexAttributes, bInitialOwner,
                             lpName ? DeviceObjectName(lpName).c_str() : NULL);
-    DWORD error = GetLastError();
-    if (lpName) {
-        Journal(SIM_J_CREATE_MUTEX L"|%ls|%ls", lpName,
-                h == NULL                       ? L"failed"
-                : error == ERROR_ALREADY_EXISTS ? L"opened"
-                                                : L"created");
-    }
-    SetLastError(error);
-    return h;
+    return Created(SIM_J_CREATE_MUTEX, lpName, h, GetLastError());
 }
 
 HANDLE WINAPI CeOpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName)
@@ -126,14 +125,14 @@ BOOL WINAPI CeEventModify(HANDLE hEvent, DWORD func)
 // SimHoldEventWaits holds and lets go.
 // Plain events, not a condition variable: a waiter killed at process exit
 // must leave no lock behind for the library's unloading to trip over.
-static HANDLE g_hHoldChanged = NULL;   // set while held
-static HANDLE g_hHoldReleased = NULL;  // set while not held
+static HANDLE g_holdChanged = NULL;   // set while held
+static HANDLE g_holdReleased = NULL;  // set while not held
 
 void SyncAttach()
 {
     bool hold = GetProcAddress(GetModuleHandleW(NULL), "HandheldHoldEventWaits") != NULL;
-    g_hHoldChanged = CreateEventW(NULL, TRUE, hold, NULL);
-    g_hHoldReleased = CreateEventW(NULL, TRUE, !hold, NULL);
+    g_holdChanged = CreateEventW(NULL, TRUE, hold, NULL);
+    g_holdReleased = CreateEventW(NULL, TRUE, !hold, NULL);
 }
 
 extern "C" {
@@ -152,11 +151,11 @@ SIM_API BOOL WINAPI SimEventWaits(LPCWSTR pszEvent, SIMEVENTWAITS* pWaits)
 SIM_API void WINAPI SimHoldEventWaits(BOOL bHold)
 {
     if (bHold) {
-        ResetEvent(g_hHoldReleased);
-        SetEvent(g_hHoldChanged);  // interrupts waits in progress
+        ResetEvent(g_holdReleased);
+        SetEvent(g_holdChanged);  // interrupts waits in progress
     } else {
-        ResetEvent(g_hHoldChanged);
-        SetEvent(g_hHoldReleased);
+        ResetEvent(g_holdChanged);
+        SetEvent(g_holdReleased);
     }
     Journal(SIM_J_WAIT L"|*|%ls", bHold ? L"hold" : L"release");
 }
@@ -179,10 +178,10 @@ DWORD WINAPI CeWaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
         return r;
     }
     for (;;) {
-        WaitForSingleObject(g_hHoldReleased, INFINITE);
+        WaitForSingleObject(g_holdReleased, INFINITE);
         CountWait(name, true, false);
         Journal(SIM_J_WAIT L"|%ls|" SIM_J_WAIT_BEGIN, name.c_str());
-        HANDLE aWait[2] = {hHandle, g_hHoldChanged};
+        HANDLE aWait[2] = {hHandle, g_holdChanged};
         DWORD r = WaitForMultipleObjects(2, aWait, FALSE, INFINITE);
         CountWait(name, false, r == WAIT_OBJECT_0);
         if (r == WAIT_OBJECT_0 + 1) {

@@ -9,8 +9,8 @@
 static std::mutex g_userLock;
 static std::deque<int> g_answers;
 static DWORD g_userMode = 0xFFFFFFFF;
-static SIMMESSAGEBOXHOOK g_pfnHook = NULL;
-static void* g_pHookContext = NULL;
+static SIMMESSAGEBOXHOOK g_hook = NULL;
+static void* g_hookContext = NULL;
 
 static int AnswerOf(const std::wstring& word)
 {
@@ -89,8 +89,8 @@ SIM_API void WINAPI SimQueueAnswer(int nAnswer)
 SIM_API void WINAPI SimSetMessageBoxHook(SIMMESSAGEBOXHOOK pfn, void* pContext)
 {
     std::lock_guard<std::mutex> lock(g_userLock);
-    g_pfnHook = pfn;
-    g_pHookContext = pContext;
+    g_hook = pfn;
+    g_hookContext = pContext;
 }
 
 int WINAPI CeMessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
@@ -105,8 +105,8 @@ int WINAPI CeMessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uTyp
     {
         std::lock_guard<std::mutex> lock(g_userLock);
         DecideUserLocked();
-        pfn = g_pfnHook;
-        pContext = g_pHookContext;
+        pfn = g_hook;
+        pContext = g_hookContext;
         if (!pfn && g_userMode == SIM_USER_SCRIPTED) {
             scripted = true;
             if (!g_answers.empty()) {

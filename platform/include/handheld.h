@@ -147,6 +147,8 @@ SIM_API DWORD WINAPI SimJournalCount(void);
 SIM_API DWORD WINAPI SimJournalEntry(DWORD dwIndex, LPWSTR pszBuffer, DWORD cch);
 SIM_API DWORD WINAPI SimJournalThread(DWORD dwIndex);
 SIM_API void WINAPI SimJournalAdd(LPCWSTR pszEntry);
+// The same, formatted as vswprintf does (at most 1023 characters).
+SIM_API void WINAPI SimJournalAddV(LPCWSTR pszFormat, va_list args);
 // Waits (host time, at most dwTimeoutMs) until dwCount entries begin with pszPrefix.
 SIM_API BOOL WINAPI SimJournalWaitFor(LPCWSTR pszPrefix, DWORD dwCount, DWORD dwTimeoutMs);
 

@@ -5,11 +5,7 @@
 #pragma once
 
 #include <handheld.h>
-#include <handheld_notify.h>  // the notifications, which were declared here once
-#ifndef WINCE_HOST_CRT
-#define WINCE_HOST_CRT  // tests and tools use the host's <stdio.h>
-#endif
-#include <wince.h>
+#include <handheld_notify.h>  // the notifications, and the device's own types (wince.h)
 
 #ifdef __cplusplus
 extern "C" {

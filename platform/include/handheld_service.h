@@ -4,14 +4,10 @@
 // code, tools and tests never include this header.
 #pragma once
 
-#include <windows.h>
+#include <handheld.h>
 
 #ifdef __cplusplus
 extern "C" {
-#endif
-
-#ifndef SIM_API
-#define SIM_API __declspec(dllimport)
 #endif
 
 // Where a device's keys live in the host registry (below HKEY_CURRENT_USER).

@@ -6,13 +6,10 @@
 
 void Note(const wchar_t* pszFormat, ...)
 {
-    wchar_t buffer[1024];
     va_list args;
     va_start(args, pszFormat);
-    _vsnwprintf(buffer, 1023, pszFormat, args);
+    SimJournalAddV(pszFormat, args);
     va_end(args);
-    buffer[1023] = L'\0';
-    SimJournalAdd(buffer);
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved)

@@ -72,10 +72,10 @@ typedef std::shared_ptr<Registration> RegistrationPtr;
 std::mutex g_lock;
 std::condition_variable g_changed;             // deliveries finished, requests served
 std::vector<RegistrationPtr> g_registrations;  // open registrations of this process
-const Registration* g_pDelivering = NULL;      // whose callback runs now
+const Registration* g_delivering = NULL;       // whose callback runs now
 ULONGLONG g_requested = 0;                     // deliver-now requests made
 ULONGLONG g_completed = 0;                     // of those, served
-HANDLE g_hWake = NULL;                         // wakes the notification thread
+HANDLE g_wake = NULL;                          // wakes the notification thread
 DWORD g_threadId = 0;
 std::atomic<ULONG> g_pokes{0};   // writes of the device registry by this process
 std::atomic<bool> g_any{false};  // some registration is open
@@ -239,7 +239,7 @@ void Scan(const std::vector<RegistrationPtr>& snapshot)
             if (reg->closed.load()) {
                 continue;
             }
-            g_pDelivering = reg.get();
+            g_delivering = reg.get();
         }
         // The callback gets a buffer of its own, never shorter than one byte.
         std::vector<BYTE> buffer(std::max<size_t>(now.data.size(), 1));
@@ -250,7 +250,7 @@ void Scan(const std::vector<RegistrationPtr>& snapshot)
                  now.present ? (UINT)now.data.size() : 0);
         {
             std::lock_guard<std::mutex> lock(g_lock);
-            g_pDelivering = NULL;
+            g_delivering = NULL;
         }
         g_changed.notify_all();
     }
@@ -286,7 +286,7 @@ DWORD WINAPI NotifyThread(LPVOID)
         }
         g_changed.notify_all();
 
-        std::vector<HANDLE> handles{g_hWake};
+        std::vector<HANDLE> handles{g_wake};
         std::vector<Registration*> watched{NULL};
         for (const RegistrationPtr& reg : snapshot) {
             if (reg->armed && !reg->closed.load() && handles.size() < MAXIMUM_WAIT_OBJECTS) {
@@ -305,7 +305,7 @@ DWORD WINAPI NotifyThread(LPVOID)
                 // A change of our own waits for our clock; only another
                 // process's change is delivered on its own. A request to
                 // deliver now ends the grace at once (it is served above).
-                WaitForSingleObject(g_hWake, LOCAL_WRITE_GRACE_MS);
+                WaitForSingleObject(g_wake, LOCAL_WRITE_GRACE_MS);
                 scan = g_pokes.load() == pokesAtScan;
             }
         } else {
@@ -329,10 +329,10 @@ RegistrationPtr Withdraw(HANDLE h)
     g_registrations.erase(it);
     g_any = !g_registrations.empty();
     if (GetCurrentThreadId() != g_threadId) {
-        g_changed.wait(lock, [&] { return g_pDelivering != reg.get(); });
+        g_changed.wait(lock, [&] { return g_delivering != reg.get(); });
     }
     lock.unlock();
-    SetEvent(g_hWake);  // the thread lets go of the key
+    SetEvent(g_wake);  // the thread lets go of the key
     return reg;
 }
 
@@ -340,7 +340,7 @@ void WINAPI NotifyPoke()
 {
     g_pokes++;
     if (g_any.load() && !(SimClockMode() == SIM_CLOCK_VIRTUAL)) {
-        SetEvent(g_hWake);
+        SetEvent(g_wake);
     }
 }
 
@@ -356,7 +356,7 @@ void WINAPI NotifyDeliverNow()
         }
         target = ++g_requested;
     }
-    SetEvent(g_hWake);
+    SetEvent(g_wake);
     std::unique_lock<std::mutex> lock(g_lock);
     if (!g_changed.wait_for(lock, std::chrono::milliseconds(DELIVER_NOW_LIMIT_MS),
                             [&] { return g_completed >= target; })) {
@@ -376,14 +376,14 @@ void WINAPI NotifyForgetHandle(HANDLE h)
     }
 }
 
-const SIMNOTIFYSERVICE g_service = {NotifyPoke, NotifyDeliverNow, NotifyForgetHandle};
+const SIMNOTIFYSERVICE g_serviceHooks = {NotifyPoke, NotifyDeliverNow, NotifyForgetHandle};
 
 }  // namespace
 
 // The service is the core library's to call once this library is loaded.
 void NotifyServiceStart()
 {
-    SimSetNotifyService(&g_service);
+    SimSetNotifyService(&g_serviceHooks);
 }
 
 void NotifyServiceStop()
@@ -441,8 +441,8 @@ HRESULT WINAPI SimRegistryNotifyCallback(HKEY hKey, LPCWSTR pszSubKey, LPCWSTR p
     }
     {
         std::lock_guard<std::mutex> lock(g_lock);
-        if (g_hWake == NULL) {
-            g_hWake = CreateEventW(NULL, FALSE, FALSE, NULL);
+        if (g_wake == NULL) {
+            g_wake = CreateEventW(NULL, FALSE, FALSE, NULL);
             HANDLE hThread = CreateThread(NULL, 0, NotifyThread, NULL, 0, &g_threadId);
             if (hThread) {
                 CloseHandle(hThread);
@@ -451,7 +451,7 @@ HRESULT WINAPI SimRegistryNotifyCallback(HKEY hKey, LPCWSTR pszSubKey, LPCWSTR p
         g_registrations.push_back(reg);
         g_any = true;
     }
-    SetEvent(g_hWake);
+    SetEvent(g_wake);
     *phNotify = (HREGNOTIFY)reg->hNotify;
     Note(SIM_J_NOTIFY_OPEN L"|%ls|%p|ok", reg->Target().c_str(), (void*)reg->hNotify);
     return S_OK;

@@ -116,11 +116,11 @@ void DeviceSleep(DWORD ms)
 }
 
 // The answer the user gives to the reload question of the step under way.
-int g_nAnswer = IDNO;
+int g_answer = IDNO;
 
 int WINAPI Answer(HWND, LPCWSTR, LPCWSTR, UINT uType, void*)
 {
-    return (uType & MB_TYPEMASK) == MB_YESNO ? g_nAnswer : IDOK;
+    return (uType & MB_TYPEMASK) == MB_YESNO ? g_answer : IDOK;
 }
 
 // Waits until a reload signalled during the step has been served (the
@@ -198,7 +198,7 @@ int Run(const std::wstring& logPath, unsigned seed)
     for (step++;; step++) {
         int choice = (int)(random() % 100);
         std::string name;
-        g_nAnswer = random() % 2 ? IDYES : IDNO;
+        g_answer = random() % 2 ? IDYES : IDNO;
         SimJournalClear();
         if (choice < 30) {
             int row = 1 + (int)(random() % 6);
@@ -210,7 +210,7 @@ int Run(const std::wstring& logPath, unsigned seed)
         } else if (choice < 78) {
             name = "init";
         } else if (choice < 96) {
-            name = g_nAnswer == IDYES ? "reload-yes" : "reload-no";
+            name = g_answer == IDYES ? "reload-yes" : "reload-no";
         } else {
             name = "hard-reset";
         }
