@@ -94,11 +94,12 @@ LONG WINAPI CeRegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWST
                               LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                               LPDWORD lpdwDisposition)
 {
-    return OpenOrCreateKey(SIM_J_REG_CREATE, hKey, lpSubKey, samDesired, phkResult, [&](HKEY hHost) {
-        return RegCreateKeyExW(hHost, lpSubKey, Reserved, lpClass, dwOptions,
-                               HostAccess(samDesired), lpSecurityAttributes, phkResult,
-                               lpdwDisposition);
-    });
+    return OpenOrCreateKey(SIM_J_REG_CREATE, hKey, lpSubKey, samDesired, phkResult,
+                           [&](HKEY hHost) {
+                               return RegCreateKeyExW(hHost, lpSubKey, Reserved, lpClass, dwOptions,
+                                                      HostAccess(samDesired), lpSecurityAttributes,
+                                                      phkResult, lpdwDisposition);
+                           });
 }
 
 LONG WINAPI CeRegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
