@@ -52,10 +52,6 @@ SIM_API DWORD WINAPI SimPowerCut(void);
 // own (FALSE): a power cut or a restart of the device ends its own processes
 // only. A program that exports the data symbol HandheldObserver starts as one.
 SIM_API void WINAPI SimSetObserver(BOOL bObserver);
-// Makes this process an observer (TRUE) of its device, or one of the device's
-// own (FALSE): a power cut or a restart of the device ends its own processes
-// only. A program that exports the data symbol HandheldObserver starts as one.
-SIM_API void WINAPI SimSetObserver(BOOL bObserver);
 // The other processes on the current device (observers not counted): fills
 // up to cMax ids and returns how many there are.
 SIM_API DWORD WINAPI SimDeviceProcesses(DWORD* aPids, DWORD cMax);

@@ -14,8 +14,9 @@
 #include <shellapi.h>
 #include <stdio.h>
 
-// The console watches the device from outside: a power cut, which ends every
-// process of the device, leaves it (and its --act helpers) running.
+// The console watches the device from outside: a power cut or a restart of
+// the device ends the device's own programs, never the console (or its --act
+// helpers).
 extern "C" __declspec(dllexport) const int HandheldObserver = 1;
 
 #define REFRESH_TIMER 1
@@ -138,10 +139,6 @@ static int Usage(const std::wstring& why)
     fflush(stderr);
     return 2;
 }
-
-// The console watches the device from outside: a power cut or a restart of
-// the device ends the device's own programs, never the console.
-extern "C" __declspec(dllexport) const int HandheldObserver = 1;
 
 int WINAPI wWinMain(HINSTANCE hInst, HINSTANCE, LPWSTR, int nShow)
 {
