@@ -5,8 +5,10 @@
 // supervisor outlives that and reports it. Ctrl+C reaches the runner (the
 // supervisor passes it on when only it got the signal); when the supervisor is
 // ended (SIGTERM ends a Wine process at once), the runner sees it gone and
-// says what state it left. A power cut ends both: the tool ends with 137. The two share a small
-// block: whether the runner claimed the output, its exit code, and the lines watch printed.
+// says what state it left. A power cut ends the runner, and the tool ends
+// with the cut's code, 137, saying nothing. The two share a small block:
+// whether the runner claimed the output, its exit code, and the lines watch
+// printed.
 #include "rendakctl.h"
 
 #include <handheld.h>
@@ -18,8 +20,6 @@
 #define POLL_MS 100               // the supervisor's look at the device's boot count
 #define RESTART_GRACE_MS 2000     // a runner ends itself this soon after a restart
 #define INTERRUPT_GRACE_MS 10000  // a runner reports an interruption within this
-#define POWER_CUT_GRACE_MS \
-    10000  // a power cut that ended the supervisor ends the runner within this
 
 struct Shared {
     LONG claimed;  // the runner has claimed the output (and printed, or is printing)
@@ -99,14 +99,6 @@ static DWORD WINAPI WatchSupervisor(void*)
     HANDLE aWait[2] = {g_hInterrupt, g_hSupervisor};
     DWORD r = WaitForMultipleObjects(2, aWait, FALSE, INFINITE);
     std::string running = "while \"" + g_sCommandWords + "\" was running";
-    DWORD supervisorCode = 0;
-    if (r == WAIT_OBJECT_0 + 1 && GetExitCodeProcess(g_hSupervisor, &supervisorCode) &&
-        supervisorCode == SIM_EXIT_POWER_CUT) {
-        // The power was cut: it ends this process too, in a moment. Nothing is
-        // said, as nothing would be had it come here first.
-        Sleep(POWER_CUT_GRACE_MS);
-        ExitProcess(SIM_EXIT_POWER_CUT);
-    }
     if (r == WAIT_OBJECT_0) {
         ReportCutShort(
             EXIT_INTERRUPTED,
@@ -318,11 +310,9 @@ int Supervise(const CommandLine& line)
     if (InterlockedCompareExchange(&g_pShared->claimed, 0, 0)) {
         return (int)g_pShared->rc;
     }
-    // A power cut ends every process of the device, this one too, in an order
-    // of its own: whichever goes first, the tool ends with the cut's code and
-    // says nothing, so that what a script sees does not depend on the order.
+    // A power cut ended the runner with the device's other programs: the tool
+    // ends with the cut's code and says nothing, as the runner could not.
     if (code == SIM_EXIT_POWER_CUT) {
-        Sleep(POWER_CUT_GRACE_MS);  // the cut's turn to end this process
         return SIM_EXIT_POWER_CUT;
     }
     restarted = restarted || SimKernelCounter(L"Boot") != before.boot;
