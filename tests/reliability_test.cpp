@@ -911,7 +911,7 @@ TEST_F(Resources, ManyCyclesOfInitCloseOnOffLeaveHandlesAndMemoryWhereTheyWere)
     for (int i = 0; i < 100; i++) {
         cycle();  // caches of the CRT, the registry and the platform fill up first
     }
-    const int kCycles = 1000;  // about 18 ms a cycle under Wine
+    const int kCycles = 1000;  // 40-50 ms a cycle: on and off each commit the registry
     Usage before = Measure();
     ULONGLONG start = GetTickCount64();
     for (int i = 0; i < kCycles; i++) {
