@@ -128,6 +128,7 @@ static std::wstring HelpText()
            L"                  end: exit code 0 done, 1 failed, 2 unknown action (or a\n"
            L"                  country-CC that names no country)\n"
            L"  -h, --help      this text\n"
+           L"  --version       the console's version, alone on the line\n"
            L"\n"
            L"actions (ACTION, then the control that does it):\n" +
            ActList();
@@ -142,6 +143,10 @@ static int Usage(const std::wstring& why)
 
 int WINAPI wWinMain(HINSTANCE hInst, HINSTANCE, LPWSTR, int nShow)
 {
+    if (__argc == 2 && wcscmp(__wargv[1], L"--version") == 0) {
+        fwprintf(stdout, L"handheld-console %ls\n", L"" RENDAK_VERSION);
+        return 0;
+    }
     Args args;
     std::wstring error = ParseArgs(&args);
     if (!error.empty()) {

@@ -174,7 +174,7 @@ HWND CreateConsoleWindow(HINSTANCE hInst)
     if (!RegisterClassW(&wc)) {
         return NULL;
     }
-    std::wstring title = std::wstring(CONSOLE_TITLE L" - ") + g_szDevice;
+    std::wstring title = std::wstring(CONSOLE_TITLE L" " RENDAK_VERSION L" - ") + g_szDevice;
     RECT rc = {0, 0, WINDOW_WIDTH, 678};
     DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     AdjustWindowRect(&rc, style, FALSE);

@@ -102,7 +102,8 @@ static const char g_szOptions[] =
     "  --answer-timeout SECONDS [--default yes|no]\n"
     "                  show every box for real, for a person to answer; one left\n"
     "                  unanswered for SECONDS (1-3600, device time) gets the default\n"
-    "  -h, --help      this text; after a command, that command's\n";
+    "  -h, --help      this text; after a command, that command's\n"
+    "  --version       the tool's version, alone on the line\n";
 
 static const char g_szExitCodes[] =
     "exit codes:\n"

@@ -72,6 +72,10 @@ int main()
         json = json || words.back() == "--json";  // so that a bad line gets JSON too
     }
     LocalFree(argvW);
+    if (words.size() == 1 && words[0] == "--version") {
+        printf("rendakctl %s\n", RENDAK_VERSION);
+        return EXIT_DONE;
+    }
     ReportBegin(json, "");
     CommandLine line;
     if (ParseCommandLine(words, &line) != EXIT_DONE) {
