@@ -18,7 +18,7 @@ class Regulatory : public DeviceTest {};
 
 size_t ReloadSignals()
 {
-    return CountJournal(L"EventModify|Olbrin_ReloadWiFi|3|1");
+    return CountJournal(handheld::EventSetEntry(RELOAD_EVENT_NAME));
 }
 
 TEST_F(Regulatory, FlagIsClearAtLoadAndSetByAnyChange)
@@ -64,7 +64,7 @@ TEST_F(Regulatory, OemSwitchOffOrMissingStoresWithoutSignal)
     ChangeWiFiRegulatory(4);
     EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x32u);
     EXPECT_EQ(ReloadSignals(), 0u);
-    EXPECT_EQ(CountJournal(L"RegSetValueExW|System\\State\\Hardware"), 0u);
+    EXPECT_EQ(CountJournal(SIM_J_REG_SET L"|" REG_STATE_KEY), 0u);
     EXPECT_EQ(IfWiFiRegulatorySet(), 1);
 }
 
@@ -162,7 +162,7 @@ TEST_F(Regulatory, MissingOrMisshapenDomainReadsAsZeroAndIsReadAgain)
     EXPECT_EQ(GetLastWiFiRegulatoryIndex(), 0);  // value missing
     SimRegDeleteKey(REG_ADAPTER_KEY);
     EXPECT_EQ(GetLastWiFiRegulatoryIndex(), 0);  // key missing
-    EXPECT_EQ(CountJournal(L"RegOpenKeyExW|Comm\\TRXD385L1\\Parms|"), 2u);
+    EXPECT_EQ(CountJournal(SIM_J_REG_OPEN L"|" REG_ADAPTER_KEY L"|"), 2u);
 
     const unsigned char bytes[8] = {0x10, 0, 0, 0, 0, 0, 0, 0};
     for (DWORD size : {8u, 2u, 0u}) {
