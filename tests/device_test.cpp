@@ -15,6 +15,15 @@ namespace {
 
 class Device : public DeviceTest {};
 
+// The adapter's state value: on, and on its way to on.
+const DWORD kOn = SIM_STATE_ADAPTER | SIM_STATE_POWERED;
+const DWORD kSwitchingOn = kOn | SIM_STATE_SWITCHING;
+
+std::optional<DWORD> State()
+{
+    return RegDword(REG_STATE_KEY, L"WiFi");
+}
+
 // --- Power changes belong to the device -------------------------------------------
 
 // Counts the state notifications this process receives.
@@ -33,30 +42,29 @@ void CountState(HREGNOTIFY, DWORD, const PBYTE pData, const UINT cbData)
 TEST_F(Device, AChangeWhoseProcessWasKilledSettlesAtItsDueTime)
 {
     HREGNOTIFY hNotify = NULL;
-    ASSERT_EQ(SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, STATE_KEY, L"WiFi", CountState, 0, NULL,
-                                        &hNotify),
+    ASSERT_EQ(SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, REG_STATE_KEY, L"WiFi", CountState, 0,
+                                        NULL, &hNotify),
               S_OK);
     g_notified = 0;
     ULONGLONG start = SimNow();
     PROCESS_INFORMATION pi = StartSelf(L"DeviceChild.SwitchesOnAndWaits");
-    for (int i = 0; i < 600 && RegDword(STATE_KEY, L"WiFi") != 0x103u; i++) {
-        Sleep(50);
-    }
-    ASSERT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x103u);
+    WaitUntil([] { return State() == kSwitchingOn; });
+    ASSERT_EQ(State(), kSwitchingOn);
     TerminateProcess(pi.hProcess, 9);
     WaitAndClose(pi);
     SimDeliverNotifications();
     int before = g_notified;
 
     // The child's Sleep may have moved the device's time on before it died:
-    // the change is due 2500 ms after it began, wherever that left the clock.
-    DeviceSleep(2499 - (DWORD)std::min<ULONGLONG>(SimNow() - start, 2499));
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x103u);
-    DeviceSleep(2500);
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x101u);
+    // the change is due SIM_POWER_ON_MS after it began, wherever that left the clock.
+    const ULONGLONG due = SIM_POWER_ON_MS - 1;
+    DeviceSleep((DWORD)(due - std::min<ULONGLONG>(SimNow() - start, due)));
+    EXPECT_EQ(State(), kSwitchingOn);
+    DeviceSleep(SIM_POWER_ON_MS);
+    EXPECT_EQ(State(), kOn);
     SimDeliverNotifications();
     EXPECT_EQ(g_notified - before, 1);
-    EXPECT_EQ(g_lastState, 0x101u);
+    EXPECT_EQ(g_lastState, kOn);
     DeviceSleep(5000);
     EXPECT_EQ(g_notified - before, 1);
     SimRegistryCloseNotification(hNotify);
@@ -72,7 +80,10 @@ TEST_F(Device, TheNextProcessToOpenTheDeviceSettlesWhatFellDueMeanwhile)
     SetEnvironmentVariableW(L"HANDHELD_CLOCK", L"scaled:50");
     PROCESS_INFORMATION pi = StartSelf(L"DeviceChild.SwitchesOnAndEnds");
     EXPECT_EQ(WaitAndClose(pi), 0u);
-    Sleep(200);  // 2500 ms of device time at 50 times host time: 50 ms
+    // The change falls due meanwhile: at 50 times host time, within a quarter
+    // of the host's 200 ms.
+    static_assert(SIM_POWER_ON_MS / 50 <= 200 / 4, "the change must fall due in the pause");
+    Sleep(200);
     pi = StartSelf(L"DeviceChild.SeesTheRadioSettledOn");
     EXPECT_EQ(WaitAndClose(pi), 0u);
     SetEnvironmentVariableW(L"HANDHELD_CLOCK", NULL);
@@ -90,16 +101,12 @@ TEST_F(Device, ALiveProcessSettlesAChangeAnotherProcessStarted)
         SimSetRadios(NULL, 0);
         SimSetupRadios(SIM_RADIOS_FACTORY);
         PROCESS_INFORMATION pi = StartSelf(L"DeviceChild.SwitchesOnAndWaits");
-        for (int i = 0; i < 600 && RegDword(STATE_KEY, L"WiFi").value_or(0) == 0x100u; i++) {
-            Sleep(10);
-        }
+        WaitUntil([] { return State().value_or(0) != SIM_STATE_ADAPTER; });
         Sleep(killAfterMs);
         TerminateProcess(pi.hProcess, 9);
         WaitAndClose(pi);
-        for (int i = 0; i < 200 && RegDword(STATE_KEY, L"WiFi") != 0x101u; i++) {
-            Sleep(25);
-        }
-        EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x101u) << "killed after " << killAfterMs << " ms";
+        WaitUntil([] { return State() == kOn; }, 5000);
+        EXPECT_EQ(State(), kOn) << "killed after " << killAfterMs << " ms";
     }
     SetEnvironmentVariableW(L"HANDHELD_CLOCK", NULL);
     SimSetClock(SIM_CLOCK_VIRTUAL, 1);
@@ -108,11 +115,11 @@ TEST_F(Device, ALiveProcessSettlesAChangeAnotherProcessStarted)
 TEST_F(Device, TheStuckStateIsTheOnlyOneThatStaysSwitching)
 {
     SimSetStateStuck(TRUE);
-    ASSERT_EQ(SimRadioSwitch(L"TRXD385L1", 1), S_OK);
+    ASSERT_EQ(SimRadioSwitch(ADAPTER_RADIO, 1), S_OK);
     DeviceSleep(60000);
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x103u);
+    EXPECT_EQ(State(), kSwitchingOn);
     SimSetStateStuck(FALSE);
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x101u);
+    EXPECT_EQ(State(), kOn);
 }
 
 // The tool's own reload answered No switches the radio off; nothing is left
@@ -123,7 +130,7 @@ TEST_F(Device, TheToolsOwnNoPassLeavesNothingSwitching)
     ASSERT_EQ(RunProgram(L"rendakctl.exe", L"on").exitCode, 0u);
     RunProgram(L"rendakctl.exe", L"--no regulatory set 3");
     DeviceSleep(5000);
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi").value_or(0) & 0x2, 0u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi").value_or(0) & 0x2, 0u);
 }
 
 // --- One name, one device ------------------------------------------------------------
@@ -161,10 +168,8 @@ TEST_F(Device, NamesThatDifferOnlyByCaseAreOneDeviceWithOneRegistryStoreAndEvent
         CoreFunction<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR)>("CreateEventW");
     auto modify = CoreFunction<BOOL(WINAPI*)(HANDLE, DWORD)>("EventModify");
     HANDLE hEvent = create(NULL, TRUE, FALSE, L"Case");
-    for (int i = 0; i < 600 && RegDword(L"Nls", L"Waiting") != 1u; i++) {
-        Sleep(50);
-    }
-    modify(hEvent, 3);
+    WaitUntil([] { return RegDword(L"Nls", L"Waiting") == 1u; });
+    modify(hEvent, EVENT_SET);
     EXPECT_EQ(WaitAndClose(pi, 30000), 0u);
     CloseHandle(hEvent);
     WriteDeviceFile(L"\\Application Data\\note.txt", "one store");
@@ -272,13 +277,13 @@ TEST_F(Device, TheDevicesEventsAreNotReachedByTheirHostNames)
 {
     auto create =
         CoreFunction<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR)>("CreateEventW");
-    HANDLE hEvent = create(NULL, FALSE, FALSE, L"Olbrin_ReloadWiFi");
+    HANDLE hEvent = create(NULL, FALSE, FALSE, RELOAD_EVENT_NAME);
     ASSERT_NE(hEvent, nullptr);
     std::wstring device = SimDeviceName();
     for (const std::wstring& name : std::vector<std::wstring>{
-             L"Olbrin_ReloadWiFi", L"Handheld." + device + L".Olbrin_ReloadWiFi",
-             device + L".Olbrin_ReloadWiFi",
-             L"Global\\Handheld." + device + L".Olbrin_ReloadWiFi"}) {
+             RELOAD_EVENT_NAME, L"Handheld." + device + L"." RELOAD_EVENT_NAME,
+             device + L"." RELOAD_EVENT_NAME,
+             L"Global\\Handheld." + device + L"." RELOAD_EVENT_NAME}) {
         HANDLE h = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
         EXPECT_EQ(h, nullptr) << Narrow(name);
         if (h) {
@@ -322,45 +327,26 @@ TEST_F(Device, AProcessLearnsItsWorkersWaitsFromThePlatform)
     // This program does not import the library: load it, as a client would.
     HMODULE hLibrary = LoadLibraryW(L"Rendak.dll");
     ASSERT_NE(hLibrary, nullptr);
-    auto waits = [] {
-        SIMEVENTWAITS w = {};
-        SimEventWaits(L"Olbrin_ReloadWiFi", &w);
-        return w;
-    };
-    for (int i = 0; i < 600 && waits().dwWaiting != 1; i++) {
-        Sleep(50);
-    }
-    SIMEVENTWAITS before = waits();
+    WaitUntil([] { return ReloadWaits().dwWaiting == 1; });
+    SIMEVENTWAITS before = ReloadWaits();
     EXPECT_EQ(before.dwWaiting, 1u);
     EXPECT_EQ(before.dwBegun, 1u);
     EXPECT_EQ(before.dwWoken, 0u);
 
-    auto create =
-        CoreFunction<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR)>("CreateEventW");
-    auto modify = CoreFunction<BOOL(WINAPI*)(HANDLE, DWORD)>("EventModify");
-    HANDLE hEvent = create(NULL, FALSE, FALSE, L"Olbrin_ReloadWiFi");
-    modify(hEvent, 3 /* EVENT_SET */);
-    CloseHandle(hEvent);
-    SIMEVENTWAITS after = waits();
-    for (int i = 0; i < 600 && (after.dwBegun < 2 || after.dwWaiting != 1); i++) {
-        Sleep(50);
-        after = waits();
-    }
+    ASSERT_TRUE(SignalReloadEvent());
+    WaitUntil([] { return ReloadWaits().dwBegun >= 2 && ReloadWaits().dwWaiting == 1; });
+    SIMEVENTWAITS after = ReloadWaits();
     EXPECT_EQ(after.dwWoken, 1u);  // the worker was woken once and served the signal
     EXPECT_EQ(after.dwBegun, 2u);
     EXPECT_EQ(after.dwWaiting, 1u);
     // A hold lets go of the wait and begins it again: counted, not woken.
     SimHoldEventWaits(TRUE);
-    for (int i = 0; i < 600 && waits().dwWaiting != 0; i++) {
-        Sleep(50);
-    }
-    EXPECT_EQ(waits().dwWaiting, 0u);
+    WaitUntil([] { return ReloadWaits().dwWaiting == 0; });
+    EXPECT_EQ(ReloadWaits().dwWaiting, 0u);
     SimHoldEventWaits(FALSE);
-    for (int i = 0; i < 600 && waits().dwWaiting != 1; i++) {
-        Sleep(50);
-    }
-    EXPECT_EQ(waits().dwBegun, 3u);
-    EXPECT_EQ(waits().dwWoken, 1u);
+    WaitUntil([] { return ReloadWaits().dwWaiting == 1; });
+    EXPECT_EQ(ReloadWaits().dwBegun, 3u);
+    EXPECT_EQ(ReloadWaits().dwWoken, 1u);
     SIMEVENTWAITS none;
     ASSERT_TRUE(SimEventWaits(L"NoSuchEvent", &none));
     EXPECT_EQ(none.dwBegun + none.dwWoken + none.dwWaiting, 0u);
@@ -402,19 +388,19 @@ TEST_F(Device, TheDebugLogRotatesAtItsSize)
 
 TEST(DeviceChild, SwitchesOnAndWaits)
 {
-    ASSERT_EQ(SimRadioSwitch(L"TRXD385L1", 1), S_OK);
+    ASSERT_EQ(SimRadioSwitch(ADAPTER_RADIO, 1), S_OK);
     Sleep(INFINITE);
 }
 
 TEST(DeviceChild, SwitchesOnAndEnds)
 {
-    ASSERT_EQ(SimRadioSwitch(L"TRXD385L1", 1), S_OK);
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x103u);
+    ASSERT_EQ(SimRadioSwitch(ADAPTER_RADIO, 1), S_OK);
+    EXPECT_EQ(State(), kSwitchingOn);
 }
 
 TEST(DeviceChild, SeesTheRadioSettledOn)
 {
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x101u);
+    EXPECT_EQ(State(), kOn);
 }
 
 TEST(DeviceChild, ArmsAFault)

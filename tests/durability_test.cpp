@@ -25,34 +25,40 @@ std::wstring HostKey()
 }
 
 // Writes a DWORD through the platform as the library does, committing it
-// with RegFlushKey when asked.
-void DeviceWrite(const wchar_t* key, const wchar_t* name, DWORD value, bool flush)
+// with RegFlushKey when asked; false (said at the caller's line) if a call failed.
+bool DeviceWrite(const wchar_t* key, const wchar_t* name, DWORD value, bool flush,
+                 Caller at = Caller())
 {
     HKEY hKey;
-    ASSERT_EQ(CoreFunction<RegCreateFn>("RegCreateKeyExW")(HKEY_LOCAL_MACHINE, key, 0, NULL, 0,
-                                                           KEY_ALL_ACCESS, NULL, &hKey, NULL),
-              ERROR_SUCCESS);
-    ASSERT_EQ(CoreFunction<RegSetFn>("RegSetValueExW")(hKey, name, 0, REG_DWORD,
-                                                       (const BYTE*)&value, sizeof(value)),
-              ERROR_SUCCESS);
-    if (flush) {
-        EXPECT_EQ(CoreFunction<RegFlushFn>("RegFlushKey")(hKey), ERROR_SUCCESS);
+    LONG created = CoreFunction<RegCreateFn>("RegCreateKeyExW", at)(
+        HKEY_LOCAL_MACHINE, key, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL);
+    if (created != ERROR_SUCCESS) {
+        FAIL_AT(at) << "RegCreateKeyExW: " << created;
+        return false;
     }
-    CoreFunction<RegCloseFn>("RegCloseKey")(hKey);
+    LONG set = CoreFunction<RegSetFn>("RegSetValueExW", at)(hKey, name, 0, REG_DWORD,
+                                                            (const BYTE*)&value, sizeof(value));
+    LONG flushed = flush ? CoreFunction<RegFlushFn>("RegFlushKey", at)(hKey) : ERROR_SUCCESS;
+    CoreFunction<RegCloseFn>("RegCloseKey", at)(hKey);
+    if (set != ERROR_SUCCESS || flushed != ERROR_SUCCESS) {
+        FAIL_AT(at) << "RegSetValueExW: " << set << ", RegFlushKey: " << flushed;
+        return false;
+    }
+    return true;
 }
 
 // The host forgets the device's registry, as a wineserver killed before its
 // next save does (or one whose save is older than the last commit).
-void HostLosesTheRegistry()
+bool HostLosesTheRegistry()
 {
-    ASSERT_EQ(SHDeleteKeyW(HKEY_CURRENT_USER, HostKey().c_str()), ERROR_SUCCESS);
+    return SHDeleteKeyW(HKEY_CURRENT_USER, HostKey().c_str()) == ERROR_SUCCESS;
 }
 
-// The next start of the device: a second process opens it.
-void StartAgain()
+// The next start of the device: a second process opens it; its exit code.
+DWORD StartAgain()
 {
     PROCESS_INFORMATION pi = StartSelf(L"DurabilityChild.OpensTheDevice");
-    ASSERT_EQ(WaitAndClose(pi), 0u);
+    return WaitAndClose(pi);
 }
 
 std::wstring HostFile(const std::wstring& name)
@@ -68,63 +74,63 @@ bool Exists(const std::wstring& path)
 TEST_F(Durability, AFlushCommitsTheWholeRegistryAndAStartTakesTheNewerState)
 {
     ULONGLONG before = SimCommittedGeneration();
-    DeviceWrite(L"Nls", L"Other", 5, false);
-    DeviceWrite(ADAPTER_KEY, L"WIFI", 1, true);  // commits the Nls value too
+    ASSERT_TRUE(DeviceWrite(L"Nls", L"Other", 5, false));
+    ASSERT_TRUE(DeviceWrite(REG_ADAPTER_KEY, L"WIFI", 1, true));  // commits the Nls value too
     EXPECT_EQ(SimCommittedGeneration(), before + 1);
-    DeviceWrite(ADAPTER_KEY, L"Uncommitted", 7, false);
+    ASSERT_TRUE(DeviceWrite(REG_ADAPTER_KEY, L"Uncommitted", 7, false));
 
     // The host saved after the commit: its newer state stands.
-    StartAgain();
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Uncommitted"), 7u);
+    ASSERT_EQ(StartAgain(), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Uncommitted"), 7u);
 
     // The host lost everything since its last save: the commit stands.
-    HostLosesTheRegistry();
-    StartAgain();
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 1u);
+    ASSERT_TRUE(HostLosesTheRegistry());
+    ASSERT_EQ(StartAgain(), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
     EXPECT_EQ(RegDword(L"Nls", L"Other"), 5u);
     EXPECT_EQ(RegDword(L"Nls", L"SystemLCID"), 0x0409u);
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Uncommitted"), std::nullopt);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Uncommitted"), std::nullopt);
     EXPECT_EQ(SimCommittedGeneration(), before + 1);
 }
 
 TEST_F(Durability, AStartNeverRebuildsAMadeDeviceNorTouchesItsStore)
 {
     WriteDeviceFile(L"\\Application Data\\keep.txt", "kept");
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x30);  // the harness's writes are committed
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);  // the harness's writes are committed
     SimSetSetting(L"StateStuck", 1);
-    HostLosesTheRegistry();
-    StartAgain();
+    ASSERT_TRUE(HostLosesTheRegistry());
+    ASSERT_EQ(StartAgain(), 0u);
     EXPECT_EQ(ReadDeviceFile(L"\\Application Data\\keep.txt"), "kept");
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), 0x30u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x30u);
     EXPECT_EQ(SimGetSetting(L"StateStuck", 0), 1u);
 }
 
 TEST_F(Durability, AResetCutShortIsCompletedByTheNextStart)
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x40);
-    WriteDeviceFile(L"\\Application Data\\WiFi_status.txt", "1");
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x40);
+    WriteDeviceFile(STATUS_FILE, "1");
     // A cut just after the reset's intent reached the disk.
     std::ofstream(HostFile(L"reset.pending").c_str()).put('\n');
-    StartAgain();
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), std::nullopt);
-    EXPECT_EQ(ReadDeviceFile(L"\\Application Data\\WiFi_status.txt"), std::nullopt);
+    ASSERT_EQ(StartAgain(), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), std::nullopt);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), std::nullopt);
     EXPECT_TRUE(Exists(HostFile(L"Store\\Application Data")));
     EXPECT_FALSE(Exists(HostFile(L"reset.pending")));
 
     // A whole reset: registry and store together, and committed.
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x40);
-    WriteDeviceFile(L"\\Application Data\\WiFi_status.txt", "1");
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x40);
+    WriteDeviceFile(STATUS_FILE, "1");
     ASSERT_TRUE(SimResetDevice());
-    HostLosesTheRegistry();
-    StartAgain();
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), std::nullopt);
-    EXPECT_EQ(RegDword(OEM_KEY, L"WIFI"), 1u);
-    EXPECT_EQ(ReadDeviceFile(L"\\Application Data\\WiFi_status.txt"), std::nullopt);
+    ASSERT_TRUE(HostLosesTheRegistry());
+    ASSERT_EQ(StartAgain(), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), std::nullopt);
+    EXPECT_EQ(RegDword(REG_OEM_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), std::nullopt);
 }
 
 TEST_F(Durability, AnImageThatIsNotWholeIsNotBelievedAndTheLiveDeviceIsCommittedAgain)
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x31);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x31);
     ULONGLONG generation = SimCommittedGeneration();
     {
         std::fstream image(HostFile(L"registry.img").c_str(),
@@ -133,14 +139,14 @@ TEST_F(Durability, AnImageThatIsNotWholeIsNotBelievedAndTheLiveDeviceIsCommitted
         image.put('#');
     }
     EXPECT_EQ(SimCommittedGeneration(), 0u);
-    StartAgain();
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), 0x31u);
+    ASSERT_EQ(StartAgain(), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x31u);
     EXPECT_GT(SimCommittedGeneration(), generation);
 }
 
 TEST_F(Durability, ADeviceFromBeforeImagesKeepsItsRegistry)
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x20);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x20);
     ASSERT_TRUE(DeleteFileW(HostFile(L"registry.img").c_str()));
     HKEY hDevice;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, HostKey().c_str(), 0, KEY_ALL_ACCESS, &hDevice),
@@ -149,35 +155,23 @@ TEST_F(Durability, ADeviceFromBeforeImagesKeepsItsRegistry)
     DWORD made = 1;
     RegSetValueExW(hDevice, L"Made", 0, REG_DWORD, (const BYTE*)&made, sizeof(made));
     RegCloseKey(hDevice);
-    StartAgain();
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), 0x20u);
+    ASSERT_EQ(StartAgain(), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x20u);
     EXPECT_GT(SimCommittedGeneration(), 0u);
 }
 
 // --- The battery pull ------------------------------------------------------------------
 
-// Waits (host time) for a line in the device's journal.log.
-bool WaitForLogLine(const std::string& line, DWORD timeoutMs = 30000)
-{
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-        if (DeviceJournalLog().find(line) != std::string::npos) {
-            return true;
-        }
-        Sleep(50);
-    }
-    return false;
-}
-
 TEST_F(Durability, APowerCutEndsTheDevicesProcessesAndBootsFromWhatWasCommitted)
 {
-    ASSERT_EQ(SimRadioSwitch(L"TRXD385L1", 1), S_OK);
+    ASSERT_EQ(SimRadioSwitch(ADAPTER_RADIO, 1), S_OK);
     ASSERT_EQ(SimRadioSwitch(L"BTH1", 1), S_OK);
     DeviceSleep(5000);
-    ASSERT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x101u);
+    ASSERT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)(SIM_STATE_ADAPTER | SIM_STATE_POWERED));
     ULONGLONG cuts = SimKernelCounter(L"PowerCuts");
 
     PROCESS_INFORMATION pi = StartSelf(L"DurabilityChild.WritesThenRunsUntilThePowerGoes");
-    ASSERT_TRUE(WaitForLogLine("Child|ready"));
+    ASSERT_TRUE(WaitUntil([] { return CountDeviceJournal(L"Child|ready") > 0; }));
     DWORD others[8];
     EXPECT_EQ(SimDeviceProcesses(others, 8), 1u);
     EXPECT_EQ(SimPowerCut(), 1u);
@@ -185,18 +179,18 @@ TEST_F(Durability, APowerCutEndsTheDevicesProcessesAndBootsFromWhatWasCommitted)
     EXPECT_EQ(SimDeviceProcesses(NULL, 0), 0u);
 
     // Registry as last committed, files as last closed.
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Committed"), 1u);
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Uncommitted"), std::nullopt);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Committed"), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Uncommitted"), std::nullopt);
     EXPECT_EQ(ReadDeviceFile(L"\\Application Data\\closed.txt"), "closed");
     EXPECT_NE(ReadDeviceFile(L"\\Application Data\\open.txt"), "written");
     // Radios off, the driver loaded, the state value of a fresh boot.
     DWORD power = 9;
-    for (const wchar_t* radio : {L"CELL1", L"TRXD385L1", L"BTH1"}) {
+    for (const wchar_t* radio : {L"CELL1", ADAPTER_RADIO, L"BTH1"}) {
         EXPECT_TRUE(SimGetRadioPower(radio, &power));
         EXPECT_EQ(power, 0u) << Narrow(radio);
     }
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
-    EXPECT_EQ(SimAdapterState(), 0x100u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)SIM_STATE_ADAPTER);
+    EXPECT_EQ(SimAdapterState(), (DWORD)SIM_STATE_ADAPTER);
     EXPECT_EQ(SimKernelCounter(L"PowerCuts"), cuts + 1);
     EXPECT_EQ(CountJournal(L"Device|power|cut|1"), 1u);
     std::ifstream log((DeviceFolder() + L"\\debug.log").c_str());
@@ -209,7 +203,7 @@ TEST_F(Durability, APowerCutKeepsTheCardWhereItWasAndWhatTheHarnessSet)
     ASSERT_TRUE(SimSetFault(L"RegOpenKeyExW", L"Nls", ERROR_ACCESS_DENIED, FALSE));
     ASSERT_TRUE(SimEjectCard());
     EXPECT_EQ(SimPowerCut(), 0u);
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0u);
     EXPECT_EQ(SimGetSetting(L"CardInserted", 1), 0u);
     EXPECT_EQ(SimGetSetting(L"DriverActive", 1), 0u);
     HKEY hKey;
@@ -222,7 +216,7 @@ TEST_F(Durability, APowerCutKeepsTheCardWhereItWasAndWhatTheHarnessSet)
     EXPECT_EQ(SimPowerCut(), 0u);
     EXPECT_EQ(SimGetSetting(L"DriverActive", 0),
               1u);  // a boot loads the driver of a card that is in
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x102u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)(SIM_STATE_ADAPTER | SIM_STATE_SWITCHING));
 }
 
 // --- Second processes -------------------------------------------------------------------
@@ -234,8 +228,8 @@ TEST(DurabilityChild, OpensTheDevice)
 
 TEST(DurabilityChild, WritesThenRunsUntilThePowerGoes)
 {
-    DeviceWrite(ADAPTER_KEY, L"Committed", 1, true);
-    DeviceWrite(ADAPTER_KEY, L"Uncommitted", 1, false);
+    ASSERT_TRUE(DeviceWrite(REG_ADAPTER_KEY, L"Committed", 1, true));
+    ASSERT_TRUE(DeviceWrite(REG_ADAPTER_KEY, L"Uncommitted", 1, false));
     using OpenFn = FILE* (*)(const wchar_t*, const wchar_t*);
     auto wfopen = CoreFunction<OpenFn>("_wfopen");
     auto wprint = CoreFunction<int (*)(FILE*, const wchar_t*, ...)>("fwprintf");

@@ -39,9 +39,7 @@ const wchar_t* const kNames[] = {L"None",   L"USA, FCC", L"Canada IC", L"Europe 
 
 std::wstring JournalLogPath()
 {
-    std::wstring folder(SimDeviceFolder(NULL, 0), L'\0');
-    SimDeviceFolder(folder.data(), (DWORD)folder.size() + 1);
-    return folder + L"\\journal.log";
+    return DeviceFolder() + L"\\journal.log";
 }
 
 // A running Quenta.exe on the test's device.
@@ -49,15 +47,17 @@ class Panel {
 public:
     explicit Panel(const std::wstring& answers = L"")
     {
-        SetEnvironmentVariableW(L"HANDHELD_JOURNAL", L"1");
         SetEnvironmentVariableW(L"HANDHELD_ANSWERS", answers.c_str());
         // The panel says nothing on its standard handles; they go nowhere.
-        pi_ = StartProgram(L"Quenta.exe", L"");
+        pi_ = StartProgram(L"Quenta.exe", L"", true);
         started_ = pi_.hProcess != NULL;
         SetEnvironmentVariableW(L"HANDHELD_ANSWERS", NULL);
-        SetEnvironmentVariableW(L"HANDHELD_JOURNAL", NULL);
         if (started_) {
-            dialog_ = WaitForDialog(pi_.dwProcessId);
+            // Shown, and its initialisation over once it answers a message.
+            dialog_ = WaitForWindow(pi_.dwProcessId, L"#32770", kCaption);
+            if (dialog_ != NULL) {
+                SendMessageW(dialog_, WM_NULL, 0, 0);
+            }
         }
     }
     ~Panel()
@@ -77,18 +77,22 @@ public:
     HWND item(int id) const { return GetDlgItem(dialog_, id); }
 
     // Presses an enabled button: the command reaches the dialog and is done
-    // when this returns.
-    void Press(int id)
+    // when this returns. The test asserts on what it says.
+    [[nodiscard]] testing::AssertionResult Press(int id)
     {
-        ASSERT_TRUE(IsWindowEnabled(item(id))) << "button " << id << " is disabled";
-        Command(id);
+        if (!IsWindowEnabled(item(id))) {
+            return testing::AssertionFailure() << "button " << id << " is disabled";
+        }
+        return Command(id);
     }
-    void Command(int id, HWND from = NULL)
+    [[nodiscard]] testing::AssertionResult Command(int id, HWND from = NULL)
     {
         DWORD_PTR result = 0;
-        ASSERT_NE(SendMessageTimeoutW(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)from,
-                                      SMTO_NORMAL, 30000, &result),
-                  0);
+        if (SendMessageTimeoutW(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)from,
+                                SMTO_NORMAL, 30000, &result) == 0) {
+            return testing::AssertionFailure() << "command " << id << " was not taken";
+        }
+        return testing::AssertionSuccess();
     }
     void Select(int index) { SendMessageW(item(kList), CB_SETCURSEL, (WPARAM)index, 0); }
     LRESULT Selection() { return SendMessageW(item(kList), CB_GETCURSEL, 0, 0); }
@@ -146,24 +150,6 @@ public:
     }
 
 private:
-    // The dialog of that process, once it is shown: initialisation is over then.
-    static HWND WaitForDialog(DWORD pid)
-    {
-        for (int i = 0; i < 600; i++) {
-            HWND h = NULL;
-            while ((h = FindWindowExW(NULL, h, L"#32770", kCaption)) != NULL) {
-                DWORD owner = 0;
-                GetWindowThreadProcessId(h, &owner);
-                if (owner == pid && IsWindowVisible(h)) {
-                    SendMessageW(h, WM_NULL, 0, 0);
-                    return h;
-                }
-            }
-            ::Sleep(50);
-        }
-        return NULL;
-    }
-
     bool started_ = false;
     PROCESS_INFORMATION pi_ = {};
     HWND dialog_ = NULL;
@@ -172,51 +158,22 @@ private:
 // The panel's journal lines, as mirrored into the device folder.
 std::vector<std::wstring> PanelJournal()
 {
-    std::ifstream in(JournalLogPath().c_str(), std::ios::binary);
-    std::vector<std::wstring> lines;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        lines.push_back(Widen(line));
-    }
-    return lines;
-}
-
-std::vector<std::wstring> PanelJournalMatching(const std::wstring& prefix)
-{
-    std::vector<std::wstring> found;
-    for (const std::wstring& e : PanelJournal()) {
-        if (e.compare(0, prefix.size(), prefix) == 0) {
-            found.push_back(e);
-        }
-    }
-    return found;
+    return DeviceJournalMatching(L"");
 }
 
 size_t CountPanelJournal(const std::wstring& prefix)
 {
-    return PanelJournalMatching(prefix).size();
+    return CountDeviceJournal(prefix);
 }
 
 // The boxes the panel showed, as "caption|flags|text".
 std::vector<std::string> PanelBoxes()
 {
     std::vector<std::string> boxes;
-    for (const std::wstring& e : PanelJournalMatching(L"MessageBoxW|")) {
-        size_t owner = e.find(L'|');
-        size_t flags = e.find(L'|', owner + 1);
-        size_t caption = e.find(L'|', flags + 1);
-        if (caption == std::wstring::npos) {
-            continue;
-        }
-        size_t text = e.find(L'|', caption + 1);
-        unsigned uFlags = (unsigned)wcstoul(e.substr(flags + 1).c_str(), NULL, 16);
+    for (const MessageBoxRecord& box : MessageBoxesOf(DeviceJournal())) {
         char szFlags[16];
-        snprintf(szFlags, sizeof(szFlags), "0x%X", uFlags);
-        boxes.push_back(Narrow(e.substr(caption + 1, text - caption - 1)) + "|" + szFlags + "|" +
-                        Narrow(e.substr(text + 1)));
+        snprintf(szFlags, sizeof(szFlags), "0x%X", box.flags);
+        boxes.push_back(Narrow(box.caption) + "|" + szFlags + "|" + Narrow(box.text));
     }
     return boxes;
 }
@@ -243,7 +200,7 @@ using Boxes = std::vector<std::string>;
 
 TEST_F(PanelTest, NormalStartOffersInitAndSelectsTheStoredDomain)
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x32);  // France
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x32);  // France
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
     EXPECT_EQ(panel.Buttons(), "Closed");
@@ -258,14 +215,14 @@ TEST_F(PanelTest, NormalStartOffersInitAndSelectsTheStoredDomain)
 
 TEST_F(PanelTest, RadioLeftOnIsAnnouncedThenSwitchedOnAgain)
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x10);
-    WriteDeviceFile(STATUS_FILE_PATH, "1");
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    WriteDeviceFile(STATUS_FILE, "1");
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
     EXPECT_EQ(PanelBoxes(), (Boxes{Box(kLastOn, 0x40)}));
     EXPECT_EQ(panel.Buttons(), "On");
     EXPECT_EQ(panel.Selection(), 1);
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
     // The box came before the radio was touched.
     std::vector<std::wstring> journal = PanelJournal();
     size_t box = SIZE_MAX, radio = SIZE_MAX;
@@ -285,8 +242,8 @@ TEST_F(PanelTest, RadioLeftOnIsAnnouncedThenSwitchedOnAgain)
 TEST_F(PanelTest, WithoutTheLibraryByNameEverythingStaysEnabledAndLookupsFail)
 {
     ASSERT_TRUE(SimSetFault(L"LoadLibraryW", L"Rendak.dll", ERROR_MOD_NOT_FOUND, FALSE));
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x30);
-    SetRegDword(OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
     EXPECT_EQ(PanelBoxes(), (Boxes{Box(kRendakLoadFailed)}));
@@ -294,19 +251,19 @@ TEST_F(PanelTest, WithoutTheLibraryByNameEverythingStaysEnabledAndLookupsFail)
     EXPECT_EQ(panel.Items(), std::vector<std::wstring>(std::begin(kNames), std::end(kNames)));
     EXPECT_EQ(panel.Selection(), CB_ERR);
 
-    panel.Press(kSetRegulatory);
+    ASSERT_TRUE(panel.Press(kSetRegulatory));
     panel.Select(5);
-    panel.Press(kSetRegulatory);
-    panel.Press(kInit);  // nothing set the regulatory flag in this process
+    ASSERT_TRUE(panel.Press(kSetRegulatory));
+    ASSERT_TRUE(panel.Press(kInit));  // nothing set the regulatory flag in this process
     EXPECT_EQ(PanelBoxes(), (Boxes{Box(kRendakLoadFailed), Box(kNoSelection), Box(kNoChange),
                                    Box(kSetRegulatoryFirst)}));
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), 0x30u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x30u);
     EXPECT_EQ(panel.Buttons(), "Template");
 
     // The linked exports still work.
-    panel.Press(kTurnOn);
+    ASSERT_TRUE(panel.Press(kTurnOn));
     EXPECT_EQ(panel.Buttons(), "On");
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
     EXPECT_EQ(panel.Cancel(), 0u);
 }
 
@@ -314,21 +271,21 @@ TEST_F(PanelTest, WithoutTheLibraryByNameEverythingStaysEnabledAndLookupsFail)
 
 TEST_F(PanelTest, SetRegulatoryPassesTheSelectedIndexAndRefusesNone)
 {
-    SetRegDword(OEM_KEY, L"WIFI", 0);  // no reload question to answer
+    SetRegDword(REG_OEM_KEY, L"WIFI", 0);  // no reload question to answer
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
     EXPECT_EQ(panel.Selection(), 0);  // nothing stored: "None"
-    panel.Press(kSetRegulatory);
+    ASSERT_TRUE(panel.Press(kSetRegulatory));
     EXPECT_EQ(PanelBoxes(), (Boxes{Box(kNoneSelected)}));
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), std::nullopt);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), std::nullopt);
     EXPECT_EQ(CountPanelJournal(L"GetProcAddressW|ChangeWiFiRegulatory"), 0u);
 
     panel.Select(5);  // Spain
-    panel.Press(kSetRegulatory);
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), 0x31u);
+    ASSERT_TRUE(panel.Press(kSetRegulatory));
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x31u);
     panel.Select(1);  // USA, FCC
-    panel.Press(kSetRegulatory);
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), 0x10u);
+    ASSERT_TRUE(panel.Press(kSetRegulatory));
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x10u);
     // Looked up anew at each press.
     EXPECT_EQ(CountPanelJournal(L"GetProcAddressW|ChangeWiFiRegulatory|found"), 2u);
     EXPECT_EQ(PanelBoxes().size(), 1u);
@@ -338,20 +295,20 @@ TEST_F(PanelTest, SetRegulatoryPassesTheSelectedIndexAndRefusesNone)
 
 TEST_F(PanelTest, EntriesThatCannotBeFoundAreReportedAndNothingChanges)
 {
-    SetRegDword(OEM_KEY, L"WIFI", 0);
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x20);
+    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x20);
     ASSERT_TRUE(
         SimSetFault(L"GetProcAddressW", L"ChangeWiFiRegulatory", ERROR_PROC_NOT_FOUND, TRUE));
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
     panel.Select(3);
-    panel.Press(kSetRegulatory);
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), 0x20u);
-    panel.Press(kSetRegulatory);  // the fault was for one look-up only
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), 0x30u);
+    ASSERT_TRUE(panel.Press(kSetRegulatory));
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x20u);
+    ASSERT_TRUE(panel.Press(kSetRegulatory));  // the fault was for one look-up only
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x30u);
 
     ASSERT_TRUE(SimSetFault(L"GetProcAddressW", L"InitWiFi", ERROR_PROC_NOT_FOUND, TRUE));
-    panel.Press(kInit);
+    ASSERT_TRUE(panel.Press(kInit));
     EXPECT_EQ(panel.Buttons(), "Closed");
     EXPECT_EQ(CountPanelJournal(L"GetProcAddressW|InitWiFi|failed"), 1u);
     EXPECT_EQ(CountPanelJournal(L"GetProcAddressW|InitWiFi|found"), 0u);
@@ -365,7 +322,7 @@ TEST_F(PanelTest, InitWithoutARegulatoryDomainAsksForOneFirst)
 {
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
-    panel.Press(kInit);
+    ASSERT_TRUE(panel.Press(kInit));
     EXPECT_EQ(PanelBoxes(), (Boxes{Box(kSetRegulatoryFirst)}));
     EXPECT_EQ(CountPanelJournal(L"GetProcAddressW|InitWiFi"), 0u);
     EXPECT_EQ(panel.Buttons(), "Closed");
@@ -374,13 +331,13 @@ TEST_F(PanelTest, InitWithoutARegulatoryDomainAsksForOneFirst)
 
 TEST_F(PanelTest, InitThatFindsTheDomainGoneLeavesTheClosedState)
 {
-    SetRegDword(OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
     panel.Select(2);
-    panel.Press(kSetRegulatory);
-    ASSERT_TRUE(SimRegDeleteValue(ADAPTER_KEY, L"Domain"));
-    panel.Press(kInit);
+    ASSERT_TRUE(panel.Press(kSetRegulatory));
+    ASSERT_TRUE(SimRegDeleteValue(REG_ADAPTER_KEY, L"Domain"));
+    ASSERT_TRUE(panel.Press(kInit));
     // InitWiFi found no domain, said so itself and cleared the flag.
     ASSERT_EQ(CountPanelJournal(L"GetProcAddressW|InitWiFi|found"), 1u);
     std::vector<std::string> boxes = PanelBoxes();
@@ -392,69 +349,69 @@ TEST_F(PanelTest, InitThatFindsTheDomainGoneLeavesTheClosedState)
 
 TEST_F(PanelTest, LifeCycleButtonsFollowEachAction)
 {
-    SetRegDword(OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
     panel.Select(5);
-    panel.Press(kSetRegulatory);
+    ASSERT_TRUE(panel.Press(kSetRegulatory));
     EXPECT_EQ(panel.Buttons(), "Closed");
 
-    panel.Press(kInit);
+    ASSERT_TRUE(panel.Press(kInit));
     EXPECT_EQ(panel.Buttons(), "Off");
-    panel.Press(kTurnOn);
+    ASSERT_TRUE(panel.Press(kTurnOn));
     EXPECT_EQ(panel.Buttons(), "On");
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 1u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH).value_or("").substr(0, 1), "1");
-    panel.Press(kTurnOff);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE).value_or("").substr(0, 1), "1");
+    ASSERT_TRUE(panel.Press(kTurnOff));
     EXPECT_EQ(panel.Buttons(), "Off");
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);
-    panel.Press(kClose);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    ASSERT_TRUE(panel.Press(kClose));
     EXPECT_EQ(panel.Buttons(), "Closed");
-    panel.Press(kInit);
-    panel.Press(kTurnOn);
-    panel.Press(kClose);
+    ASSERT_TRUE(panel.Press(kInit));
+    ASSERT_TRUE(panel.Press(kTurnOn));
+    ASSERT_TRUE(panel.Press(kClose));
     EXPECT_EQ(panel.Buttons(), "Closed");
 
     // Neither the reset nor the domain changes the buttons.
-    panel.Press(kInit);
-    panel.Press(kHardReset);
+    ASSERT_TRUE(panel.Press(kInit));
+    ASSERT_TRUE(panel.Press(kHardReset));
     EXPECT_EQ(panel.Buttons(), "Off");
     EXPECT_GE(CountPanelJournal(L"KernelIoControl|"), 1u);
     panel.Select(6);
-    panel.Press(kSetRegulatory);
+    ASSERT_TRUE(panel.Press(kSetRegulatory));
     EXPECT_EQ(panel.Buttons(), "Off");
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), 0x40u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x40u);
     EXPECT_EQ(PanelBoxes(), Boxes{});
     EXPECT_EQ(panel.Cancel(), 0u);
 }
 
 TEST_F(PanelTest, TurnOnShowsTheOnStateEvenWhenTheLibraryRefused)
 {
-    SetRegDword(OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
     panel.Select(4);
-    panel.Press(kSetRegulatory);
-    panel.Press(kInit);
+    ASSERT_TRUE(panel.Press(kSetRegulatory));
+    ASSERT_TRUE(panel.Press(kInit));
     ASSERT_EQ(panel.Buttons(), "Off");
-    ASSERT_TRUE(SimRegDeleteValue(ADAPTER_KEY, L"Domain"));
-    panel.Press(kTurnOn);
+    ASSERT_TRUE(SimRegDeleteValue(REG_ADAPTER_KEY, L"Domain"));
+    ASSERT_TRUE(panel.Press(kTurnOn));
     EXPECT_EQ(panel.Buttons(), "On");
     std::vector<std::string> boxes = PanelBoxes();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].rfind("Error !|", 0), 0u) << boxes[0];
-    EXPECT_NE(RegDword(ADAPTER_KEY, L"WIFI"), std::optional<DWORD>(1));
+    EXPECT_NE(RegDword(REG_ADAPTER_KEY, L"WIFI"), std::optional<DWORD>(1));
     EXPECT_EQ(panel.Cancel(), 0u);
 }
 
 TEST_F(PanelTest, CancelClosesWiFiAndEndsTheProgramWithZero)
 {
-    SetRegDword(OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
     panel.Select(1);
-    panel.Press(kSetRegulatory);
-    panel.Press(kInit);
+    ASSERT_TRUE(panel.Press(kSetRegulatory));
+    ASSERT_TRUE(panel.Press(kInit));
     ASSERT_EQ(panel.Buttons(), "Off");
     EXPECT_EQ(CountPanelJournal(L"RegistryCloseNotification"), 0u);
     EXPECT_EQ(panel.Cancel(), 0u);
@@ -463,13 +420,13 @@ TEST_F(PanelTest, CancelClosesWiFiAndEndsTheProgramWithZero)
 
 TEST_F(PanelTest, OtherCommandsAndTheAcceleratorsDoNothing)
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
     size_t before = PanelJournal().size();
     // IDOK, the list's own notification, and what Ctrl+Q and Ctrl+A would send.
     for (int id : {(int)IDOK, (int)kList, 40000, 40002}) {
-        panel.Command(id);
+        ASSERT_TRUE(panel.Command(id));
     }
     HWND main = FindWindowW(L"Quenta", L"Quenta");
     ASSERT_NE(main, nullptr);
@@ -557,19 +514,21 @@ TEST_F(PanelTest, ALongLivedPanelAndAWatchStayFlat)
     PROCESS_INFORMATION watch = StartProgram(L"rendakctl.exe", L"watch");
     auto cycle = [&](int i) {
         panel.Select(3 + i % 2);
-        panel.Press(kSetRegulatory);  // the reload it signals is answered No
-        panel.Press(kInit);
-        panel.Press(kTurnOn);
-        panel.Press(kTurnOff);
-        panel.Press(kClose);
+        for (int id : {kSetRegulatory, kInit, kTurnOn, kTurnOff, kClose}) {
+            testing::AssertionResult pressed = panel.Press(id);  // the reload is answered No
+            if (!pressed) {
+                return pressed << " in cycle " << i;
+            }
+        }
+        return testing::AssertionSuccess();
     };
     for (int i = 0; i < warmup; i++) {
-        cycle(i);
+        ASSERT_TRUE(cycle(i));
     }
     SIZE_T panelBefore = PrivateBytes(panel.process()), watchBefore = PrivateBytes(watch.hProcess);
     ULONGLONG start = GetTickCount64();
     for (int i = warmup; i < cycles; i++) {
-        cycle(i);
+        ASSERT_TRUE(cycle(i));
     }
     SIZE_T panelAfter = PrivateBytes(panel.process()), watchAfter = PrivateBytes(watch.hProcess);
     int measured = cycles - warmup;

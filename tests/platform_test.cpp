@@ -9,37 +9,27 @@ namespace {
 
 class Platform : public DeviceTest {};
 
-// The platform's own function, as the deliverables bind to it.
-template <typename F>
-F Core(const char* name)
-{
-    F f = reinterpret_cast<F>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"coredll.dll"), name)));
-    EXPECT_NE(f, nullptr) << name;
-    return f;
-}
-
 TEST_F(Platform, FactoryImage)
 {
-    EXPECT_EQ(RegDword(OEM_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(REG_OEM_KEY, L"WIFI"), 1u);
     EXPECT_EQ(RegDword(L"Nls", L"SystemLCID"), 0x0409u);
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), std::nullopt);
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), std::nullopt);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), std::nullopt);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)SIM_STATE_ADAPTER);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), std::nullopt);
     EXPECT_EQ(SimGetSetting(L"CardInserted", 0), 1u);
 }
 
 TEST_F(Platform, RegistryFollowsTheDevicesRules)
 {
-    auto open = Core<decltype(&RegOpenKeyExW)>("RegOpenKeyExW");
-    auto query = Core<decltype(&RegQueryValueExW)>("RegQueryValueExW");
-    auto create = Core<decltype(&RegCreateKeyExW)>("RegCreateKeyExW");
-    auto set = Core<decltype(&RegSetValueExW)>("RegSetValueExW");
-    auto flush = Core<decltype(&RegFlushKey)>("RegFlushKey");
-    auto close = Core<decltype(&RegCloseKey)>("RegCloseKey");
+    auto open = CoreFunction<decltype(&RegOpenKeyExW)>("RegOpenKeyExW");
+    auto query = CoreFunction<decltype(&RegQueryValueExW)>("RegQueryValueExW");
+    auto create = CoreFunction<decltype(&RegCreateKeyExW)>("RegCreateKeyExW");
+    auto set = CoreFunction<decltype(&RegSetValueExW)>("RegSetValueExW");
+    auto flush = CoreFunction<decltype(&RegFlushKey)>("RegFlushKey");
+    auto close = CoreFunction<decltype(&RegCloseKey)>("RegCloseKey");
 
     // A key opened with access 0 can be read; the three spellings are one value.
-    SetRegDword(STATE_KEY, L"WiFi", 0x123);
+    SetRegDword(REG_STATE_KEY, L"WiFi", 0x123);
     HKEY hKey;
     ASSERT_EQ(open(HKEY_LOCAL_MACHINE, L"system\\STATE\\hardware", 0, 0, &hKey), ERROR_SUCCESS);
     for (const wchar_t* name : {L"WIFI", L"WiFi", L"Wifi"}) {
@@ -64,14 +54,14 @@ TEST_F(Platform, RegistryFollowsTheDevicesRules)
     // A reset restores the factory image.
     SimResetDevice();
     EXPECT_FALSE(SimRegKeyExists(L"Comm\\Test"));
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)SIM_STATE_ADAPTER);
 }
 
 // Another process restoring the factory image deletes and remakes the
 // device's keys; this process's registry calls must find the new ones.
 TEST_F(Platform, RegistryFollowsAResetMadeByAnotherProcess)
 {
-    auto open = Core<decltype(&RegOpenKeyExW)>("RegOpenKeyExW");
+    auto open = CoreFunction<decltype(&RegOpenKeyExW)>("RegOpenKeyExW");
     std::wstring hklm =
         std::wstring(L"Software\\Handheld\\Devices\\") + SimDeviceName() + L"\\HKLM";
     ASSERT_EQ(SHDeleteKeyW(HKEY_CURRENT_USER, hklm.c_str()), ERROR_SUCCESS);
@@ -86,7 +76,7 @@ TEST_F(Platform, RegistryFollowsAResetMadeByAnotherProcess)
 
 TEST_F(Platform, FaultsFailTheNamedOperationOnceOrUntilCleared)
 {
-    auto open = Core<decltype(&RegOpenKeyExW)>("RegOpenKeyExW");
+    auto open = CoreFunction<decltype(&RegOpenKeyExW)>("RegOpenKeyExW");
     HKEY hKey;
     ASSERT_TRUE(SimSetFault(L"RegOpenKeyExW", L"Nls", ERROR_ACCESS_DENIED, TRUE));
     EXPECT_EQ(open(HKEY_LOCAL_MACHINE, L"NLS", 0, KEY_READ, &hKey), ERROR_ACCESS_DENIED);
@@ -104,10 +94,10 @@ TEST_F(Platform, FaultsFailTheNamedOperationOnceOrUntilCleared)
 TEST_F(Platform, DevicePathsLiveInTheFileStoreAndNeverLeaveIt)
 {
     using OpenFn = FILE* (*)(const wchar_t*, const wchar_t*);
-    auto wfopen = Core<OpenFn>("_wfopen");
-    auto wprint = Core<int (*)(FILE*, const wchar_t*, ...)>("fwprintf");
-    auto wscan = Core<int (*)(FILE*, const wchar_t*, ...)>("fwscanf");
-    auto fclose_ = Core<int (*)(FILE*)>("fclose");
+    auto wfopen = CoreFunction<OpenFn>("_wfopen");
+    auto wprint = CoreFunction<int (*)(FILE*, const wchar_t*, ...)>("fwprintf");
+    auto wscan = CoreFunction<int (*)(FILE*, const wchar_t*, ...)>("fwscanf");
+    auto fclose_ = CoreFunction<int (*)(FILE*)>("fclose");
 
     FILE* f = wfopen(L"\\Application Data\\note.txt", L"wt");
     ASSERT_NE(f, nullptr);
@@ -134,7 +124,7 @@ void WINAPI NoteFiring(void*)
 
 TEST_F(Platform, VirtualSleepAdvancesDeviceTimeAtOnceAndRunsDueTimers)
 {
-    auto sleep = Core<decltype(&Sleep)>("Sleep");
+    auto sleep = CoreFunction<decltype(&Sleep)>("Sleep");
     g_fired.clear();
     ULONGLONG start = SimNow();
     SimScheduleAt(start + 2500, NoteFiring, nullptr);
@@ -150,15 +140,15 @@ TEST_F(Platform, NamedEventsBelongToTheDevice)
 {
     // This program does not import the library: load it, as a client would.
     ASSERT_NE(LoadLibraryW(L"Rendak.dll"), nullptr);
-    ASSERT_TRUE(SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|begin", 1, 10000));
+    ASSERT_TRUE(WaitForWorkerIdle(1, 10000));
     SimJournalClear();
-    auto create = Core<decltype(&CreateEventW)>("CreateEventW");
-    auto modify = Core<BOOL(WINAPI*)(HANDLE, DWORD)>("EventModify");
-    HANDLE mine = create(NULL, FALSE, FALSE, L"Olbrin_ReloadWiFi");  // the library's event
+    auto create = CoreFunction<decltype(&CreateEventW)>("CreateEventW");
+    auto modify = CoreFunction<BOOL(WINAPI*)(HANDLE, DWORD)>("EventModify");
+    HANDLE mine = create(NULL, FALSE, FALSE, RELOAD_EVENT_NAME);  // the library's event
     ASSERT_NE(mine, nullptr);
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_ALREADY_EXISTS);
     // The desktop's namespace does not hold it under its plain name.
-    EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, L"Olbrin_ReloadWiFi"), nullptr);
+    EXPECT_EQ(OpenEventW(EVENT_ALL_ACCESS, FALSE, RELOAD_EVENT_NAME), nullptr);
     EXPECT_TRUE(modify(mine, 3));
     ASSERT_TRUE(WaitForWorkerIdle(1));
     CloseHandle(mine);
@@ -166,7 +156,7 @@ TEST_F(Platform, NamedEventsBelongToTheDevice)
 
 TEST_F(Platform, ScriptedUserRecordsEachBoxAndAnswersFromTheQueueThenByDefault)
 {
-    auto box = Core<decltype(&MessageBoxW)>("MessageBoxW");
+    auto box = CoreFunction<decltype(&MessageBoxW)>("MessageBoxW");
     SimQueueAnswer(IDYES);
     EXPECT_EQ(box(NULL, L"first", L"Q", MB_YESNO), IDYES);
     EXPECT_EQ(box(NULL, L"second", L"Q", MB_YESNO), IDNO);
@@ -180,7 +170,7 @@ TEST_F(Platform, ScriptedUserRecordsEachBoxAndAnswersFromTheQueueThenByDefault)
 
 TEST_F(Platform, DebugOutputReachesTheJournalAndTheDevicesLog)
 {
-    auto print = Core<void(WINAPIV*)(LPCWSTR, ...)>("NKDbgPrintfW");
+    auto print = CoreFunction<void(WINAPIV*)(LPCWSTR, ...)>("NKDbgPrintfW");
     print(L"value=%d text=%s\n", 17, L"wide");
     EXPECT_EQ(CountJournal(L"Debug|value=17 text=wide\n"), 1u);
     std::wstring folder(SimDeviceFolder(NULL, 0), L'\0');

@@ -8,8 +8,7 @@
 
 namespace {
 
-#define WIFI_RADIO L"TRXD385L1"
-#define STATE_READS L"RegQueryValueExW|" STATE_KEY L"\\WiFi|"
+#define STATE_READS L"RegQueryValueExW|" REG_STATE_KEY L"\\WiFi|"
 
 class Radio : public DeviceTest {
 protected:
@@ -32,18 +31,9 @@ protected:
     DWORD outstandingBefore_ = 0, badFreesBefore_ = 0, handedOutBefore_ = 0;
 };
 
-std::optional<DWORD> Power(const wchar_t* name)
-{
-    DWORD power = 0;
-    if (!SimGetRadioPower(name, &power)) {
-        return std::nullopt;
-    }
-    return power;
-}
-
 void StoreDomain()
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
 }
 
 SIMRADIO MakeRadio(const wchar_t* name, DWORD type, DWORD power, BOOL adapter)
@@ -59,8 +49,8 @@ SIMRADIO MakeRadio(const wchar_t* name, DWORD type, DWORD power, BOOL adapter)
 
 TEST_F(Radio, TurnOnWithoutDomainShowsMessageAndChangesNothing)
 {
-    WriteDeviceFile(STATUS_FILE_PATH, "0");
-    SetRegDword(ADAPTER_KEY, L"WIFI", 0);
+    WriteDeviceFile(STATUS_FILE, "0");
+    SetRegDword(REG_ADAPTER_KEY, L"WIFI", 0);
     TurnOnWiFiModule();
 
     std::vector<MessageBoxRecord> boxes = MessageBoxes();
@@ -68,9 +58,9 @@ TEST_F(Radio, TurnOnWithoutDomainShowsMessageAndChangesNothing)
     EXPECT_EQ(boxes[0].text, L"The Wi-Fi Regulatory was lost, please set it again.");
     EXPECT_EQ(boxes[0].caption, L"Error !");
     EXPECT_EQ(boxes[0].flags, 0x10010u);
-    EXPECT_EQ(Power(WIFI_RADIO), 0u);
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "0");
+    EXPECT_EQ(RadioPower(ADAPTER_RADIO), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
     EXPECT_EQ(CountJournal(L"GetWirelessDevices|"), 0u);
     EXPECT_TRUE(Sleeps().empty());
 }
@@ -81,17 +71,17 @@ TEST_F(Radio, TurnOnSwitchesTheAdapterAndWaitsOneReadingOut)
     ULONGLONG start = SimNow();
     TurnOnWiFiModule();
 
-    EXPECT_EQ(Power(WIFI_RADIO), 1u);
+    EXPECT_EQ(RadioPower(ADAPTER_RADIO), 1u);
     EXPECT_EQ(JournalMatching(L"ChangeRadioState|"),
-              std::vector<std::wstring>{L"ChangeRadioState|TRXD385L1|1|1|0x00000000"});
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 1u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+              std::vector<std::wstring>{SIM_J_CHANGE_RADIO L"|" ADAPTER_RADIO L"|1|1|0x00000000"});
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
     EXPECT_EQ(IfWiFiHasTurnedOn(), 1);
-    // Switching takes 2500 ms: the first reading shows it, one 4000 ms pause.
+    // Switching on takes SIM_POWER_ON_MS: the first reading shows it, one 4000 ms pause.
     EXPECT_EQ(Sleeps(), std::vector<DWORD>{4000});
     EXPECT_EQ(CountJournal(STATE_READS), 2u);
     EXPECT_EQ(SimNow() - start, 4000u);
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x101u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)(SIM_STATE_ADAPTER | SIM_STATE_POWERED));
     // The wait cursor is shown and the previous one put back.
     EXPECT_EQ(JournalMatching(L"SetCursor|"),
               (std::vector<std::wstring>{L"SetCursor|wait", L"SetCursor|none"}));
@@ -105,10 +95,10 @@ TEST_F(Radio, PhoneAndBluetoothAreNeverTouched)
     TurnOnWiFiModule();
     TurnOffWiFiModule();
     TurnOnWiFiModule();
-    EXPECT_EQ(Power(L"CELL1"), 1u);
-    EXPECT_EQ(Power(L"BTH1"), 0u);
+    EXPECT_EQ(RadioPower(L"CELL1"), 1u);
+    EXPECT_EQ(RadioPower(L"BTH1"), 0u);
     for (const std::wstring& e : JournalMatching(L"ChangeRadioState|")) {
-        EXPECT_EQ(e.compare(0, 27, L"ChangeRadioState|TRXD385L1|"), 0) << Narrow(e);
+        EXPECT_EQ(handheld::ParseJournalEntry(e).Field(0), ADAPTER_RADIO) << Narrow(e);
     }
     EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 3u);
     ExpectListsFreedOnce(3);
@@ -118,23 +108,23 @@ TEST_F(Radio, TurnOffWithoutDomainStillSwitchesOffAndRecordsZero)
 {
     StoreDomain();
     TurnOnWiFiModule();
-    SimRegDeleteValue(ADAPTER_KEY, L"Domain");
+    SimRegDeleteValue(REG_ADAPTER_KEY, L"Domain");
     SimJournalClear();
     ULONGLONG start = SimNow();
     TurnOffWiFiModule();
 
     EXPECT_TRUE(MessageBoxes().empty());
-    EXPECT_EQ(Power(WIFI_RADIO), 0u);
+    EXPECT_EQ(RadioPower(ADAPTER_RADIO), 0u);
     EXPECT_EQ(JournalMatching(L"ChangeRadioState|"),
-              std::vector<std::wstring>{L"ChangeRadioState|TRXD385L1|0|2|0x00000000"});
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);
+              std::vector<std::wstring>{SIM_J_CHANGE_RADIO L"|" ADAPTER_RADIO L"|0|2|0x00000000"});
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
     // Two writes in a row: only the last number is left.
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "0");
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
     EXPECT_EQ(IfWiFiHasTurnedOn(), 0);
-    // Switching off takes 1500 ms: one 3000 ms pause.
+    // Switching off takes SIM_POWER_OFF_MS: one 3000 ms pause.
     EXPECT_EQ(Sleeps(), std::vector<DWORD>{3000});
     EXPECT_EQ(SimNow() - start, 3000u);
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)SIM_STATE_ADAPTER);
 }
 
 // The "off" notification switches the radio off; a radio that is already off
@@ -148,8 +138,8 @@ TEST_F(Radio, OffNotificationDoesNotKeepSwitchingTheRadio)
     SimJournalClear();
     DeviceSleep(30000);
     EXPECT_EQ(CountJournal(L"Device|state|"), 0u);
-    EXPECT_EQ(Power(WIFI_RADIO), 0u);
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
+    EXPECT_EQ(RadioPower(ADAPTER_RADIO), 0u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)SIM_STATE_ADAPTER);
 }
 
 TEST_F(Radio, TwoManagedRadiosBothOnOnlyFirstOff)
@@ -157,27 +147,28 @@ TEST_F(Radio, TwoManagedRadiosBothOnOnlyFirstOff)
     ASSERT_TRUE(SimSetupRadios(SIM_RADIOS_TWO_WIFI));
     StoreDomain();
     TurnOnWiFiModule();
-    EXPECT_EQ(Power(WIFI_RADIO), 1u);
-    EXPECT_EQ(Power(L"WLAN2"), 1u);
+    EXPECT_EQ(RadioPower(ADAPTER_RADIO), 1u);
+    EXPECT_EQ(RadioPower(L"WLAN2"), 1u);
     EXPECT_EQ(CountJournal(L"ChangeRadioState|WLAN2|1|1|"), 1u);
 
     TurnOffWiFiModule();
-    EXPECT_EQ(Power(WIFI_RADIO), 0u);
-    EXPECT_EQ(Power(L"WLAN2"), 1u);
+    EXPECT_EQ(RadioPower(ADAPTER_RADIO), 0u);
+    EXPECT_EQ(RadioPower(L"WLAN2"), 1u);
     EXPECT_EQ(CountJournal(L"ChangeRadioState|WLAN2|0|"), 0u);
-    EXPECT_EQ(Power(L"CELL1"), 1u);
-    EXPECT_EQ(Power(L"BTH1"), 0u);
+    EXPECT_EQ(RadioPower(L"CELL1"), 1u);
+    EXPECT_EQ(RadioPower(L"BTH1"), 0u);
     ExpectListsFreedOnce(2);
 }
 
 TEST_F(Radio, FirstManagedRadioInListOrderIsTheOneSwitchedOff)
 {
     // A plain managed radio ahead of the adapter: it is the "first" one.
-    const SIMRADIO radios[] = {MakeRadio(L"WLAN0", 1, 1, FALSE), MakeRadio(WIFI_RADIO, 1, 1, TRUE)};
+    const SIMRADIO radios[] = {MakeRadio(L"WLAN0", 1, 1, FALSE),
+                               MakeRadio(ADAPTER_RADIO, 1, 1, TRUE)};
     ASSERT_TRUE(SimSetRadios(radios, 2));
     TurnOffWiFiModule();
-    EXPECT_EQ(Power(L"WLAN0"), 0u);
-    EXPECT_EQ(Power(WIFI_RADIO), 1u);
+    EXPECT_EQ(RadioPower(L"WLAN0"), 0u);
+    EXPECT_EQ(RadioPower(ADAPTER_RADIO), 1u);
     ExpectListsFreedOnce(1);
 }
 
@@ -189,15 +180,15 @@ TEST_F(Radio, NoRadiosAtAllStillWritesParameterAndStatus)
     TurnOnWiFiModule();
     EXPECT_EQ(CountJournal(L"GetWirelessDevices|0|0"), 1u);
     EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 1u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
     // Nothing switches, so the bit is clear at the first reading: no pause.
     EXPECT_TRUE(Sleeps().empty());
     EXPECT_EQ(CountJournal(STATE_READS), 1u);
 
     TurnOffWiFiModule();
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "0");
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
     EXPECT_TRUE(Sleeps().empty());
     // No list came back, so none is freed.
     ExpectListsFreedOnce(0);
@@ -210,10 +201,10 @@ TEST_F(Radio, NoManagedRadioSwitchesNothingButFreesTheList)
     TurnOnWiFiModule();
     TurnOffWiFiModule();
     EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
-    EXPECT_EQ(Power(L"CELL1"), 1u);
-    EXPECT_EQ(Power(L"BTH1"), 0u);
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "0");
+    EXPECT_EQ(RadioPower(L"CELL1"), 1u);
+    EXPECT_EQ(RadioPower(L"BTH1"), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
     EXPECT_TRUE(Sleeps().empty());
     ExpectListsFreedOnce(2);
 }
@@ -225,8 +216,8 @@ TEST_F(Radio, AdapterWithoutItsCardIsNotListed)
     TurnOnWiFiModule();
     EXPECT_EQ(CountJournal(L"GetWirelessDevices|0|2"), 1u);
     EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
-    EXPECT_EQ(Power(WIFI_RADIO), 0u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+    EXPECT_EQ(RadioPower(ADAPTER_RADIO), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
     ExpectListsFreedOnce(1);
 }
 
@@ -236,9 +227,9 @@ TEST_F(Radio, InstantAdapterNeedsNoPause)
     SimSetSetting(L"PowerOffMs", 0);
     StoreDomain();
     TurnOnWiFiModule();
-    EXPECT_EQ(Power(WIFI_RADIO), 1u);
+    EXPECT_EQ(RadioPower(ADAPTER_RADIO), 1u);
     TurnOffWiFiModule();
-    EXPECT_EQ(Power(WIFI_RADIO), 0u);
+    EXPECT_EQ(RadioPower(ADAPTER_RADIO), 0u);
     EXPECT_TRUE(Sleeps().empty());
     EXPECT_EQ(CountJournal(STATE_READS), 2u);
 }
@@ -252,7 +243,7 @@ TEST_F(Radio, StuckStateBoundsBothWaitsToTenReadings)
     EXPECT_EQ(Sleeps(), std::vector<DWORD>(10, 3000));
     EXPECT_EQ(CountJournal(STATE_READS), 10u);
     EXPECT_EQ(SimNow() - start, 30000u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "0");
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
 
     SimJournalClear();
     start = SimNow();
@@ -260,20 +251,20 @@ TEST_F(Radio, StuckStateBoundsBothWaitsToTenReadings)
     EXPECT_EQ(Sleeps(), std::vector<DWORD>(10, 4000));
     EXPECT_EQ(CountJournal(STATE_READS), 10u);
     EXPECT_EQ(SimNow() - start, 40000u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
     EXPECT_EQ(JournalMatching(L"SetCursor|").back(), L"SetCursor|none");
 }
 
 TEST_F(Radio, UnreadableStateEndsTheWaitAtOnce)
 {
     SimSetStateStuck(TRUE);
-    SimSetFault(L"RegOpenKeyExW", STATE_KEY, ERROR_ACCESS_DENIED, FALSE);
+    SimSetFault(L"RegOpenKeyExW", REG_STATE_KEY, ERROR_ACCESS_DENIED, FALSE);
     TurnOffWiFiModule();
     EXPECT_TRUE(Sleeps().empty());
     EXPECT_EQ(CountJournal(STATE_READS), 0u);
     EXPECT_EQ(JournalMatching(L"SetCursor|"),
               (std::vector<std::wstring>{L"SetCursor|wait", L"SetCursor|none"}));
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "0");
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
 }
 
 TEST_F(Radio, StatusFileReadsOneOnlyForTheNumberOne)
@@ -285,10 +276,10 @@ TEST_F(Radio, StatusFileReadsOneOnlyForTheNumberOne)
                  {"11", 0}, {"on", 0},  {"", 0},      {" 1", 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.content);
-        WriteDeviceFile(STATUS_FILE_PATH, c.content);
+        WriteDeviceFile(STATUS_FILE, c.content);
         EXPECT_EQ(IfWiFiHasTurnedOn(), c.expected);
     }
-    DeleteDeviceFile(STATUS_FILE_PATH);
+    DeleteDeviceFile(STATUS_FILE);
     EXPECT_EQ(IfWiFiHasTurnedOn(), 0);
 }
 
@@ -325,7 +316,7 @@ TEST_F(RadioPlatform, ListHoldsTheRadiosInOrder)
     RDD* head = reinterpret_cast<RDD*>(0x1);
     ASSERT_EQ(get_(&head, 0), S_OK);
     ASSERT_NE(head, nullptr);
-    const wchar_t* names[] = {L"CELL1", WIFI_RADIO, L"BTH1"};
+    const wchar_t* names[] = {L"CELL1", ADAPTER_RADIO, L"BTH1"};
     const RADIODEVTYPE types[] = {RADIODEVICES_PHONE, RADIODEVICES_MANAGED, RADIODEVICES_BLUETOOTH};
     const DWORD states[] = {1, 0, 0};
     RDD* p = head;
@@ -355,7 +346,7 @@ TEST_F(RadioPlatform, UnfreedAndTwiceFreedListsAreCounted)
     EXPECT_EQ(free_(&stranger), E_INVALIDARG);
     EXPECT_EQ(SimRadioListsOutstanding(), outstandingBefore_ + 1);
     EXPECT_EQ(SimRadioBadFrees(), badFreesBefore_ + 2);
-    EXPECT_EQ(Power(L"CELL1"), 1u);
+    EXPECT_EQ(RadioPower(L"CELL1"), 1u);
     EXPECT_EQ(free_(kept), S_OK);
     EXPECT_EQ(SimRadioListsOutstanding(), outstandingBefore_);
 }
@@ -367,12 +358,13 @@ TEST_F(RadioPlatform, ChangeRadioStateUpdatesTheRecordAndRefusesOddStates)
     RDD* bth = head->pNext->pNext;
     EXPECT_EQ(change_(bth, 1, RADIODEVICES_DONT_SAVE), S_OK);
     EXPECT_EQ(bth->dwState, 1u);
-    EXPECT_EQ(Power(L"BTH1"), 1u);
+    EXPECT_EQ(RadioPower(L"BTH1"), 1u);
     EXPECT_EQ(change_(bth, 2, RADIODEVICES_DONT_SAVE), E_INVALIDARG);
-    EXPECT_EQ(Power(L"BTH1"), 1u);
+    EXPECT_EQ(RadioPower(L"BTH1"), 1u);
     // The adapter switches through its model: the state shows it switching.
     EXPECT_EQ(change_(head->pNext, 1, RADIODEVICES_PRE_SAVE), S_OK);
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x103u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"),
+              (DWORD)(SIM_STATE_ADAPTER | SIM_STATE_SWITCHING | SIM_STATE_POWERED));
     EXPECT_EQ(free_(head), S_OK);
 }
 

@@ -6,76 +6,34 @@
 
 namespace {
 
+const std::wstring kBegin = handheld::WaitBeginEntry(RELOAD_EVENT_NAME);
+const std::wstring kWoken = handheld::WaitWokenEntry(RELOAD_EVENT_NAME);
+const std::wstring kHeld = std::wstring(SIM_J_WAIT) + L"|" RELOAD_EVENT_NAME L"|" SIM_J_WAIT_HELD;
+
 class Reload : public DeviceTest {
 protected:
-    void SetUp() override
-    {
-        DeviceTest::SetUp();
-        m_hEvent = Core<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR)>(
-            "CreateEventW")(NULL, FALSE, FALSE, L"Olbrin_ReloadWiFi");
-        ASSERT_NE(m_hEvent, nullptr);
-    }
-    void TearDown() override
-    {
-        CloseHandle(m_hEvent);
-        DeviceTest::TearDown();
-    }
-
-    template <typename F>
-    static F Core(const char* name)
-    {
-        return reinterpret_cast<F>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"coredll.dll"), name)));
-    }
-
-    // Sets the shared event as any other process would.
-    void Signal() { Core<BOOL(WINAPI*)(HANDLE, DWORD)>("EventModify")(m_hEvent, 3); }
-
-    HANDLE m_hEvent = NULL;
+    // Sets the shared event as any other process would; reported at the test's line.
+    void Signal(Caller at = Caller()) { SignalReloadEvent(at); }
 };
 
-// What the worker thread did: the journal entries made on its thread.
 std::vector<std::wstring> WorkerEntries(const std::wstring& prefix)
 {
-    DWORD worker = 0;
-    std::vector<std::wstring> found;
-    DWORD count = SimJournalCount();
-    for (DWORD i = 0; i < count; i++) {
-        std::wstring text(SimJournalEntry(i, NULL, 0), L'\0');
-        SimJournalEntry(i, text.data(), (DWORD)text.size() + 1);
-        if (text.rfind(L"Wait|Olbrin_ReloadWiFi|", 0) == 0) {
-            worker = SimJournalThread(i);
-        }
-        if (worker != 0 && SimJournalThread(i) == worker && text.rfind(prefix, 0) == 0) {
-            found.push_back(text);
-        }
+    std::vector<std::wstring> texts;
+    for (const handheld::JournalEntry& e : WorkerJournal(prefix)) {
+        texts.push_back(e.text);
     }
-    return found;
+    return texts;
 }
 
 std::vector<DWORD> WorkerSleeps()
 {
-    std::vector<DWORD> sleeps;
-    for (const std::wstring& e : WorkerEntries(L"Sleep|")) {
-        sleeps.push_back((DWORD)wcstoul(e.c_str() + 6, NULL, 10));
-    }
-    return sleeps;
-}
-
-// The Wi-Fi radio's power, as the simulated device holds it.
-DWORD WiFiRadioPower()
-{
-    std::wstring key =
-        std::wstring(L"Software\\Handheld\\Devices\\") + SimDeviceName() + L"\\Settings\\Radios\\1";
-    DWORD power = 99, cb = sizeof(power);
-    RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"Power", RRF_RT_REG_DWORD, NULL, &power, &cb);
-    return power;
+    return SleepsOf(WorkerJournal());
 }
 
 // A domain is stored and the stack started, so state changes are followed.
 void StartStack()
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
     InitWiFi();
 }
 
@@ -83,15 +41,15 @@ TEST_F(Reload, YesSwitchesOffThenOnAndLeavesTheFlagAlone)
 {
     StartStack();
     TurnOnWiFiModule();
-    ASSERT_EQ(WiFiRadioPower(), 1u);
+    ASSERT_EQ(RadioPower(), 1u);
     ASSERT_EQ(IfWiFiRegulatorySet(), 0);
     SimJournalClear();
     SimQueueAnswer(IDYES);
     Signal();
     ASSERT_TRUE(WaitForWorkerIdle(1));
 
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 1u);
-    EXPECT_EQ(WiFiRadioPower(), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RadioPower(), 1u);
     EXPECT_EQ(IfWiFiRegulatorySet(), 0);  // a No would have set it; Yes leaves it
     std::vector<std::wstring> radio = WorkerEntries(L"ChangeRadioState|");
     ASSERT_EQ(radio.size(), 2u);
@@ -110,17 +68,17 @@ TEST_F(Reload, YesSwitchesOffThenOnAndLeavesTheFlagAlone)
 TEST_F(Reload, NoSwitchesOffOnceAndSetsTheFlag)
 {
     TurnOnWiFiModule();  // refused: no domain; the radio stays off
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
     TurnOnWiFiModule();
-    ASSERT_EQ(WiFiRadioPower(), 1u);
+    ASSERT_EQ(RadioPower(), 1u);
     ASSERT_EQ(IfWiFiRegulatorySet(), 0);
     SimJournalClear();
     SimQueueAnswer(IDNO);
     Signal();
     ASSERT_TRUE(WaitForWorkerIdle(1));
 
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);
-    EXPECT_EQ(WiFiRadioPower(), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(RadioPower(), 0u);
     EXPECT_EQ(IfWiFiRegulatorySet(), 1);
     EXPECT_EQ(WorkerEntries(L"ChangeRadioState|").size(), 1u);
     // Without a notification the state word stays 0: no step, only the settle.
@@ -156,14 +114,14 @@ TEST_F(Reload, SwitchOnPassWithTheBitStuckReadsTenTimes)
     expected.insert(expected.end(), 10, 4500);
     expected.push_back(800);
     EXPECT_EQ(sleeps, expected);
-    EXPECT_EQ(WorkerEntries(L"RegQueryValueExW|System\\State\\Hardware\\WiFi").size(), 10u);
+    EXPECT_EQ(WorkerEntries(L"RegQueryValueExW|" REG_STATE_KEY L"\\WiFi").size(), 10u);
 }
 
 TEST_F(Reload, SwitchOnPassWhoseFirstReadIsClearDoesNotSleep)
 {
     // The card is out: no adapter to switch, and the state reads 0 at once.
     SimSetSetting(L"CardInserted", 0);
-    SetRegDword(STATE_KEY, L"WiFi", 0);
+    SetRegDword(REG_STATE_KEY, L"WiFi", 0);
     SimQueueAnswer(IDYES);
     Signal();
     ASSERT_TRUE(WaitForWorkerIdle(1));
@@ -172,11 +130,11 @@ TEST_F(Reload, SwitchOnPassWhoseFirstReadIsClearDoesNotSleep)
 
 TEST_F(Reload, AnUnwritableParameterGivesASwitchOnPass)
 {
-    SimSetFault(L"RegSetValueExW", ADAPTER_KEY L"\\WIFI", ERROR_ACCESS_DENIED, FALSE);
+    SimSetFault(L"RegSetValueExW", REG_ADAPTER_KEY L"\\WIFI", ERROR_ACCESS_DENIED, FALSE);
     SimQueueAnswer(IDNO);
     Signal();
     ASSERT_TRUE(WaitForWorkerIdle(1));
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), std::nullopt);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), std::nullopt);
     std::vector<std::wstring> radio = WorkerEntries(L"ChangeRadioState|");
     ASSERT_EQ(radio.size(), 1u);
     EXPECT_NE(radio[0].find(L"|1|1"), std::wstring::npos) << Narrow(radio[0]);
@@ -239,8 +197,14 @@ TEST_F(Reload, SetsWhileTheQuestionIsOpenCollapseIntoOneMoreQuestion)
     Signal();
     SetEvent(held.answer);
     ASSERT_TRUE(WaitForWorkerIdle(2));
-    EXPECT_FALSE(SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|0", 3, 300));
+    // Holding the waits ends the worker's wait where it stands: it lets go
+    // of a clear event, and wakes if a set was left over.
+    SimHoldEventWaits(TRUE);
+    ASSERT_TRUE(WaitUntil([] { return CountJournal(kHeld) + CountJournal(kWoken) > 2; }));
+    EXPECT_EQ(CountJournal(kHeld), 1u);
+    EXPECT_EQ(CountJournal(kWoken), 2u);
     EXPECT_EQ(held.asked, 2);
+    SimHoldEventWaits(FALSE);
 }
 
 TEST_F(Reload, CloseWhileTheQuestionIsOpenStillCarriesOutTheAnswerThenEnds)
@@ -253,12 +217,16 @@ TEST_F(Reload, CloseWhileTheQuestionIsOpenStillCarriesOutTheAnswerThenEnds)
     EXPECT_NE(CloseWiFi(), 0);
     EXPECT_EQ(CloseWiFi(), 0);
     SetEvent(held.answer);
-    ASSERT_TRUE(SimJournalWaitFor(L"SetCursor|none", 1, 10000));
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);  // the No was carried out
-    // The worker ended: it does not wait again, and later sets go unserved here.
-    EXPECT_FALSE(WaitForWorkerIdle(1, 500));
+    DWORD worker = ReloadWorkerThread();
+    ASSERT_NE(worker, 0u);
+    ASSERT_TRUE(WaitForThreadEnd(worker));
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);  // the No was carried out
+    EXPECT_EQ(CountJournal(L"SetCursor|none"), 1u);
+    // The worker ended without waiting again; a later set finds no one here.
+    EXPECT_EQ(CountJournal(kBegin), 0u);
     Signal();
-    EXPECT_FALSE(SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|0", 2, 500));
+    EXPECT_EQ(ReloadWaits().dwWaiting, 0u);
+    EXPECT_EQ(CountJournal(kWoken), 1u);
     EXPECT_EQ(held.asked, 1);
 }
 
@@ -267,81 +235,79 @@ TEST_F(Reload, CloseWhileTheQuestionIsOpenStillCarriesOutTheAnswerThenEnds)
 TEST_F(Reload, AHeldWorkerLeavesTheSignalUntilReleased)
 {
     SimHoldEventWaits(TRUE);
-    ASSERT_TRUE(SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|held", 1, 10000));
+    ASSERT_TRUE(SimJournalWaitFor(kHeld.c_str(), 1, 10000));
     Signal();
-    EXPECT_FALSE(SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|0", 1, 300));
+    // Held, the worker waits on nothing, so nothing can take the set.
+    EXPECT_EQ(ReloadWaits().dwWaiting, 0u);
+    EXPECT_EQ(CountJournal(kWoken), 0u);
     EXPECT_EQ(CountJournal(L"MessageBoxW|"), 0u);
     SimHoldEventWaits(FALSE);
     ASSERT_TRUE(WaitForWorkerIdle(2));  // woke at once, served, waits again
-    EXPECT_EQ(CountJournal(L"Wait|Olbrin_ReloadWiFi|0"), 1u);
+    EXPECT_EQ(CountJournal(kWoken), 1u);
     EXPECT_EQ(CountJournal(L"MessageBoxW|"), 1u);
 }
 
-// Runs this program again as a second process on the same device, with the
-// journal mirrored so that this test can read what that process did.
-DWORD RunSelf(const std::wstring& filter)
-{
-    PROCESS_INFORMATION pi = StartSelf(filter);
-    return WaitAndClose(pi);
-}
-
 // Second process: its library loads while the device refuses the reload event.
-TEST(ReloadChild, DISABLED_WorkerWithoutAnEventEndsAndUsesNoTime)
+TEST(ReloadChild, DISABLED_WorkerWithoutAnEventEnds)
 {
     ASSERT_TRUE(SimJournalWaitFor(L"Debug|ReloadThreadProc", 1, 10000));
-    FILETIME created, exited, kernel0, user0, kernel1, user1;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel0, &user0);
-    ::Sleep(1000);
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel1, &user1);
-    auto ticks = [](const FILETIME& f) {
-        return (ULONGLONG(f.dwHighDateTime) << 32 | f.dwLowDateTime) / 10000;  // ms
-    };
-    EXPECT_LT(ticks(kernel1) + ticks(user1) - ticks(kernel0) - ticks(user0), 100u);
-    EXPECT_EQ(CountJournal(L"Wait|?|4294967295"), 1u);  // one failed wait, no spinning
+    DWORD worker = 0;
+    for (const handheld::JournalEntry& e : Journal()) {
+        worker = e.StartsWith(L"Debug|ReloadThreadProc") ? e.thread : worker;
+    }
+    // The worker said so on its own thread; that thread ends rather than spin.
+    ASSERT_NE(worker, 0u);
+    EXPECT_TRUE(WaitForThreadEnd(worker, 10000));
+    EXPECT_EQ(CountJournal(std::wstring(SIM_J_WAIT) + L"|?|" + std::to_wstring(WAIT_FAILED)), 1u);
 }
 
 TEST_F(Reload, WithoutTheEventTheWorkerEndsInsteadOfSpinning)
 {
-    SimSetFault(L"CreateEventW", L"Olbrin_ReloadWiFi", ERROR_ACCESS_DENIED, FALSE);
-    EXPECT_EQ(RunSelf(L"ReloadChild.DISABLED_WorkerWithoutAnEventEndsAndUsesNoTime"), 0u);
-    std::string log = DeviceJournalLog();
-    EXPECT_EQ(Occurrences(log, "CreateEventW|Olbrin_ReloadWiFi|failed"), 1u);
-    EXPECT_EQ(Occurrences(log, "ReloadThreadProc: cannot wait on the reload event"), 1u);
+    SimSetFault(L"CreateEventW", RELOAD_EVENT_NAME, ERROR_ACCESS_DENIED, FALSE);
+    PROCESS_INFORMATION child = StartSelf(L"ReloadChild.DISABLED_WorkerWithoutAnEventEnds");
+    EXPECT_EQ(WaitAndClose(child), 0u);
+    EXPECT_EQ(
+        CountDeviceJournal(std::wstring(SIM_J_CREATE_EVENT) + L"|" RELOAD_EVENT_NAME L"|failed"),
+        1u);
+    EXPECT_EQ(CountDeviceJournal(L"Debug|ReloadThreadProc: cannot wait on the reload event"), 1u);
 }
 
-// Second process: a worker that serves what reaches it until told to stop.
-TEST(ReloadChild, DISABLED_ServeForTwoSeconds)
+// Second process: a worker that serves what reaches it until told to stop,
+// and lets it finish what it took.
+TEST(ReloadChild, DISABLED_ServeUntilStopped)
 {
-    ASSERT_TRUE(SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|begin", 1, 10000));
-    HANDLE ready = CreateEventW(NULL, TRUE, FALSE,
-                                (std::wstring(L"ReloadTestReady.") + SimDeviceName()).c_str());
+    ASSERT_TRUE(WaitForWorkerIdle(1, 10000));
+    HANDLE ready = DeviceEvent(L"ReloadTestReady");
+    HANDLE stop = DeviceEvent(L"ReloadTestStop");
     SetEvent(ready);
-    ::Sleep(2000);
+    EXPECT_EQ(WaitForSingleObject(stop, 60000), WAIT_OBJECT_0);
+    if (CountJournal(kWoken) > 0) {
+        EXPECT_TRUE(WaitForWorkerIdle(2));
+    }
     CloseHandle(ready);
-}
-
-// The second process, run from a thread of this one; its exit code is the thread's.
-DWORD WINAPI RunServingChild(LPVOID)
-{
-    return RunSelf(L"ReloadChild.DISABLED_ServeForTwoSeconds");
+    CloseHandle(stop);
 }
 
 TEST_F(Reload, TwoProcessesShareOneEventAndOneSetWakesOneWorker)
 {
-    HANDLE ready = CreateEventW(NULL, TRUE, FALSE,
-                                (std::wstring(L"ReloadTestReady.") + SimDeviceName()).c_str());
-    HANDLE child = CreateThread(NULL, 0, RunServingChild, NULL, 0, NULL);
+    HANDLE ready = DeviceEvent(L"ReloadTestReady");
+    HANDLE stop = DeviceEvent(L"ReloadTestStop");
+    PROCESS_INFORMATION child = StartSelf(L"ReloadChild.DISABLED_ServeUntilStopped");
     ASSERT_EQ(WaitForSingleObject(ready, 30000), WAIT_OBJECT_0);
     Signal();
-    ASSERT_EQ(WaitForSingleObject(child, 60000), WAIT_OBJECT_0);
-    DWORD code = 99;
-    GetExitCodeThread(child, &code);
-    EXPECT_EQ(code, 0u);
-    size_t questions =
-        CountJournal(L"MessageBoxW|") + Occurrences(DeviceJournalLog(), "MessageBoxW|");
-    EXPECT_EQ(questions, 1u);
-    CloseHandle(child);
+    // The set goes to the first worker that wakes; once one has woken, no
+    // other can take it.
+    auto wakes = [] { return CountJournal(kWoken) + CountDeviceJournal(kWoken); };
+    EXPECT_TRUE(WaitUntil([&] { return wakes() > 0; }));
+    SetEvent(stop);
+    EXPECT_EQ(WaitAndClose(child), 0u);
+    if (CountJournal(kWoken) > 0) {
+        EXPECT_TRUE(WaitForWorkerIdle(1));
+    }
+    EXPECT_EQ(wakes(), 1u);
+    EXPECT_EQ(CountJournal(L"MessageBoxW|") + CountDeviceJournal(L"MessageBoxW|"), 1u);
     CloseHandle(ready);
+    CloseHandle(stop);
 }
 
 }  // namespace

@@ -14,51 +14,43 @@ const wchar_t kNoDomainText[] =
     L"Rendak.DLL: Wi-Fi regulatory has not been set. Please call ChangeWiFiRegulatory() at "
     L"first!";
 const wchar_t kLostDomainText[] = L"The Wi-Fi Regulatory was lost, please set it again.";
-const wchar_t kStateNotify[] = L"Notify|System\\State\\Hardware\\WIFI|";
+const wchar_t kStateNotify[] = SIM_J_NOTIFY L"|" REG_STATE_KEY L"\\WIFI|";
 
 class Startup : public DeviceTest {
 protected:
     // A domain stored for the adapter, so that InitWiFi starts the stack.
-    void StoreDomain(DWORD code = 0x10) { SetRegDword(ADAPTER_KEY, L"Domain", code); }
+    void StoreDomain(DWORD code = 0x10) { SetRegDword(REG_ADAPTER_KEY, L"Domain", code); }
 };
 
-std::optional<DWORD> RadioPower(const wchar_t* name)
-{
-    DWORD power = 0;
-    if (!SimGetRadioPower(name, &power)) {
-        return std::nullopt;
-    }
-    return power;
-}
-
 // The reload question the worker asks after the next domain change, with
-// the prompt strings that InitWiFi loaded. The journal holds no wake of the
-// worker yet.
-MessageBoxRecord AskReloadQuestion(int index)
+// the prompt strings that InitWiFi loaded; none if it was not asked. The
+// journal holds no wake of the worker yet.
+std::optional<MessageBoxRecord> AskReloadQuestion(int index)
 {
     ChangeWiFiRegulatory(index);
-    EXPECT_TRUE(WaitForWorkerIdle(1));
+    if (!WaitForWorkerIdle(1)) {
+        return std::nullopt;
+    }
     for (const MessageBoxRecord& box : MessageBoxes()) {
         if (box.flags == (MB_YESNO | MB_ICONINFORMATION)) {
             return box;  // the first question since the journal was cleared
         }
     }
-    ADD_FAILURE() << "no reload question";
-    return {};
+    return std::nullopt;
 }
 
 // --- The regulatory check ---------------------------------------------------------
 
 TEST_F(Startup, SwitchingBitCountsAsADomainWithoutLookingAtTheStoredOne)
 {
-    SetRegDword(STATE_KEY, L"WiFi", 0x102);
+    SetRegDword(REG_STATE_KEY, L"WiFi", SIM_STATE_ADAPTER | SIM_STATE_SWITCHING);
     InitWiFi();
     EXPECT_EQ(IfWiFiRegulatorySet(), 1);
     EXPECT_TRUE(MessageBoxes().empty());
-    EXPECT_EQ(CountJournal(L"RegQueryValueExW|Comm\\TRXD385L1\\Parms\\Domain"), 1u)
+    EXPECT_EQ(CountJournal(SIM_J_REG_QUERY L"|" REG_ADAPTER_KEY L"\\Domain"), 1u)
         << "only StartWiFiStack's refresh reads the domain";
     EXPECT_EQ(SimOpenNotifications(), 1u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
 }
 
 TEST_F(Startup, StoredDomainStartsTheStackAndKeepsTheFlag)
@@ -68,7 +60,7 @@ TEST_F(Startup, StoredDomainStartsTheStackAndKeepsTheFlag)
     EXPECT_EQ(IfWiFiRegulatorySet(), 0);
     EXPECT_TRUE(MessageBoxes().empty());
     EXPECT_EQ(SimOpenNotifications(), 1u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
 }
 
 TEST_F(Startup, NoDomainAndNoSwitchingBitStopsWithTheMessage)
@@ -85,20 +77,20 @@ TEST_F(Startup, NoDomainAndNoSwitchingBitStopsWithTheMessage)
     EXPECT_EQ(CountJournal(L"RegistryNotifyCallback|"), 0u);
     EXPECT_EQ(SimOpenNotifications(), 0u);
     EXPECT_EQ(CountJournal(L"LoadLibraryW|"), 0u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), std::nullopt);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), std::nullopt);
     EXPECT_EQ(CloseWiFi(), 0);
 }
 
 TEST_F(Startup, MissingStateKeyStartsWithoutCheckReloadOrRegistration)
 {
-    ASSERT_TRUE(SimRegDeleteKey(STATE_KEY));
+    ASSERT_TRUE(SimRegDeleteKey(REG_STATE_KEY));
     InitWiFi();
     EXPECT_TRUE(MessageBoxes().empty());
     EXPECT_EQ(CountJournal(L"CreateFileW|NDL1:"), 0u);
     EXPECT_EQ(CountJournal(L"ActivateDeviceEx|"), 0u);
     EXPECT_TRUE(Sleeps().empty());
     EXPECT_EQ(SimOpenNotifications(), 0u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
 }
 
 // --- The driver reload ------------------------------------------------------------
@@ -106,8 +98,8 @@ TEST_F(Startup, MissingStateKeyStartsWithoutCheckReloadOrRegistration)
 TEST_F(Startup, MissingStateValueReloadsTheDriverAndWaitsSixSeconds)
 {
     StoreDomain();
-    SetRegDword(ADAPTER_KEY, L"WIFI", 1);
-    ASSERT_TRUE(SimRegDeleteValue(STATE_KEY, L"WiFi"));
+    SetRegDword(REG_ADAPTER_KEY, L"WIFI", 1);
+    ASSERT_TRUE(SimRegDeleteValue(REG_STATE_KEY, L"WiFi"));
     ULONGLONG before = SimNow();
     InitWiFi();
     EXPECT_EQ(SimNow() - before, 6000u);
@@ -129,20 +121,20 @@ TEST_F(Startup, MissingStateValueReloadsTheDriverAndWaitsSixSeconds)
         L"DeactivateDevice|NDL1:|ok",
         L"Debug|Activate\r\n",
         L"ActivateDeviceEx.entry|Reload|4|0",
-        L"ActivateDeviceEx|Drivers\\PCMCIA\\VELMONT-TRX3850_802.11g_PC_Card-A103|ok",
+        SIM_J_ACTIVATE L"|" PCCARD_DRIVER_KEY L"|ok",
         L"SetCursor|wait",
         L"Sleep|6000",
         L"SetCursor|none",  // this thread had no cursor before
     };
     EXPECT_EQ(steps, expected);
     EXPECT_EQ(SimDriverActivations(), 1u);
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)SIM_STATE_ADAPTER);
     // The reloaded adapter's state reached the callback during the pause: its
     // first byte is 0, so the library switched its side off.
     EXPECT_GE(CountJournal(kStateNotify), 1u);
     EXPECT_EQ(JournalMatching(L"Debug|g_lWiFiState=").back(), L"Debug|g_lWiFiState=0\n");
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
 }
 
 TEST_F(Startup, NonZeroStateNeitherReloadsNorWaits)
@@ -151,13 +143,13 @@ TEST_F(Startup, NonZeroStateNeitherReloadsNorWaits)
     for (DWORD state : {0x100u, 0x1u, 0x99u}) {
         SCOPED_TRACE(state);
         SimJournalClear();
-        DeleteDeviceFile(STATUS_FILE_PATH);
-        SetRegDword(STATE_KEY, L"WiFi", state);
+        DeleteDeviceFile(STATUS_FILE);
+        SetRegDword(REG_STATE_KEY, L"WiFi", state);
         InitWiFi();
         EXPECT_EQ(CountJournal(L"CreateFileW|NDL1:"), 0u);
         EXPECT_EQ(CountJournal(L"ActivateDeviceEx"), 0u);
         EXPECT_TRUE(Sleeps().empty());
-        EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+        EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
     }
     EXPECT_EQ(SimDriverActivations(), 0u);
 }
@@ -166,7 +158,7 @@ TEST_F(Startup, EjectedCardFailsTheActivationButStillWaitsAndRecords)
 {
     StoreDomain();
     SimEjectCard();
-    ASSERT_EQ(RegDword(STATE_KEY, L"WiFi"), 0u);
+    ASSERT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0u);
     SimJournalClear();
     InitWiFi();
     EXPECT_EQ(CountJournal(L"CreateFileW|NDL1:|failed 2"), 1u);
@@ -174,36 +166,34 @@ TEST_F(Startup, EjectedCardFailsTheActivationButStillWaitsAndRecords)
     EXPECT_EQ(CountJournal(L"DeactivateDevice|"), 0u);
     EXPECT_EQ(CountJournal(L"Debug|PCMCIA:LoadPCCardDriver: ActivateDeviceEx failed 55\r\n"), 1u);
     EXPECT_EQ(Sleeps(), std::vector<DWORD>{6000});
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
 
     // Put back without its driver, the card comes up at the next start.
     SimInsertCard(FALSE);
     SimJournalClear();
     InitWiFi();
-    EXPECT_EQ(
-        CountJournal(L"ActivateDeviceEx|Drivers\\PCMCIA\\VELMONT-TRX3850_802.11g_PC_Card-A103|ok"),
-        1u);
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
+    EXPECT_EQ(CountJournal(SIM_J_ACTIVATE L"|" PCCARD_DRIVER_KEY L"|ok"), 1u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)SIM_STATE_ADAPTER);
 }
 
 TEST_F(Startup, FailingActivationLeavesTheDriverUnloaded)
 {
     StoreDomain();
     SimSetSetting(L"FailActivation", 1);
-    SetRegDword(STATE_KEY, L"WiFi", 0);
+    SetRegDword(REG_STATE_KEY, L"WiFi", 0);
     InitWiFi();
     EXPECT_EQ(CountJournal(L"DeactivateDevice|NDL1:|ok"), 1u);
     EXPECT_EQ(CountJournal(L"Debug|PCMCIA:LoadPCCardDriver: ActivateDeviceEx failed 31\r\n"), 1u);
     EXPECT_EQ(Sleeps(), std::vector<DWORD>{6000});
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
 }
 
 TEST_F(Startup, UnreadableDeviceRecordDeactivatesNothing)
 {
     StoreDomain();
-    SetRegDword(STATE_KEY, L"WiFi", 0);
+    SetRegDword(REG_STATE_KEY, L"WiFi", 0);
     ASSERT_TRUE(
         SimSetFault(L"GetDeviceInformationByFileHandle", L"NDL1:", ERROR_GEN_FAILURE, FALSE));
     InitWiFi();
@@ -221,46 +211,47 @@ TEST_F(Startup, StateWithLowByteZeroSwitchesTheLibrarySideOff)
 {
     StoreDomain();
     InitWiFi();
-    SetRegDword(ADAPTER_KEY, L"WIFI", 1);
-    ASSERT_EQ(SimRadioSwitch(L"TRXD385L1", 1), S_OK);
+    SetRegDword(REG_ADAPTER_KEY, L"WIFI", 1);
+    ASSERT_EQ(SimRadioSwitch(ADAPTER_RADIO, 1), S_OK);
     SimDeliverNotifications();
     SimJournalClear();
 
-    SetRegDword(STATE_KEY, L"WiFi", 0x100);  // adapter present, radio off: first byte 0
+    SetRegDword(REG_STATE_KEY, L"WiFi",
+                SIM_STATE_ADAPTER);  // adapter present, radio off: first byte 0
     SimDeliverNotifications();
     EXPECT_EQ(JournalMatching(kStateNotify).size(), 1u);
     std::vector<std::wstring> lines = JournalMatching(L"Debug|");
     const std::vector<std::wstring> expected = {L"Debug|g_lWiFiState=0\n", L"Debug|pData=0\n",
                                                 L"Debug|cbData=4\n"};
     EXPECT_EQ(lines, expected);
-    EXPECT_EQ(CountJournal(L"ChangeRadioState|TRXD385L1|0|"), 1u);
-    EXPECT_EQ(RadioPower(L"TRXD385L1"), 0u);
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(CountJournal(SIM_J_CHANGE_RADIO L"|" ADAPTER_RADIO L"|0|"), 1u);
+    EXPECT_EQ(RadioPower(), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
 
     // A low byte other than 0 is recorded and switches nothing.
-    SetRegDword(ADAPTER_KEY, L"WIFI", 1);
+    SetRegDword(REG_ADAPTER_KEY, L"WIFI", 1);
     SimJournalClear();
-    SetRegDword(STATE_KEY, L"WiFi", 0x0301);
+    SetRegDword(REG_STATE_KEY, L"WiFi", 0x0301);
     SimDeliverNotifications();
     EXPECT_EQ(CountJournal(L"Debug|g_lWiFiState=1\n"), 1u);
     EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
 }
 
 TEST_F(Startup, NotificationWithoutDataOnlyRereadsTheAdapterParameter)
 {
     StoreDomain();
-    SetRegDword(ADAPTER_KEY, L"WIFI", 1);
+    SetRegDword(REG_ADAPTER_KEY, L"WIFI", 1);
     InitWiFi();
     SimJournalClear();
-    ASSERT_TRUE(SimRegDeleteValue(STATE_KEY, L"WiFi"));
+    ASSERT_TRUE(SimRegDeleteValue(REG_STATE_KEY, L"WiFi"));
     SimDeliverNotifications();
     EXPECT_EQ(JournalMatching(kStateNotify).size(), 1u);
     EXPECT_EQ(JournalMatching(kStateNotify)[0].substr(JournalMatching(kStateNotify)[0].rfind(L'|')),
               L"|missing");
     EXPECT_EQ(CountJournal(L"Debug|"), 0u);
     EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
-    EXPECT_EQ(CountJournal(L"RegQueryValueExW|Comm\\TRXD385L1\\Parms\\WIFI|0"), 1u);
+    EXPECT_EQ(CountJournal(SIM_J_REG_QUERY L"|" REG_ADAPTER_KEY L"\\WIFI|0"), 1u);
     EXPECT_EQ(CountJournal(L"RegSetValueExW|"), 0u);
 }
 
@@ -269,7 +260,7 @@ TEST_F(Startup, UnchangedValueIsNotDeliveredAgain)
     StoreDomain();
     InitWiFi();
     SimJournalClear();
-    SetRegDword(STATE_KEY, L"WiFi", 0x100);  // what it held already
+    SetRegDword(REG_STATE_KEY, L"WiFi", SIM_STATE_ADAPTER);  // what it held already
     SimDeliverNotifications();
     EXPECT_EQ(CountJournal(kStateNotify), 0u);
 }
@@ -282,11 +273,11 @@ TEST_F(Startup, CloseWiFiTwiceReleasesOnceAndNothingIsDeliveredAfterwards)
     ASSERT_EQ(SimOpenNotifications(), 1u);
     EXPECT_NE(CloseWiFi(), 0);  // CloseHandle's TRUE
     EXPECT_EQ(SimOpenNotifications(), 0u);
-    EXPECT_EQ(CountJournal(L"RegistryCloseNotification|System\\State\\Hardware\\WIFI|"), 1u);
+    EXPECT_EQ(CountJournal(SIM_J_NOTIFY_CLOSE L"|" REG_STATE_KEY L"\\WIFI|"), 1u);
     EXPECT_EQ(CloseWiFi(), 0);
     EXPECT_EQ(CountJournal(L"RegistryCloseNotification|"), 1u);
 
-    SetRegDword(STATE_KEY, L"WiFi", 0);
+    SetRegDword(REG_STATE_KEY, L"WiFi", 0);
     SimDeliverNotifications();
     EXPECT_EQ(CountJournal(L"Notify|"), 0u);
     EXPECT_EQ(CountJournal(L"Debug|g_lWiFiState"), 0u);
@@ -298,9 +289,9 @@ TEST_F(Startup, SecondInitWiFiReleasesTheOlderRegistration)
     InitWiFi();
     InitWiFi();
     EXPECT_EQ(SimOpenNotifications(), 1u);
-    EXPECT_EQ(CountJournal(L"RegistryCloseNotification|System\\State\\Hardware\\WIFI|"), 1u);
+    EXPECT_EQ(CountJournal(SIM_J_NOTIFY_CLOSE L"|" REG_STATE_KEY L"\\WIFI|"), 1u);
     SimJournalClear();
-    SetRegDword(STATE_KEY, L"WiFi", 0x101);
+    SetRegDword(REG_STATE_KEY, L"WiFi", SIM_STATE_ADAPTER | SIM_STATE_POWERED);
     SimDeliverNotifications();
     EXPECT_EQ(CountJournal(kStateNotify), 1u) << "one callback, not one per InitWiFi";
     EXPECT_NE(CloseWiFi(), 0);
@@ -312,12 +303,12 @@ TEST_F(Startup, SecondInitWiFiReleasesTheOlderRegistration)
 TEST_F(Startup, ChangeByAnotherProcessReachesTheCallback)
 {
     StoreDomain();
-    SetRegDword(ADAPTER_KEY, L"WIFI", 1);
+    SetRegDword(REG_ADAPTER_KEY, L"WIFI", 1);
     InitWiFi();
     SimJournalClear();
 
     std::wstring key = std::wstring(L"HKCU\\Software\\Handheld\\Devices\\") + SimDeviceName() +
-                       L"\\HKLM\\System\\State\\Hardware";
+                       L"\\HKLM\\" REG_STATE_KEY;
     std::wstring command = L"reg.exe add \"" + key + L"\" /v WiFi /t REG_DWORD /d 0 /f";
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
@@ -331,9 +322,9 @@ TEST_F(Startup, ChangeByAnotherProcessReachesTheCallback)
     ASSERT_EQ(exitCode, 0u);
 
     ASSERT_TRUE(SimJournalWaitFor(L"Debug|cbData=", 1, 20000));
-    ASSERT_TRUE(SimJournalWaitFor(L"RegQueryValueExW|Comm\\TRXD385L1\\Parms\\WIFI", 1, 5000));
+    ASSERT_TRUE(SimJournalWaitFor(SIM_J_REG_QUERY L"|" REG_ADAPTER_KEY L"\\WIFI", 1, 5000));
     EXPECT_EQ(CountJournal(L"Debug|g_lWiFiState=0\n"), 1u);
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
 }
 
 // --- The prompt strings -------------------------------------------------------------
@@ -377,9 +368,10 @@ TEST_F(Startup, EachLocaleLoadsItsStringLibrary)
         ASSERT_EQ(loads.size(), 1u);
         EXPECT_EQ(loads[0], std::wstring(L"LoadLibraryW|") + c.library + L"|loaded");
         // Alternate between two domains so that each change is a new one.
-        MessageBoxRecord box = AskReloadQuestion(round++ % 2 ? 4 : 3);
-        EXPECT_EQ(box.text, c.text);
-        EXPECT_EQ(box.caption, c.caption);
+        std::optional<MessageBoxRecord> box = AskReloadQuestion(round++ % 2 ? 4 : 3);
+        ASSERT_TRUE(box) << "no reload question";
+        EXPECT_EQ(box->text, c.text);
+        EXPECT_EQ(box->caption, c.caption);
     }
 }
 
@@ -389,9 +381,10 @@ TEST_F(Startup, MissingStringLibraryKeepsWhatWasLoadedBefore)
     ASSERT_TRUE(SimSetFault(L"LoadLibraryW", L"RDIOSTR0409.dll", ERROR_MOD_NOT_FOUND, FALSE));
     InitWiFi();
     EXPECT_EQ(CountJournal(L"LoadLibraryW|RDIOSTR0409.dll|failed"), 1u);
-    MessageBoxRecord box = AskReloadQuestion(3);
-    EXPECT_EQ(box.text, L"");
-    EXPECT_EQ(box.caption, L"");
+    std::optional<MessageBoxRecord> box = AskReloadQuestion(3);
+    ASSERT_TRUE(box) << "no reload question";
+    EXPECT_EQ(box->text, L"");
+    EXPECT_EQ(box->caption, L"");
 
     SetRegDword(L"Nls", L"SystemLCID", 0x0410);
     InitWiFi();
@@ -399,8 +392,9 @@ TEST_F(Startup, MissingStringLibraryKeepsWhatWasLoadedBefore)
     InitWiFi();  // English cannot be loaded: Italian stays
     SimJournalClear();
     box = AskReloadQuestion(4);
-    EXPECT_EQ(box.text, kItalianText);
-    EXPECT_EQ(box.caption, L"Wi-Fi");
+    ASSERT_TRUE(box) << "no reload question";
+    EXPECT_EQ(box->text, kItalianText);
+    EXPECT_EQ(box->caption, L"Wi-Fi");
 }
 
 // A string library of the same name already loaded from elsewhere is the one
@@ -409,30 +403,32 @@ HMODULE LoadTestStrings(const char* variant)
 {
     std::wstring path =
         Widen(BUILD_BIN_DIR) + L"/strings-test/" + Widen(variant) + L"/RDIOSTR0409.dll";
-    HMODULE h = LoadLibraryW(path.c_str());
-    EXPECT_NE(h, nullptr) << Narrow(path);
-    return h;
+    return LoadLibraryW(path.c_str());
 }
 
 TEST_F(Startup, LongStringsAreCutToTheBuffersAndTerminated)
 {
     HMODULE h = LoadTestStrings("long");
+    ASSERT_NE(h, nullptr);
     StoreDomain(0x10);
     InitWiFi();
-    MessageBoxRecord box = AskReloadQuestion(3);
-    EXPECT_EQ(box.text, L"0123456789012345678901234567890123456789012345678");
-    EXPECT_EQ(box.caption, L"ABCDEFGHI");
+    std::optional<MessageBoxRecord> box = AskReloadQuestion(3);
+    ASSERT_TRUE(box) << "no reload question";
+    EXPECT_EQ(box->text, L"0123456789012345678901234567890123456789012345678");
+    EXPECT_EQ(box->caption, L"ABCDEFGHI");
     FreeLibrary(h);
 }
 
 TEST_F(Startup, StringLibraryWithoutTheStringsGivesEmptyPrompts)
 {
     HMODULE h = LoadTestStrings("missing");
+    ASSERT_NE(h, nullptr);
     StoreDomain(0x10);
     InitWiFi();
-    MessageBoxRecord box = AskReloadQuestion(3);
-    EXPECT_EQ(box.text, L"");
-    EXPECT_EQ(box.caption, L"");
+    std::optional<MessageBoxRecord> box = AskReloadQuestion(3);
+    ASSERT_TRUE(box) << "no reload question";
+    EXPECT_EQ(box->text, L"");
+    EXPECT_EQ(box->caption, L"");
     FreeLibrary(h);
 }
 
@@ -449,8 +445,8 @@ TEST_F(Startup, DirectlyTurnOnWithoutDomainShowsBothMessagesAndSwitchesNothing)
     EXPECT_EQ(boxes[1].flags, 0x10010u);
     EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
     EXPECT_EQ(CountJournal(L"RegSetValueExW|"), 0u);
-    EXPECT_EQ(RadioPower(L"TRXD385L1"), 0u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), std::nullopt);
+    EXPECT_EQ(RadioPower(), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), std::nullopt);
 }
 
 TEST_F(Startup, DirectlyTurnOnWithDomainStartsAndSwitchesOn)
@@ -459,10 +455,10 @@ TEST_F(Startup, DirectlyTurnOnWithDomainStartsAndSwitchesOn)
     DirectlyTurnOnWiFi();
     EXPECT_TRUE(MessageBoxes().empty());
     EXPECT_EQ(SimOpenNotifications(), 1u);
-    EXPECT_EQ(CountJournal(L"ChangeRadioState|TRXD385L1|1|"), 1u);
-    EXPECT_EQ(RadioPower(L"TRXD385L1"), 1u);
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 1u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+    EXPECT_EQ(CountJournal(SIM_J_CHANGE_RADIO L"|" ADAPTER_RADIO L"|1|"), 1u);
+    EXPECT_EQ(RadioPower(), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
 }
 
 // --- The platform's notification service and device manager ---------------------------
@@ -510,15 +506,15 @@ TEST_F(Notifications, DeliversNewContentsMissingAsNullAndStopsWhenClosed)
 {
     HREGNOTIFY h = NULL;
     ASSERT_EQ(
-        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, STATE_KEY, L"wifi", Record, 7, NULL, &h),
+        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, REG_STATE_KEY, L"wifi", Record, 7, NULL, &h),
         S_OK);
     ASSERT_NE(h, nullptr);
     SimDeliverNotifications();
     EXPECT_TRUE(TakeDeliveries().empty()) << "registering is no change";
 
-    SetRegDword(STATE_KEY, L"WIFI", 0x101);
+    SetRegDword(REG_STATE_KEY, L"WIFI", 0x101);
     SimDeliverNotifications();
-    SimRegDeleteValue(STATE_KEY, L"WiFi");
+    SimRegDeleteValue(REG_STATE_KEY, L"WiFi");
     SimDeliverNotifications();
     std::vector<Delivery> got = TakeDeliveries();
     ASSERT_EQ(got.size(), 2u);
@@ -529,7 +525,7 @@ TEST_F(Notifications, DeliversNewContentsMissingAsNullAndStopsWhenClosed)
 
     EXPECT_EQ(SimRegistryCloseNotification(h), S_OK);
     EXPECT_EQ(SimRegistryCloseNotification(h), E_INVALIDARG);
-    SetRegDword(STATE_KEY, L"WiFi", 5);
+    SetRegDword(REG_STATE_KEY, L"WiFi", 5);
     SimDeliverNotifications();
     EXPECT_TRUE(TakeDeliveries().empty());
     // The handle is an object of its own: closing it after release is sound.
@@ -540,17 +536,15 @@ TEST_F(Notifications, ClosingTheHandleEndsARegistrationLeftOpen)
 {
     HREGNOTIFY h = NULL;
     ASSERT_EQ(
-        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, STATE_KEY, L"WiFi", Record, 0, NULL, &h),
+        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, REG_STATE_KEY, L"WiFi", Record, 0, NULL, &h),
         S_OK);
     ASSERT_EQ(SimOpenNotifications(), 1u);
-    typedef BOOL(WINAPI * CLOSEHANDLE)(HANDLE);
     // The device's CloseHandle, as the library calls it.
-    auto pfnClose =
-        (CLOSEHANDLE)(void*)GetProcAddress(GetModuleHandleW(L"coredll.dll"), "CloseHandle");
+    auto pfnClose = CoreFunction<BOOL(WINAPI*)(HANDLE)>("CloseHandle");
     ASSERT_NE(pfnClose, nullptr);
     EXPECT_TRUE(pfnClose((HANDLE)h));
     EXPECT_EQ(SimOpenNotifications(), 0u);
-    SetRegDword(STATE_KEY, L"WiFi", 3);
+    SetRegDword(REG_STATE_KEY, L"WiFi", 3);
     SimDeliverNotifications();
     EXPECT_TRUE(TakeDeliveries().empty());
 }
@@ -563,11 +557,11 @@ TEST_F(Notifications, ConditionFiltersDeliveriesAndBadArgumentsAreRefused)
     cond.TargetValue.dw = 0;
     HREGNOTIFY h = NULL;
     ASSERT_EQ(
-        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, STATE_KEY, L"WiFi", Record, 0, &cond, &h),
+        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, REG_STATE_KEY, L"WiFi", Record, 0, &cond, &h),
         S_OK);
-    SetRegDword(STATE_KEY, L"WiFi", 0x101);
+    SetRegDword(REG_STATE_KEY, L"WiFi", SIM_STATE_ADAPTER | SIM_STATE_POWERED);
     SimDeliverNotifications();
-    SetRegDword(STATE_KEY, L"WiFi", 0x200);
+    SetRegDword(REG_STATE_KEY, L"WiFi", 0x200);
     SimDeliverNotifications();
     std::vector<Delivery> got = TakeDeliveries();
     ASSERT_EQ(got.size(), 1u);
@@ -580,7 +574,7 @@ TEST_F(Notifications, ConditionFiltersDeliveriesAndBadArgumentsAreRefused)
               HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(bad, nullptr);
     EXPECT_EQ(
-        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, STATE_KEY, L"WiFi", NULL, 0, NULL, &bad),
+        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, REG_STATE_KEY, L"WiFi", NULL, 0, NULL, &bad),
         E_INVALIDARG);
     EXPECT_EQ(SimOpenNotifications(), 0u);
 }
@@ -589,11 +583,11 @@ TEST_F(Notifications, KeyDeletedAndMadeAgainIsStillWatched)
 {
     HREGNOTIFY h = NULL;
     ASSERT_EQ(
-        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, STATE_KEY, L"WiFi", Record, 0, NULL, &h),
+        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, REG_STATE_KEY, L"WiFi", Record, 0, NULL, &h),
         S_OK);
-    SimRegDeleteKey(STATE_KEY);
+    SimRegDeleteKey(REG_STATE_KEY);
     SimDeliverNotifications();
-    SetRegDword(STATE_KEY, L"WiFi", 0x103);
+    SetRegDword(REG_STATE_KEY, L"WiFi", 0x103);
     SimDeliverNotifications();
     std::vector<Delivery> got = TakeDeliveries();
     ASSERT_EQ(got.size(), 2u);
@@ -615,10 +609,9 @@ TEST_F(DeviceManager, StreamDeviceFollowsTheDriverAndStaleHandlesFail)
                                         HANDLE);
     typedef BOOL(WINAPI * GETINFO)(HANDLE, PDEVMGR_DEVICE_INFORMATION);
     typedef BOOL(WINAPI * DEACTIVATE)(HANDLE);
-    HMODULE hCore = GetModuleHandleW(L"coredll.dll");
-    auto pfnCreate = (CREATEFILE)(void*)GetProcAddress(hCore, "CreateFileW");
-    auto pfnInfo = (GETINFO)(void*)GetProcAddress(hCore, "GetDeviceInformationByFileHandle");
-    auto pfnDeactivate = (DEACTIVATE)(void*)GetProcAddress(hCore, "DeactivateDevice");
+    auto pfnCreate = CoreFunction<CREATEFILE>("CreateFileW");
+    auto pfnInfo = CoreFunction<GETINFO>("GetDeviceInformationByFileHandle");
+    auto pfnDeactivate = CoreFunction<DEACTIVATE>("DeactivateDevice");
     ASSERT_TRUE(pfnCreate && pfnInfo && pfnDeactivate);
 
     HANDLE hFile =
@@ -635,10 +628,10 @@ TEST_F(DeviceManager, StreamDeviceFollowsTheDriverAndStaleHandlesFail)
     ASSERT_TRUE(pfnInfo(hFile, &di));
     EXPECT_NE(di.hDevice, nullptr);
     EXPECT_STREQ(di.szLegacyName, L"NDL1:");
-    EXPECT_STREQ(di.szDeviceKey, L"Drivers\\PCMCIA\\VELMONT-TRX3850_802.11g_PC_Card-A103");
+    EXPECT_STREQ(di.szDeviceKey, PCCARD_DRIVER_KEY);
 
     ASSERT_TRUE(pfnDeactivate(di.hDevice));
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0u);
     EXPECT_FALSE(pfnDeactivate(di.hDevice)) << "deactivated already";
     EXPECT_FALSE(pfnInfo(hFile, &di)) << "the device is gone";
     EXPECT_EQ(pfnCreate(L"NDL1:", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL),

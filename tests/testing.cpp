@@ -5,6 +5,20 @@
 #include <fstream>
 #include <sstream>
 
+// The short names of testing.h are the store's.
+static constexpr bool Same(const wchar_t* a, const wchar_t* b)
+{
+    while (*a != L'\0' && *a == *b) {
+        a++;
+        b++;
+    }
+    return *a == *b;
+}
+static_assert(Same(ADAPTER_KEY, REG_ADAPTER_KEY) && Same(VENDOR_KEY, REG_VENDOR_KEY) &&
+                  Same(OEM_KEY, REG_OEM_KEY) && Same(STATE_KEY, REG_STATE_KEY) &&
+                  Same(STATUS_FILE_PATH, STATUS_FILE),
+              "testing.h's short names differ from rendak_store.h");
+
 void DeviceTest::SetUp()
 {
     SimResetDevice();
@@ -13,7 +27,7 @@ void DeviceTest::SetUp()
     SimSetUser(SIM_USER_SCRIPTED);
     // The worker starts waiting on its own; counts of its waits start from there.
     if (GetModuleHandleW(L"Rendak.dll") != NULL &&
-        !SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|begin", 1, 30000)) {
+        !SimJournalWaitFor(handheld::WaitBeginEntry(RELOAD_EVENT_NAME).c_str(), 1, 30000)) {
         std::string entries;
         for (const std::wstring& e : JournalEntries()) {
             entries += "  " + Narrow(e) + "\n";
@@ -32,32 +46,36 @@ void DeviceTest::TearDown()
 
 void DeviceSleep(DWORD ms)
 {
-    auto sleep = reinterpret_cast<void(WINAPI*)(DWORD)>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"coredll.dll"), "Sleep")));
-    sleep(ms);
+    CoreFunction<void(WINAPI*)(DWORD)>("Sleep")(ms);
+}
+
+// --- The journal ---------------------------------------------------------------------
+
+std::vector<handheld::JournalEntry> Journal()
+{
+    return handheld::ReadJournal();
+}
+
+static std::vector<std::wstring> Matching(const std::vector<handheld::JournalEntry>& entries,
+                                          const std::wstring& prefix)
+{
+    std::vector<std::wstring> found;
+    for (const handheld::JournalEntry& e : entries) {
+        if (e.StartsWith(prefix)) {
+            found.push_back(e.text);
+        }
+    }
+    return found;
 }
 
 std::vector<std::wstring> JournalEntries()
 {
-    std::vector<std::wstring> entries;
-    DWORD count = SimJournalCount();
-    for (DWORD i = 0; i < count; i++) {
-        std::wstring text(SimJournalEntry(i, NULL, 0), L'\0');
-        SimJournalEntry(i, text.data(), (DWORD)text.size() + 1);
-        entries.push_back(text);
-    }
-    return entries;
+    return Matching(Journal(), L"");
 }
 
 std::vector<std::wstring> JournalMatching(const std::wstring& prefix)
 {
-    std::vector<std::wstring> found;
-    for (const std::wstring& e : JournalEntries()) {
-        if (e.compare(0, prefix.size(), prefix) == 0) {
-            found.push_back(e);
-        }
-    }
-    return found;
+    return Matching(Journal(), prefix);
 }
 
 size_t CountJournal(const std::wstring& prefix)
@@ -65,47 +83,121 @@ size_t CountJournal(const std::wstring& prefix)
     return JournalMatching(prefix).size();
 }
 
-static std::vector<std::wstring> Split(const std::wstring& text, size_t maxFields)
+std::vector<handheld::JournalEntry> DeviceJournal()
 {
-    std::vector<std::wstring> fields;
-    size_t start = 0;
-    while (fields.size() + 1 < maxFields) {
-        size_t bar = text.find(L'|', start);
-        if (bar == std::wstring::npos) {
-            break;
-        }
-        fields.push_back(text.substr(start, bar - start));
-        start = bar + 1;
-    }
-    fields.push_back(text.substr(start));
-    return fields;
+    return handheld::ReadJournalLog(DeviceFolder() + L"\\journal.log");
 }
 
-std::vector<MessageBoxRecord> MessageBoxes()
+std::vector<std::wstring> DeviceJournalMatching(const std::wstring& prefix)
+{
+    return Matching(DeviceJournal(), prefix);
+}
+
+size_t CountDeviceJournal(const std::wstring& prefix)
+{
+    return DeviceJournalMatching(prefix).size();
+}
+
+std::vector<MessageBoxRecord> MessageBoxesOf(const std::vector<handheld::JournalEntry>& entries)
 {
     std::vector<MessageBoxRecord> boxes;
-    for (const std::wstring& e : JournalMatching(L"MessageBoxW|")) {
-        std::vector<std::wstring> f = Split(e, 5);
-        if (f.size() == 5) {
-            boxes.push_back({f[1], (unsigned)wcstoul(f[2].c_str(), NULL, 16), f[3], f[4]});
+    for (const handheld::JournalEntry& e : entries) {
+        if (e.Is(SIM_J_MESSAGE_BOX) && e.fields.size() == 4) {
+            boxes.push_back({e.Field(0), (unsigned)wcstoul(e.Field(1).c_str(), NULL, 16),
+                             e.Field(2), e.Field(3)});
         }
     }
     return boxes;
 }
 
-std::vector<DWORD> Sleeps()
+std::vector<MessageBoxRecord> MessageBoxes()
+{
+    return MessageBoxesOf(Journal());
+}
+
+std::vector<DWORD> SleepsOf(const std::vector<handheld::JournalEntry>& entries)
 {
     std::vector<DWORD> sleeps;
-    for (const std::wstring& e : JournalMatching(L"Sleep|")) {
-        sleeps.push_back((DWORD)wcstoul(e.c_str() + 6, NULL, 10));
+    for (const handheld::JournalEntry& e : entries) {
+        if (e.Is(SIM_J_SLEEP)) {
+            sleeps.push_back((DWORD)wcstoul(e.Field(0).c_str(), NULL, 10));
+        }
     }
     return sleeps;
 }
 
+std::vector<DWORD> Sleeps()
+{
+    return SleepsOf(Journal());
+}
+
+// --- The reload worker -----------------------------------------------------------------
+
 bool WaitForWorkerIdle(DWORD served, DWORD timeoutMs)
 {
-    return SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|begin", served, timeoutMs) != FALSE;
+    return SimJournalWaitFor(handheld::WaitBeginEntry(RELOAD_EVENT_NAME).c_str(), served,
+                             timeoutMs) != FALSE;
 }
+
+DWORD ReloadWorkerThread()
+{
+    const std::wstring wait = std::wstring(SIM_J_WAIT) + L"|" + RELOAD_EVENT_NAME + L"|";
+    DWORD worker = 0;
+    for (const handheld::JournalEntry& e : Journal()) {
+        if (e.StartsWith(wait)) {
+            worker = e.thread;
+        }
+    }
+    return worker;
+}
+
+std::vector<handheld::JournalEntry> WorkerJournal(const std::wstring& prefix)
+{
+    DWORD worker = ReloadWorkerThread();
+    std::vector<handheld::JournalEntry> found;
+    for (const handheld::JournalEntry& e : Journal()) {
+        if (worker != 0 && e.thread == worker && e.StartsWith(prefix)) {
+            found.push_back(e);
+        }
+    }
+    return found;
+}
+
+SIMEVENTWAITS ReloadWaits()
+{
+    SIMEVENTWAITS waits = {0, 0, 0};
+    SimEventWaits(RELOAD_EVENT_NAME, &waits);
+    return waits;
+}
+
+bool SignalReloadEvent(Caller at)
+{
+    HANDLE h = CoreFunction<HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR)>(
+        "CreateEventW", at)(NULL, FALSE, FALSE, RELOAD_EVENT_NAME);
+    if (h == NULL) {
+        FAIL_AT(at) << "the device refused the reload event";
+        return false;
+    }
+    BOOL set = CoreFunction<BOOL(WINAPI*)(HANDLE, DWORD)>("EventModify", at)(h, EVENT_SET);
+    CoreFunction<BOOL(WINAPI*)(HANDLE)>("CloseHandle", at)(h);
+    if (!set) {
+        FAIL_AT(at) << "the reload event could not be set";
+    }
+    return set != FALSE;
+}
+
+bool WaitForThreadEnd(DWORD threadId, DWORD timeoutMs)
+{
+    HANDLE h = OpenThread(SYNCHRONIZE, FALSE, threadId);
+    if (h == NULL) {
+        return true;  // gone already
+    }
+    bool ended = WaitForSingleObject(h, timeoutMs) == WAIT_OBJECT_0;
+    CloseHandle(h);
+    return ended;
+}
+
+// --- The device --------------------------------------------------------------------------
 
 std::optional<DWORD> RegDword(const wchar_t* key, const wchar_t* value)
 {
@@ -116,9 +208,41 @@ std::optional<DWORD> RegDword(const wchar_t* key, const wchar_t* value)
     return data;
 }
 
-void SetRegDword(const wchar_t* key, const wchar_t* value, DWORD data)
+bool SetRegDword(const wchar_t* key, const wchar_t* value, DWORD data, Caller at)
 {
-    ASSERT_TRUE(SimRegSetDword(key, value, data));
+    if (!SimRegSetDword(key, value, data)) {
+        FAIL_AT(at) << "cannot set " << Narrow(key) << "\\" << Narrow(value);
+        return false;
+    }
+    return true;
+}
+
+std::optional<DWORD> RadioPower(const wchar_t* name)
+{
+    DWORD power = 0;
+    if (!SimGetRadioPower(name, &power)) {
+        return std::nullopt;
+    }
+    return power;
+}
+
+HANDLE DeviceEvent(const std::wstring& name)
+{
+    return CreateEventW(NULL, TRUE, FALSE, (name + L"." + SimDeviceName()).c_str());
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs)
+{
+    ULONGLONG until = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (done()) {
+            return true;
+        }
+        if (GetTickCount64() >= until) {
+            return false;
+        }
+        ::Sleep(20);
+    }
 }
 
 static std::wstring StorePath(const wchar_t* devicePath)
@@ -167,6 +291,26 @@ std::vector<HWND> DeviceWindows(LPCWSTR className, LPCWSTR title)
     return windows;
 }
 
+HWND FindWindowOf(DWORD pid, LPCWSTR className, LPCWSTR title)
+{
+    HWND h = NULL;
+    while ((h = FindWindowExW(NULL, h, className, title)) != NULL) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(h, &owner);
+        if (owner == pid && IsWindowVisible(h)) {
+            return h;
+        }
+    }
+    return NULL;
+}
+
+HWND WaitForWindow(DWORD pid, LPCWSTR className, LPCWSTR title, DWORD timeoutMs)
+{
+    HWND found = NULL;
+    WaitUntil([&] { return (found = FindWindowOf(pid, className, title)) != NULL; }, timeoutMs);
+    return found;
+}
+
 std::string Narrow(const std::wstring& text)
 {
     std::string out(text.size() * 3 + 1, '\0');
@@ -197,7 +341,7 @@ static DWORD WINAPI DrainPipe(LPVOID p)
     return 0;
 }
 
-RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD timeoutMs)
+RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD timeoutMs, Caller at)
 {
     RunResult result{(DWORD)-1, "", ""};
     SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
@@ -223,7 +367,7 @@ RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD t
     if (!started) {
         CloseHandle(outRead);
         CloseHandle(errRead);
-        ADD_FAILURE() << "cannot start " << Narrow(exe);
+        FAIL_AT(at) << "cannot start " << Narrow(exe);
         return result;
     }
     std::pair<HANDLE, std::string*> outPair{outRead, &result.out}, errPair{errRead, &result.err};
@@ -231,7 +375,7 @@ RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD t
                          CreateThread(NULL, 0, DrainPipe, &errPair, 0, NULL)};
     if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) {
         TerminateProcess(pi.hProcess, 99);
-        ADD_FAILURE() << Narrow(name) << " did not end within " << timeoutMs << " ms";
+        FAIL_AT(at) << Narrow(name) << " did not end within " << timeoutMs << " ms";
     }
     WaitForMultipleObjects(2, readers, TRUE, 5000);
     GetExitCodeProcess(pi.hProcess, &result.exitCode);
@@ -279,7 +423,7 @@ size_t Occurrences(const std::string& text, const std::string& what)
 
 // Starts this test program again on the same device, running one test of a
 // ...Child suite; the journal of the child goes to the device's journal.log.
-PROCESS_INFORMATION StartSelf(const std::wstring& filter)
+PROCESS_INFORMATION StartSelf(const std::wstring& filter, Caller at)
 {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(NULL, self, MAX_PATH);
@@ -290,7 +434,7 @@ PROCESS_INFORMATION StartSelf(const std::wstring& filter)
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessW(self, command.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
-        ADD_FAILURE() << "cannot start " << Narrow(command);
+        FAIL_AT(at) << "cannot start " << Narrow(command);
     }
     SetEnvironmentVariableW(L"HANDHELD_JOURNAL", NULL);
     return pi;
@@ -315,7 +459,8 @@ DWORD WaitAndClose(PROCESS_INFORMATION& pi, DWORD timeoutMs)
 
 // Starts a built program on this test's device with its standard handles on
 // NUL, for programs that run beside the test (the panel, the console).
-PROCESS_INFORMATION StartProgram(const std::wstring& name, const std::wstring& args)
+PROCESS_INFORMATION StartProgram(const std::wstring& name, const std::wstring& args, bool journal,
+                                 Caller at)
 {
     std::wstring exe = Widen(BUILD_BIN_DIR) + L"/" + name;
     std::wstring command = L"\"" + exe + L"\" " + args;
@@ -327,8 +472,14 @@ PROCESS_INFORMATION StartProgram(const std::wstring& name, const std::wstring& a
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = si.hStdOutput = si.hStdError = hNul;
     PROCESS_INFORMATION pi = {};
+    if (journal) {
+        SetEnvironmentVariableW(L"HANDHELD_JOURNAL", L"1");
+    }
     if (!CreateProcessW(exe.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
-        ADD_FAILURE() << "cannot start " << Narrow(exe);
+        FAIL_AT(at) << "cannot start " << Narrow(exe);
+    }
+    if (journal) {
+        SetEnvironmentVariableW(L"HANDHELD_JOURNAL", NULL);
     }
     CloseHandle(hNul);
     return pi;

@@ -1,20 +1,49 @@
 // testing.h - what the tests share: a fresh simulated device per test, and
-// ways to look at what the library did to it.
+// ways to look at what the library did to it. What the library keeps comes
+// from rendak_store.h, the state bits and power times from handheld_radio.h,
+// the journal's entries and reader from handheld_journal.h.
+//
+// A helper never stops a test: it returns what it found (a bool, an optional
+// or a value), and a failure it reports names the line of the test that
+// called it (its last argument, a Caller, is filled in at the call).
 #pragma once
 
 #include <Rendak.h>
 #include <handheld.h>
+#include <handheld_journal.h>
+#include <handheld_notify.h>
+#include <handheld_radio.h>
+#include <rendak_store.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+// The short names the command-line and console tests still use. The
+// console's header spells them the same way, so they stay spelled out until
+// it takes the store's names; testing.cpp checks that they agree with it.
 #define ADAPTER_KEY L"Comm\\TRXD385L1\\Parms"
 #define VENDOR_KEY L"SOFTWARE\\Velmont"
 #define OEM_KEY L"SOFTWARE\\OEMGeneric"
 #define STATE_KEY L"System\\State\\Hardware"
 #define STATUS_FILE_PATH L"\\Application Data\\WiFi_status.txt"
+
+// The factory device's Wi-Fi adapter radio, by its device name.
+#define ADAPTER_RADIO L"TRXD385L1"
+
+// Where a helper was called: default arguments are filled in at the call,
+// so a helper that takes `Caller at = Caller()` reports at the test's line.
+struct Caller {
+    Caller(const char* file = __builtin_FILE(), int line = __builtin_LINE())
+        : file(file), line(line)
+    {
+    }
+    const char* file;
+    int line;
+};
+#define FAIL_AT(at) ADD_FAILURE_AT((at).file, (at).line)
 
 // Every test starts on its own device in its factory state, on the virtual
 // clock, with a scripted user and an empty journal.
@@ -37,54 +66,98 @@ void DeviceSleep(DWORD ms);
 // A function of the platform's core library, as the deliverables bind to it
 // (the test program itself binds to the desktop's first).
 template <typename F>
-F CoreFunction(const char* name)
+F CoreFunction(const char* name, Caller at = Caller())
 {
     F f = reinterpret_cast<F>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"coredll.dll"), name)));
-    EXPECT_NE(f, nullptr) << name;
+    if (f == nullptr) {
+        FAIL_AT(at) << "coredll.dll has no " << name;
+    }
     return f;
 }
 
+// --- The journal (handheld_journal.h) ----------------------------------------------
+// This process's entries, and the device's journal.log (what processes run
+// with HANDHELD_JOURNAL=1 left there).
+std::vector<handheld::JournalEntry> Journal();
 std::vector<std::wstring> JournalEntries();
 std::vector<std::wstring> JournalMatching(const std::wstring& prefix);
 size_t CountJournal(const std::wstring& prefix);
+std::vector<handheld::JournalEntry> DeviceJournal();
+std::vector<std::wstring> DeviceJournalMatching(const std::wstring& prefix);
+size_t CountDeviceJournal(const std::wstring& prefix);
+std::string DeviceJournalLog();  // as the bytes of the file
+size_t Occurrences(const std::string& text, const std::string& what);
+
+// Boxes and sleeps, from this process's journal, in order.
 std::vector<MessageBoxRecord> MessageBoxes();
-std::vector<DWORD> Sleeps();  // the Sleep calls, in milliseconds, in order
+std::vector<DWORD> Sleeps();  // in milliseconds
+std::vector<MessageBoxRecord> MessageBoxesOf(const std::vector<handheld::JournalEntry>& entries);
+std::vector<DWORD> SleepsOf(const std::vector<handheld::JournalEntry>& entries);
+
+// --- The reload worker --------------------------------------------------------------
 // Waits for the reload worker to be back waiting after serving `served` wakes
 // since the test began.
 bool WaitForWorkerIdle(DWORD served, DWORD timeoutMs = 60000);
+// The worker's thread, as its waits in this process's journal show it (0: none yet).
+DWORD ReloadWorkerThread();
+// The entries the worker thread made, those beginning with prefix.
+std::vector<handheld::JournalEntry> WorkerJournal(const std::wstring& prefix = L"");
+// This process's waits on the reload event, as the platform counts them.
+SIMEVENTWAITS ReloadWaits();
+// Sets the shared reload event through the device, as any other program does.
+bool SignalReloadEvent(Caller at = Caller());
+// Waits (host time) for a thread of this process to end; true once it has.
+bool WaitForThreadEnd(DWORD threadId, DWORD timeoutMs = 30000);
 
-// The host folder of this test's device, and the journal that programs run on
-// it with HANDHELD_JOURNAL=1 leave there.
+// --- The device ---------------------------------------------------------------------
+// The host folder of this test's device.
 std::wstring DeviceFolder();
-std::string DeviceJournalLog();
-size_t Occurrences(const std::string& text, const std::string& what);
 
 std::optional<DWORD> RegDword(const wchar_t* key, const wchar_t* value);
-void SetRegDword(const wchar_t* key, const wchar_t* value, DWORD data);
+// Arranges a value; a failure is reported at the caller's line.
+bool SetRegDword(const wchar_t* key, const wchar_t* value, DWORD data, Caller at = Caller());
+
+// The power of the radio of that name (1 on, 0 off); none when there is no such radio.
+std::optional<DWORD> RadioPower(const wchar_t* name = ADAPTER_RADIO);
 
 std::optional<std::string> ReadDeviceFile(const wchar_t* devicePath);
 void WriteDeviceFile(const wchar_t* devicePath, const std::string& content);
 void DeleteDeviceFile(const wchar_t* devicePath);
 
+// A named host event of this test's device (manual reset), for handshakes
+// between a test and the processes it starts.
+HANDLE DeviceEvent(const std::wstring& name);
+
+// Waits (host time, polling) until done() holds; false if it never did.
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000);
+
+// --- Programs -----------------------------------------------------------------------
 struct RunResult {
     DWORD exitCode;
     std::string out;
     std::string err;
 };
 // Runs a built program (BUILD_BIN_DIR\name) on this test's device, waits for it.
-RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD timeoutMs = 60000);
+RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD timeoutMs = 60000,
+                     Caller at = Caller());
 
 // Programs beside the test: this test program again, running one test of a
 // ...Child suite as a second process, or a built program with quiet handles.
-PROCESS_INFORMATION StartSelf(const std::wstring& filter);
-PROCESS_INFORMATION StartProgram(const std::wstring& name, const std::wstring& args);
+// Both mirror their journal into the device's journal.log when asked.
+PROCESS_INFORMATION StartSelf(const std::wstring& filter, Caller at = Caller());
+PROCESS_INFORMATION StartProgram(const std::wstring& name, const std::wstring& args,
+                                 bool journal = false, Caller at = Caller());
 // Waits for it (killing it after timeoutMs) and returns its exit code.
 DWORD WaitAndClose(PROCESS_INFORMATION& pi, DWORD timeoutMs = 60000);
 
 // Top-level windows of this class and title whose process is on this test's
 // device (the prefix's windows are every device's).
 std::vector<HWND> DeviceWindows(LPCWSTR className, LPCWSTR title);
+// The visible top-level window of this class and title that process pid
+// shows; WaitForWindow waits (host time) until it is there, NULL if never.
+HWND FindWindowOf(DWORD pid, LPCWSTR className, LPCWSTR title);
+HWND WaitForWindow(DWORD pid, LPCWSTR className, LPCWSTR title, DWORD timeoutMs = 30000);
 
 std::string Narrow(const std::wstring& text);
 std::wstring Widen(const std::string& text);
