@@ -264,7 +264,7 @@ TEST_F(Device, NoDevicePathReachesOutsideTheStore)
                     !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
                     folders.push_back(full);
                 }
-            } else if (name.compare(0, tag.size(), tag) == 0) {
+            } else if (name.find(tag) != std::wstring::npos) {
                 found.push_back(full);
             }
         } while (FindNextFileW(hFind, &fd));

@@ -525,12 +525,12 @@ TEST_F(PanelTest, ALongLivedPanelAndAWatchStayFlat)
     for (int i = 0; i < warmup; i++) {
         ASSERT_TRUE(cycle(i));
     }
-    SIZE_T panelBefore = PrivateBytes(panel.process()), watchBefore = PrivateBytes(watch.hProcess);
+    size_t panelBefore = PrivateBytes(panel.process()), watchBefore = PrivateBytes(watch.hProcess);
     ULONGLONG start = GetTickCount64();
     for (int i = warmup; i < cycles; i++) {
         ASSERT_TRUE(cycle(i));
     }
-    SIZE_T panelAfter = PrivateBytes(panel.process()), watchAfter = PrivateBytes(watch.hProcess);
+    size_t panelAfter = PrivateBytes(panel.process()), watchAfter = PrivateBytes(watch.hProcess);
     int measured = cycles - warmup;
     printf(
         "%d cycles (%d measured, %llu ms): panel %zu -> %zu bytes (%+lld a cycle), "
