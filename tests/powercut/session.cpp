@@ -13,7 +13,9 @@
 #include <Rendak.h>
 #include <handheld.h>
 #include <handheld_devmgr.h>
+#include <handheld_journal.h>
 #include <handheld_radio.h>
+#include <rendak_store.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -23,12 +25,10 @@
 
 namespace {
 
-const wchar_t kAdapterKey[] = L"Comm\\TRXD385L1\\Parms";
-const wchar_t kVendorKey[] = L"SOFTWARE\\Velmont";
+// The session's own marks, beside what the library keeps.
 const wchar_t kCanaryKey[] = L"SOFTWARE\\PowerCutTrial";
-const wchar_t kStatusFile[] = L"\\Application Data\\WiFi_status.txt";
 const wchar_t kCanaryFile[] = L"\\canary.txt";
-const wchar_t kWaitBegin[] = L"Wait|Olbrin_ReloadWiFi|begin";
+const std::wstring kWaitBegin = handheld::WaitBeginEntry(RELOAD_EVENT_NAME);
 
 std::string Dword(const wchar_t* key, const wchar_t* name)
 {
@@ -70,11 +70,11 @@ std::string FileText(const wchar_t* devicePath)
 
 std::string Values()
 {
-    return "adapter.Domain=" + Dword(kAdapterKey, L"Domain") +
-           " adapter.WIFI=" + Dword(kAdapterKey, L"WIFI") +
-           " vendor.Domain=" + Dword(kVendorKey, L"Domain") +
-           " vendor.ChannelDomain=" + Dword(kVendorKey, L"ChannelDomain") +
-           " status=" + FileText(kStatusFile) + " canary.reg=" + Dword(kCanaryKey, L"Trial") +
+    return "adapter.Domain=" + Dword(REG_ADAPTER_KEY, L"Domain") +
+           " adapter.WIFI=" + Dword(REG_ADAPTER_KEY, L"WIFI") +
+           " vendor.Domain=" + Dword(REG_VENDOR_KEY, L"Domain") +
+           " vendor.ChannelDomain=" + Dword(REG_VENDOR_KEY, L"ChannelDomain") +
+           " status=" + FileText(STATUS_FILE) + " canary.reg=" + Dword(kCanaryKey, L"Trial") +
            " canary.file=" + FileText(kCanaryFile);
 }
 
@@ -135,7 +135,7 @@ void Settle()
         signalled = signalled || wcscmp(entry, L"EventModify|Olbrin_ReloadWiFi|3|1") == 0;
     }
     if (signalled) {
-        SimJournalWaitFor(kWaitBegin, 1, 120000);
+        SimJournalWaitFor(kWaitBegin.c_str(), 1, 120000);
     }
     for (int i = 0; i < 200 && (SimAdapterState() & 0x2); i++) {
         DeviceSleep(100);
@@ -194,7 +194,7 @@ int Run(const std::wstring& logPath, unsigned seed)
     Log(logPath, "begin " + std::to_string(step) + " canary");
     WriteCanary(seed);
     Log(logPath, "end " + std::to_string(step) + " " + Values());
-    SimJournalWaitFor(kWaitBegin, 1, 30000);  // the worker is waiting
+    SimJournalWaitFor(kWaitBegin.c_str(), 1, 30000);  // the worker is waiting
     for (step++;; step++) {
         int choice = (int)(random() % 100);
         std::string name;
