@@ -81,12 +81,12 @@ static bool SetDeviceDword(const wchar_t* key, const wchar_t* value, DWORD data,
 
 static bool OemOn(std::wstring* pSay)
 {
-    return SetDeviceDword(OEM_KEY, L"WIFI", 1, L"OEM Wi-Fi switch on", pSay);
+    return SetDeviceDword(REG_OEM_KEY, L"WIFI", 1, L"OEM Wi-Fi switch on", pSay);
 }
 
 static bool OemOff(std::wstring* pSay)
 {
-    return SetDeviceDword(OEM_KEY, L"WIFI", 0, L"OEM Wi-Fi switch off", pSay);
+    return SetDeviceDword(REG_OEM_KEY, L"WIFI", 0, L"OEM Wi-Fi switch off", pSay);
 }
 
 static bool SetSetting(const wchar_t* name, DWORD value, const wchar_t* done, std::wstring* pSay)
@@ -118,7 +118,7 @@ static bool ActivationOk(std::wstring* pSay)
 
 static bool FailNextActivation(std::wstring* pSay)
 {
-    bool ok = SimSetFault(L"ActivateDeviceEx", DRIVER_KEY, ERROR_GEN_FAILURE, TRUE) != FALSE;
+    bool ok = SimSetFault(L"ActivateDeviceEx", PCCARD_DRIVER_KEY, ERROR_GEN_FAILURE, TRUE) != FALSE;
     *pSay = ok ? L"the next driver activation fails (error 31)" : L"could not set the fault";
     return ok;
 }
@@ -139,16 +139,16 @@ static bool SignalReload(std::wstring* pSay)
     HMODULE hCore = GetModuleHandleW(L"coredll.dll");
     OPENEVENTW pfnOpen = (OPENEVENTW)(void*)GetProcAddress(hCore, "OpenEventW");
     CLOSEHANDLE pfnClose = (CLOSEHANDLE)(void*)GetProcAddress(hCore, "CloseHandle");
-    HANDLE hEvent = pfnOpen ? pfnOpen(EVENT_MODIFY_STATE, FALSE, RELOAD_EVENT) : NULL;
+    HANDLE hEvent = pfnOpen ? pfnOpen(EVENT_MODIFY_STATE, FALSE, RELOAD_EVENT_NAME) : NULL;
     if (hEvent == NULL) {
-        *pSay = L"no program on the device holds " RELOAD_EVENT L" (" + ErrorText(GetLastError()) +
-                L")";
+        *pSay = L"no program on the device holds " RELOAD_EVENT_NAME L" (" +
+                ErrorText(GetLastError()) + L")";
         return false;
     }
     BOOL ok = EventModify(hEvent, EVENT_SET);
     DWORD error = GetLastError();
     pfnClose(hEvent);
-    *pSay = ok ? L"" RELOAD_EVENT L" signalled"
+    *pSay = ok ? L"" RELOAD_EVENT_NAME L" signalled"
                : L"could not set the event (" + ErrorText(error) + L")";
     return ok != FALSE;
 }
@@ -194,11 +194,11 @@ static const Act g_aActs[] = {
 static bool ApplyLocale(size_t i, std::wstring* pSay)
 {
     if (g_aLocales[i].value == 0) {
-        SimRegDeleteValue(NLS_KEY, L"SystemLCID");
+        SimRegDeleteValue(REG_LOCALE_KEY, L"SystemLCID");
         *pSay = L"SystemLCID deleted";
         return true;
     }
-    return SetDeviceDword(NLS_KEY, L"SystemLCID", g_aLocales[i].value,
+    return SetDeviceDword(REG_LOCALE_KEY, L"SystemLCID", g_aLocales[i].value,
                           (std::wstring(L"locale set to ") + g_aLocales[i].text).c_str(), pSay);
 }
 

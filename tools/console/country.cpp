@@ -41,7 +41,7 @@ static bool CountryLines(const std::wstring& typed, std::wstring* pRules, std::w
     const CountryChannels& rules = *FindCountry(g_generatedCountries, s.country);
     *pRules = WideText("allows " + AllowedText(rules) + "; " + LimitsText(rules) + " (" +
                        DatabaseName() + ")");
-    const DeviceDomain& row = g_aDeviceDomains[s.row];
+    const DeviceDomain& row = DeviceDomains()[s.row];
     std::string equals = EqualsText(s);
     *pSuggested =
         WideText(s.status == SuggestStatus::kNoLawfulRow
@@ -51,10 +51,10 @@ static bool CountryLines(const std::wstring& typed, std::wstring* pRules, std::w
 
     DWORD code = 0, mask = 0;
     std::optional<uint32_t> storedCode, storedMask;
-    if (DeviceDword(ADAPTER_KEY, L"Domain", &code)) {
+    if (DeviceDword(REG_ADAPTER_KEY, L"Domain", &code)) {
         storedCode = code;
     }
-    if (DeviceDword(VENDOR_KEY, L"ChannelDomain", &mask)) {
+    if (DeviceDword(REG_VENDOR_KEY, L"ChannelDomain", &mask)) {
         storedMask = mask;
     }
     RowInCountry stored =

@@ -20,9 +20,9 @@ static const Named g_aLocaleNames[] = {
 };
 
 static const Named g_aStateBits[] = {
-    {STATE_ADAPTER, L"adapter"},
-    {STATE_SWITCHING, L"switching"},
-    {STATE_POWERED, L"powered"},
+    {SIM_STATE_ADAPTER, L"adapter"},
+    {SIM_STATE_SWITCHING, L"switching"},
+    {SIM_STATE_POWERED, L"powered"},
 };
 
 static const Named g_aRadioTypes[] = {{1, L"managed"}, {2, L"phone"}, {3, L"Bluetooth"}};
@@ -91,7 +91,7 @@ std::wstring StateText(bool present, DWORD value)
             sep = L", ";
         }
     }
-    DWORD unknown = value & ~(DWORD)(STATE_ADAPTER | STATE_SWITCHING | STATE_POWERED);
+    DWORD unknown = value & ~(DWORD)(SIM_STATE_ADAPTER | SIM_STATE_SWITCHING | SIM_STATE_POWERED);
     if (unknown) {
         text += sep + Hex(unknown, 3) + L" unknown";
     }
@@ -135,7 +135,7 @@ static std::wstring OptionalDword(const wchar_t* key, const wchar_t* value, int 
 static std::wstring StatusFileView()
 {
     WCHAR path[MAX_PATH] = L"";
-    SimStorePath(STATUS_FILE_PATH, path, MAX_PATH);
+    SimStorePath(STATUS_FILE, path, MAX_PATH);
     HANDLE h =
         CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     NULL, OPEN_EXISTING, 0, NULL);
@@ -173,7 +173,7 @@ static std::wstring CardView()
         return L"inserted; driver not loaded";
     }
     std::wstring dll = L"?";
-    HostString((std::wstring(L"HKLM\\") + DRIVER_KEY).c_str(), L"Dll", &dll);
+    HostString((std::wstring(L"HKLM\\") + PCCARD_DRIVER_KEY).c_str(), L"Dll", &dll);
     return L"inserted; driver " + dll + L" loaded as NDL1: (instance " +
            std::to_wstring(Setting(L"DriverActivations", 0)) + L")";
 }
@@ -278,33 +278,33 @@ void RefreshViews(HWND hWnd)
     RefreshRadios(hWnd, adapterPresent);
 
     DWORD value = 0;
-    bool present = DeviceDword(STATE_KEY, L"WiFi", &value);
+    bool present = DeviceDword(REG_STATE_KEY, L"WiFi", &value);
     SetTextIfChanged(hWnd, IDC_STATE, StateText(present, value));
 
-    present = DeviceDword(ADAPTER_KEY, L"WIFI", &value);
+    present = DeviceDword(REG_ADAPTER_KEY, L"WIFI", &value);
     SetTextIfChanged(
         hWnd, IDC_WIFI_PARAM,
         !present ? L"not set"
                  : std::to_wstring(value) + (value ? L" (switched on)" : L" (switched off)"));
 
-    present = DeviceDword(ADAPTER_KEY, L"Domain", &value);
-    std::wstring domain = OptionalDword(ADAPTER_KEY, L"Domain", 2);
+    present = DeviceDword(REG_ADAPTER_KEY, L"Domain", &value);
+    std::wstring domain = OptionalDword(REG_ADAPTER_KEY, L"Domain", 2);
     if (present) {
         std::wstring name = DomainName(value);
         domain += name.empty() ? L" (no such domain)" : L" (" + name + L")";
     }
     SetTextIfChanged(hWnd, IDC_DOMAIN, domain);
 
-    present = DeviceDword(VENDOR_KEY, L"ChannelDomain", &value);
+    present = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain", &value);
     SetTextIfChanged(hWnd, IDC_CHANNELS, ChannelText(present, value));
 
-    present = DeviceDword(OEM_KEY, L"WIFI", &value);
+    present = DeviceDword(REG_OEM_KEY, L"WIFI", &value);
     SetTextIfChanged(
         hWnd, IDC_OEM,
         !present ? L"not set (off)" : std::to_wstring(value) + (value ? L" (on)" : L" (off)"));
 
-    present = DeviceDword(NLS_KEY, L"SystemLCID", &value);
-    std::wstring locale = OptionalDword(NLS_KEY, L"SystemLCID", 4);
+    present = DeviceDword(REG_LOCALE_KEY, L"SystemLCID", &value);
+    std::wstring locale = OptionalDword(REG_LOCALE_KEY, L"SystemLCID", 4);
     if (present) {
         std::wstring name = LocaleName(value);
         locale += name.empty() ? L"" : L" (" + name + L")";
@@ -359,7 +359,7 @@ void RefreshClock(HWND hWnd)
 void DrawChannelRow(const DRAWITEMSTRUCT* pdis)
 {
     DWORD mask = 0;
-    bool present = DeviceDword(VENDOR_KEY, L"ChannelDomain", &mask);
+    bool present = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain", &mask);
     RECT rc = pdis->rcItem;
     FillRect(pdis->hDC, &rc, GetSysColorBrush(COLOR_BTNFACE));
     int cell = (rc.right - rc.left) / 14;
@@ -388,7 +388,7 @@ static DWORD g_dwShownClock = 0xFFFFFFFF;
 void SyncSelectors(HWND hWnd)
 {
     DWORD lcid = 0;
-    if (!DeviceDword(NLS_KEY, L"SystemLCID", &lcid)) {
+    if (!DeviceDword(REG_LOCALE_KEY, L"SystemLCID", &lcid)) {
         lcid = 0;  // the "none" row
     }
     if (lcid != g_dwShownLocale) {

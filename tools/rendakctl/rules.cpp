@@ -127,7 +127,7 @@ static JsonValue JudgedJson(const Domain* row, const RowInCountry& r)
     JsonValue j = JsonValue::MakeObject();
     j.Set("country", r.country);
     j.Set("index", row ? JsonValue(row->index) : JsonValue());
-    j.Set("name", row ? row->name : NULL);
+    j.Set("name", row ? JsonValue(row->name) : JsonValue());
     j.Set("verdict", VerdictName(r.verdict));
     j.Set("left_out", ChannelsJson(r.leftOut));
     j.Set("added", ChannelsJson(r.added));
@@ -137,7 +137,7 @@ static JsonValue JudgedJson(const Domain* row, const RowInCountry& r)
 
 static const Domain& Row(int index)
 {
-    return g_aDeviceDomains[index];
+    return DeviceDomains()[index];
 }
 
 static JsonValue SuggestionJson(const Suggestion& s)
@@ -279,7 +279,7 @@ static void PrintRows(const Suggestion& s)
 {
     printf("every row in %s:\n", s.country.c_str());
     for (size_t i = 0; i < s.rows.size(); i++) {
-        std::string label = DomainLabel(g_aDeviceDomains[i]);
+        std::string label = DomainLabel(DeviceDomains()[i]);
         printf("  %-16s %s\n", label.c_str(), VerdictText(s.rows[i]).c_str());
     }
 }
@@ -341,15 +341,15 @@ int CmdSuggest(const std::vector<std::string>& args)
     CountryTable rules = Rules();
     const CountryChannels& country = *FindCountry(rules, s.country);
     // The domain stored now, judged as stored: its own mask, whatever row its code names.
-    std::optional<DWORD> code = DeviceDword(ADAPTER_KEY, L"Domain");
-    std::optional<DWORD> mask = DeviceDword(VENDOR_KEY, L"ChannelDomain");
+    std::optional<DWORD> code = DeviceDword(REG_ADAPTER_KEY, L"Domain");
+    std::optional<DWORD> mask = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain");
     DomainRow storedRow = StoredDomainRow(code, mask);
     const Domain* stored = storedRow.index >= 0 ? &Row(storedRow.index) : NULL;
     RowInCountry storedThere = JudgeRow(storedRow, s.country, rules);
 
     JsonValue judged = JsonValue::MakeArray();
     for (size_t i = 0; i < s.rows.size(); i++) {
-        judged.Add(JudgedJson(&g_aDeviceDomains[i], s.rows[i]));
+        judged.Add(JudgedJson(&DeviceDomains()[i], s.rows[i]));
     }
     JsonValue& f = ReportFields();
     f.Set("database", DatabaseJson());

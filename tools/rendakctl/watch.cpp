@@ -13,8 +13,7 @@
 #include <mutex>
 #include <stdio.h>
 
-#define POLL_MS 100  // readings of what has no notification
-#define SIGNAL_LINE "EventModify|Olbrin_ReloadWiFi|3|1"
+#define POLL_MS 100                  // readings of what has no notification
 #define JOURNAL_CHUNK_MAX (1 << 20)  // journal.log read per poll, at most
 
 static std::mutex g_changesLock;                    // guards g_changes
@@ -118,9 +117,9 @@ static Reading Read()
     Reading r;
     r.card = CardInserted();
     r.driver = DriverActive();
-    r.driverWiFi = DeviceDword(ADAPTER_KEY, L"WIFI");
-    r.code = DeviceDword(ADAPTER_KEY, L"Domain");
-    r.mask = DeviceDword(VENDOR_KEY, L"ChannelDomain");
+    r.driverWiFi = DeviceDword(REG_ADAPTER_KEY, L"WIFI");
+    r.code = DeviceDword(REG_ADAPTER_KEY, L"Domain");
+    r.mask = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain");
     r.radios = ModelRadios();
     return r;
 }
@@ -219,11 +218,13 @@ static long NewSignals(const std::wstring& path, LONGLONG* pAt)
     }
     CloseHandle(h);
     chunk.resize(got);
+    static const std::wstring signalEntry = handheld::EventSetEntry(RELOAD_EVENT_NAME);
     long signals = 0;
     size_t start = 0;
     for (size_t nl; (nl = chunk.find('\n', start)) != std::string::npos; start = nl + 1) {
         size_t end = nl > start && chunk[nl - 1] == '\r' ? nl - 1 : nl;
-        signals += chunk.compare(start, end - start, SIGNAL_LINE) == 0;
+        std::wstring line = Wide(chunk.substr(start, end - start));
+        signals += handheld::ParseJournalEntry(line).text == signalEntry;
     }
     *pAt += (LONGLONG)start;
     return signals;
@@ -232,13 +233,10 @@ static long NewSignals(const std::wstring& path, LONGLONG* pAt)
 // Registers for changes through the OS services; NULL when the platform cannot.
 static HREGNOTIFY Register()
 {
-    typedef LONG(WINAPI * REGOPENKEYEXW)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY);
-    typedef LONG(WINAPI * REGCLOSEKEY)(HKEY);
-    HMODULE hCore = GetModuleHandleW(L"coredll.dll");
-    REGOPENKEYEXW pfnOpen = (REGOPENKEYEXW)(void*)GetProcAddress(hCore, "RegOpenKeyExW");
-    REGCLOSEKEY pfnClose = (REGCLOSEKEY)(void*)GetProcAddress(hCore, "RegCloseKey");
+    auto open = CoreFunction<LONG(WINAPI*)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY)>("RegOpenKeyExW");
+    auto close = CoreFunction<LONG(WINAPI*)(HKEY)>("RegCloseKey");
     HKEY hKey;
-    if (pfnOpen == NULL || pfnOpen(HKEY_LOCAL_MACHINE, STATE_KEY, 0, 0, &hKey) != ERROR_SUCCESS) {
+    if (open == NULL || open(HKEY_LOCAL_MACHINE, REG_STATE_KEY, 0, 0, &hKey) != ERROR_SUCCESS) {
         return NULL;
     }
     HREGNOTIFY hNotify = NULL;
@@ -246,8 +244,8 @@ static HREGNOTIFY Register()
         hNotify = NULL;
     }
     // The registration keeps what it needs; the key is the caller's to close.
-    if (pfnClose) {
-        pfnClose(hKey);
+    if (close) {
+        close(hKey);
     }
     return hNotify;
 }
@@ -282,7 +280,7 @@ int CmdWatch(const Options& opt, const std::vector<std::string>& args)
     }
     ReportOnCutShort(CutShort);
     g_hChanged = CreateEventW(NULL, FALSE, FALSE, NULL);
-    std::optional<DWORD> last = DeviceDword(STATE_KEY, L"WiFi");
+    std::optional<DWORD> last = DeviceDword(REG_STATE_KEY, L"WiFi");
     HREGNOTIFY hNotify = Register();
     Reading reading = Read();
     std::wstring journal = JournalLogPath();
@@ -302,7 +300,8 @@ int CmdWatch(const Options& opt, const std::vector<std::string>& args)
         // Causes before effects: a signal, then the card and radios, then the
         // state value that follows them.
         for (long k = NewSignals(journal, &journalAt); k > 0 && seen < room; k--) {
-            Emit("reload", One("name", "Olbrin_ReloadWiFi"), "\"Olbrin_ReloadWiFi\" signalled");
+            std::string name = Utf8(RELOAD_EVENT_NAME);
+            Emit("reload", One("name", name), "\"" + name + "\" signalled");
             seen++;
         }
         Reading now = Read();
@@ -313,7 +312,7 @@ int CmdWatch(const Options& opt, const std::vector<std::string>& args)
             std::lock_guard<std::mutex> lock(g_changesLock);
             values.swap(g_changes);
         } else {
-            values.push_back(DeviceDword(STATE_KEY, L"WiFi"));
+            values.push_back(DeviceDword(REG_STATE_KEY, L"WiFi"));
         }
         for (const std::optional<DWORD>& v : values) {
             if (v != last && seen < room) {
