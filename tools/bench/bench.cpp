@@ -16,8 +16,8 @@ typedef void(WINAPI* PFN_VOID)(void);
 typedef int(WINAPI* PFN_INT)(void);
 typedef void(WINAPI* PFN_INDEX)(int);
 
-static HMODULE g_hRendak;                    // the library
-static void(WINAPI* g_pfnHostSleep)(DWORD);  // the desktop's Sleep
+static HMODULE g_rendak;                  // the library
+static void(WINAPI* g_hostSleep)(DWORD);  // the desktop's Sleep
 
 // A domain stored, as a device in use has one: the library then switches
 // Wi-Fi without asking for one first.
@@ -48,7 +48,7 @@ static double Median(std::vector<double> v)
 
 static FARPROC Export(const char* name)
 {
-    return GetProcAddress(g_hRendak, name);
+    return GetProcAddress(g_rendak, name);
 }
 static void Call(const char* name)
 {
@@ -72,13 +72,13 @@ static void StackOpen(void)
 {
     Call("InitWiFi");
 }
-static int g_nRegulatoryRow = 1;  // alternates, so each call stores a new domain
+static int g_regulatoryRow = 1;  // alternates, so each call stores a new domain
 
-static const ExportCase g_aExports[] = {
+static const ExportCase kExports[] = {
     {"ChangeWiFiRegulatory", NoArrangement,
      [] {
-         g_nRegulatoryRow = g_nRegulatoryRow == 1 ? 2 : 1;
-         ((PFN_INDEX)(void*)Export("ChangeWiFiRegulatory"))(g_nRegulatoryRow);
+         g_regulatoryRow = g_regulatoryRow == 1 ? 2 : 1;
+         ((PFN_INDEX)(void*)Export("ChangeWiFiRegulatory"))(g_regulatoryRow);
      }},
     {"CloseWiFi", StackOpen, [] { Call("CloseWiFi"); }},
     {"DirectlyTurnOnWiFi", StackClosed, [] { Call("DirectlyTurnOnWiFi"); }},
@@ -107,7 +107,7 @@ static void ExportCosts(void)
     SimRegSetDword(REG_OEM_KEY, L"WIFI", 0);
     const int kRounds = 200;
     double worst = 0;
-    for (const ExportCase& c : g_aExports) {
+    for (const ExportCase& c : kExports) {
         std::vector<double> own, replayed;
         size_t operations = 0;
         for (int i = 0; i < kRounds; i++) {
@@ -207,7 +207,7 @@ static void NotificationLatency(const wchar_t* self)
                 latencies.push_back((seen - shared->changedUs) / 1000.0);
             }
             SetEvent(hSeen);
-            g_pfnHostSleep(20);
+            g_hostSleep(20);
         }
         TerminateProcess(pi.hProcess, 0);
         CloseHandle(pi.hProcess);
@@ -236,7 +236,7 @@ static void IdleWorker(void)
         printf("worker.idle-cpu: n/a ms (goal 0; the worker was not found)\n");
         return;
     }
-    g_pfnHostSleep(10000);
+    g_hostSleep(10000);
     GetThreadTimes(h, &c, &e, &k1, &u1);
     auto ms = [](const FILETIME& a, const FILETIME& b) {
         ULARGE_INTEGER x = {{a.dwLowDateTime, a.dwHighDateTime}};
@@ -354,7 +354,7 @@ int main()
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(NULL, self, MAX_PATH);
-    g_pfnHostSleep =
+    g_hostSleep =
         (void(WINAPI*)(DWORD))(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "Sleep");
     if (argc > 1 && wcscmp(argv[1], L"--toggle-state") == 0) {
         return ToggleStateForParent();
@@ -381,9 +381,9 @@ int main()
     }
     SimResetDevice();
     double t0 = NowUs();
-    g_hRendak = LoadLibraryW(L"Rendak.dll");
+    g_rendak = LoadLibraryW(L"Rendak.dll");
     double loadMs = (NowUs() - t0) / 1000.0;
-    if (g_hRendak == NULL) {
+    if (g_rendak == NULL) {
         fprintf(stderr, "rendak-bench: cannot load Rendak.dll\n");
         return 1;
     }

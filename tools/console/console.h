@@ -58,7 +58,7 @@
 // --- device.cpp: reading the device as its host keys hold it ----------------------
 // Reads go to the host keys by path each time, so that a device restored to
 // its factory image by another process (a cold reboot) is read afresh.
-extern WCHAR g_szDevice[64];                        // the device this console shows
+extern WCHAR g_device[64];                          // the device this console shows
 std::wstring DeviceHostKey(const wchar_t* pszSub);  // HKCU path below the device
 bool HostDword(const wchar_t* pszSub, const wchar_t* pszValue, DWORD* pdwValue);
 bool HostString(const wchar_t* pszSub, const wchar_t* pszValue, std::wstring* pText);
@@ -138,7 +138,7 @@ struct Choice {
     DWORD scale;         // clock choices only
     const wchar_t* act;  // its --act name
 };
-extern const Choice g_aLocales[];
-extern const size_t g_cLocales;
-extern const Choice g_aClocks[];
-extern const size_t g_cClocks;
+extern const Choice kLocales[];
+extern const size_t kLocaleCount;
+extern const Choice kClocks[];
+extern const size_t kClockCount;

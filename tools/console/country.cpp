@@ -11,7 +11,7 @@
 
 using namespace regdb;
 
-static std::wstring g_sCountry;  // as typed or chosen; "" before any
+static std::wstring g_country;  // as typed or chosen; "" before any
 
 static std::string DatabaseName()
 {
@@ -74,7 +74,7 @@ void FillCountryList(HWND hWnd)
 void RefreshCountry(HWND hWnd)
 {
     std::wstring rules, suggested, stored;
-    CountryLines(g_sCountry, &rules, &suggested, &stored);
+    CountryLines(g_country, &rules, &suggested, &stored);
     SetTextIfChanged(hWnd, IDC_COUNTRY_RULES, rules);
     SetTextIfChanged(hWnd, IDC_COUNTRY_SUGGESTION, suggested);
     SetTextIfChanged(hWnd, IDC_COUNTRY_STORED, stored);
@@ -92,7 +92,7 @@ void OnCountryChanged(HWND hWnd, int code)
     } else {
         GetWindowTextW(hList, text, 64);
     }
-    g_sCountry = text;
+    g_country = text;
     RefreshCountry(hWnd);
 }
 

@@ -11,11 +11,11 @@
 
 #include <algorithm>
 
-WCHAR g_szDevice[64] = L"default";  // the device this console shows
+WCHAR g_device[64] = L"default";  // the device this console shows
 
 std::wstring DeviceHostKey(const wchar_t* pszSub)
 {
-    std::wstring path = std::wstring(SIM_DEVICES_KEY) + L"\\" + g_szDevice;
+    std::wstring path = std::wstring(SIM_DEVICES_KEY) + L"\\" + g_device;
     if (pszSub && *pszSub) {
         path += L"\\";
         path += pszSub;

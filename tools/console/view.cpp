@@ -12,20 +12,20 @@ struct Named {
     const wchar_t* name;
 };
 
-static const Named g_aLocaleNames[] = {
+static const Named kLocaleNames[] = {
     {0x0409, L"English, United States"},
     {0x0404, L"Chinese, Taiwan"},
     {0x0410, L"Italian, Italy"},
     {0x0407, L"German, Germany"},
 };
 
-static const Named g_aStateBits[] = {
+static const Named kStateBits[] = {
     {SIM_STATE_ADAPTER, L"adapter"},
     {SIM_STATE_SWITCHING, L"switching"},
     {SIM_STATE_POWERED, L"powered"},
 };
 
-static const Named g_aRadioTypes[] = {{1, L"managed"}, {2, L"phone"}, {3, L"Bluetooth"}};
+static const Named kRadioTypes[] = {{1, L"managed"}, {2, L"phone"}, {3, L"Bluetooth"}};
 
 static const wchar_t* Lookup(const Named* aTable, size_t count, DWORD value)
 {
@@ -70,7 +70,7 @@ std::wstring DomainName(DWORD code)
 
 std::wstring LocaleName(DWORD lcid)
 {
-    const wchar_t* name = LOOKUP(g_aLocaleNames, lcid);
+    const wchar_t* name = LOOKUP(kLocaleNames, lcid);
     return name ? name : L"";
 }
 
@@ -84,7 +84,7 @@ std::wstring StateText(bool present, DWORD value)
         return text + L" 0 (no driver loaded)";
     }
     const wchar_t* sep = L" ";
-    for (const Named& bit : g_aStateBits) {
+    for (const Named& bit : kStateBits) {
         if (value & bit.value) {
             text += sep;
             text += Hex(bit.value, 3) + L" " + bit.name;
@@ -116,7 +116,7 @@ std::wstring ChannelText(bool present, DWORD mask)
 
 static std::wstring RadioText(const RadioLine& r, bool adapterPresent)
 {
-    const wchar_t* type = LOOKUP(g_aRadioTypes, r.type);
+    const wchar_t* type = LOOKUP(kRadioTypes, r.type);
     std::wstring text = r.display + L" (" + r.name + L", " +
                         (type ? type : (L"type " + std::to_wstring(r.type)).c_str()) + L"): " +
                         (r.on ? L"on" : L"off");
@@ -274,7 +274,7 @@ void RefreshViews(HWND hWnd)
     bool adapterPresent = Setting(L"CardInserted", 1) && Setting(L"DriverActive", 1);
     SetTextIfChanged(
         hWnd, IDC_DEVICE,
-        std::wstring(g_szDevice) + L" (boot " + std::to_wstring(KernelCount(L"Boot")) + L")");
+        std::wstring(g_device) + L" (boot " + std::to_wstring(KernelCount(L"Boot")) + L")");
     RefreshRadios(hWnd, adapterPresent);
 
     DWORD value = 0;
@@ -382,8 +382,8 @@ void DrawChannelRow(const DRAWITEMSTRUCT* pdis)
 
 // The setting each selector shows now; it is selected again only when the
 // device's setting changes, so a choice not yet applied survives refreshes.
-static DWORD g_dwShownLocale = 0xFFFFFFFF;  // none shown yet
-static DWORD g_dwShownClock = 0xFFFFFFFF;
+static DWORD g_shownLocale = 0xFFFFFFFF;  // none shown yet
+static DWORD g_shownClock = 0xFFFFFFFF;
 
 void SyncSelectors(HWND hWnd)
 {
@@ -391,11 +391,11 @@ void SyncSelectors(HWND hWnd)
     if (!DeviceDword(REG_LOCALE_KEY, L"SystemLCID", &lcid)) {
         lcid = 0;  // the "none" row
     }
-    if (lcid != g_dwShownLocale) {
-        g_dwShownLocale = lcid;
+    if (lcid != g_shownLocale) {
+        g_shownLocale = lcid;
         int index = -1;  // a locale the list does not have: nothing selected
-        for (size_t i = 0; i < g_cLocales; i++) {
-            index = g_aLocales[i].value == lcid ? (int)i : index;
+        for (size_t i = 0; i < kLocaleCount; i++) {
+            index = kLocales[i].value == lcid ? (int)i : index;
         }
         SendDlgItemMessageW(hWnd, IDC_LOCALE_LIST, CB_SETCURSEL, (WPARAM)index, 0);
     }
@@ -403,12 +403,12 @@ void SyncSelectors(HWND hWnd)
     DWORD mode = Setting(L"ClockMode", SIM_CLOCK_REAL);
     DWORD scale = mode == SIM_CLOCK_SCALED ? Setting(L"ClockScale", 1) : 1;
     DWORD clock = mode << 16 | (scale & 0xFFFF);
-    if (clock != g_dwShownClock) {
-        g_dwShownClock = clock;
+    if (clock != g_shownClock) {
+        g_shownClock = clock;
         int index = -1;
-        for (size_t i = 0; i < g_cClocks; i++) {
-            if (g_aClocks[i].value == mode &&
-                (mode != SIM_CLOCK_SCALED || g_aClocks[i].scale == scale)) {
+        for (size_t i = 0; i < kClockCount; i++) {
+            if (kClocks[i].value == mode &&
+                (mode != SIM_CLOCK_SCALED || kClocks[i].scale == scale)) {
                 index = (int)i;
             }
         }

@@ -16,7 +16,7 @@
 using namespace regdb;
 
 static std::vector<CountryChannels> g_fileCountries;  // --regdb FILE's countries
-static std::string g_sRegdbFile;                      // "" while the built-in data is used
+static std::string g_regdbFile;                       // "" while the built-in data is used
 
 int LoadTodaysRules(const std::string& file)
 {
@@ -32,13 +32,13 @@ int LoadTodaysRules(const std::string& file)
     if (g_fileCountries.empty()) {
         return UsageError("--regdb: " + file + " holds no country with a two-letter code");
     }
-    g_sRegdbFile = file;
+    g_regdbFile = file;
     return EXIT_DONE;
 }
 
 static CountryTable Rules()
 {
-    if (g_sRegdbFile.empty()) {
+    if (g_regdbFile.empty()) {
         return g_generatedCountries;
     }
     return CountryTable{g_fileCountries.data(), g_fileCountries.size()};
@@ -49,7 +49,7 @@ static CountryTable Rules()
 // "wireless-regdb 2026.09.03-1~deb12u1" is the package and its version.
 static std::string PackagePart(bool version)
 {
-    std::string package = g_sRegdbFile.empty() ? g_dbOrigin.package : "";
+    std::string package = g_regdbFile.empty() ? g_dbOrigin.package : "";
     size_t space = package.find(' ');
     if (space == std::string::npos) {
         return version ? "" : package;
@@ -64,9 +64,9 @@ static JsonValue OrNull(const std::string& text)
 
 static JsonValue DatabaseJson()
 {
-    bool builtIn = g_sRegdbFile.empty();
+    bool builtIn = g_regdbFile.empty();
     JsonValue j = JsonValue::MakeObject();
-    j.Set("file", builtIn ? g_dbOrigin.file : g_sRegdbFile);
+    j.Set("file", builtIn ? g_dbOrigin.file : g_regdbFile);
     j.Set("package", OrNull(PackagePart(false)));
     j.Set("version", OrNull(PackagePart(true)));
     j.Set("sha256", builtIn ? OrNull(g_dbOrigin.sha256) : JsonValue());
@@ -76,8 +76,8 @@ static JsonValue DatabaseJson()
 
 static std::string DatabaseText()
 {
-    if (!g_sRegdbFile.empty()) {
-        return g_sRegdbFile + ", given with --regdb";
+    if (!g_regdbFile.empty()) {
+        return g_regdbFile + ", given with --regdb";
     }
     std::string package = g_dbOrigin.package;
     return package.empty() ? std::string(g_dbOrigin.file) + " (no package owns it)" : package;

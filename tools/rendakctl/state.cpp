@@ -8,16 +8,16 @@
 // Only for SIM_DEVICES_KEY: the armed faults are read where the host keeps them.
 #include <handheld_service.h>
 
-static std::string g_sDevice;  // the device worked on, once main has settled it
+static std::string g_device;  // the device worked on, once main has settled it
 
 void SetDeviceShown(const std::wstring& device)
 {
-    g_sDevice = Utf8(device);
+    g_device = Utf8(device);
 }
 
 std::string DeviceNameUtf8()
 {
-    return g_sDevice;
+    return g_device;
 }
 
 std::optional<DWORD> DeviceDword(const wchar_t* key, const wchar_t* value)
@@ -106,7 +106,7 @@ bool DriverActive()
 static const struct {
     DWORD bit;
     const char* name;
-} g_aStateBits[] = {
+} kStateBits[] = {
     {SIM_STATE_ADAPTER, "adapter present"},
     {SIM_STATE_SWITCHING, "switching"},
     {SIM_STATE_POWERED, "powered"},
@@ -115,7 +115,7 @@ static const struct {
 std::vector<std::string> StateBitNames(DWORD value)
 {
     std::vector<std::string> names;
-    for (const auto& b : g_aStateBits) {
+    for (const auto& b : kStateBits) {
         if (value & b.bit) {
             names.push_back(b.name);
         }

@@ -18,10 +18,10 @@
 
 static std::mutex g_changesLock;                    // guards g_changes
 static std::deque<std::optional<DWORD>> g_changes;  // delivered, not yet printed
-static HANDLE g_hChanged = NULL;                    // set when g_changes grows
+static HANDLE g_changed = NULL;                     // set when g_changes grows
 static std::mutex g_emitLock;                       // guards the two below: one line at a time
-static long g_lSeq = 0;                             // lines printed, "now" included
-static bool g_bEnded = false;                       // the last line is out
+static long g_seq = 0;                              // lines printed, "now" included
+static bool g_ended = false;                        // the last line is out
 
 // Runs on a platform thread after each change, with the value's new contents.
 static void OnStateChanged(HREGNOTIFY hNotify, DWORD dwUserData, const PBYTE pData,
@@ -36,7 +36,7 @@ static void OnStateChanged(HREGNOTIFY hNotify, DWORD dwUserData, const PBYTE pDa
         std::lock_guard<std::mutex> lock(g_changesLock);
         g_changes.push_back(value);
     }
-    SetEvent(g_hChanged);
+    SetEvent(g_changed);
 }
 
 // One line: JSON with the event, its number, host and device time, and the
@@ -45,10 +45,10 @@ static void Emit(const char* kind, const JsonValue& fields, const std::string& t
                  bool last = false)
 {
     std::lock_guard<std::mutex> lock(g_emitLock);
-    if (g_bEnded) {
+    if (g_ended) {
         return;
     }
-    g_bEnded = last;
+    g_ended = last;
     SYSTEMTIME t;
     GetLocalTime(&t);
     char when[32];
@@ -57,7 +57,7 @@ static void Emit(const char* kind, const JsonValue& fields, const std::string& t
     if (ReportJson()) {
         JsonValue line = JsonValue::MakeObject();
         line.Set("event", kind);
-        line.Set("seq", g_lSeq);
+        line.Set("seq", g_seq);
         line.Set("time", when);
         line.Set("device_ms", (long long)SimNow());
         line.Set("device", DeviceNameUtf8());
@@ -66,8 +66,8 @@ static void Emit(const char* kind, const JsonValue& fields, const std::string& t
     } else {
         printf("%s  %-7s %s\n", when, kind, text.c_str());
     }
-    g_lSeq++;
-    NoteWatchLines(g_lSeq);
+    g_seq++;
+    NoteWatchLines(g_seq);
     fflush(stdout);
 }
 
@@ -279,7 +279,7 @@ int CmdWatch(const Options& opt, const std::vector<std::string>& args)
         return rc;
     }
     ReportOnCutShort(CutShort);
-    g_hChanged = CreateEventW(NULL, FALSE, FALSE, NULL);
+    g_changed = CreateEventW(NULL, FALSE, FALSE, NULL);
     std::optional<DWORD> last = DeviceDword(REG_STATE_KEY, L"WiFi");
     HREGNOTIFY hNotify = Register();
     Reading reading = Read();
@@ -296,7 +296,7 @@ int CmdWatch(const Options& opt, const std::vector<std::string>& args)
     const long room = opt.count ? opt.count : 0x7FFFFFFFL;
     const ULONGLONG until = opt.forSeconds ? GetTickCount64() + opt.forSeconds * 1000ULL : 0;
     while (seen < room && (!until || GetTickCount64() < until)) {
-        WaitForSingleObject(g_hChanged, POLL_MS);
+        WaitForSingleObject(g_changed, POLL_MS);
         // Causes before effects: a signal, then the card and radios, then the
         // state value that follows them.
         for (long k = NewSignals(journal, &journalAt); k > 0 && seen < room; k--) {
