@@ -114,13 +114,15 @@ struct Reading {
 
 static Reading Read()
 {
+    // The radios first: their listing follows the card and the driver, so a
+    // change that falls between the reads shows its cause before its effect.
     Reading r;
+    r.radios = ModelRadios();
     r.card = CardInserted();
     r.driver = DriverActive();
     r.driverWiFi = DeviceDword(REG_ADAPTER_KEY, L"WIFI");
     r.code = DeviceDword(REG_ADAPTER_KEY, L"Domain");
     r.mask = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain");
-    r.radios = ModelRadios();
     return r;
 }
 
