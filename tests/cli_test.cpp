@@ -10,7 +10,9 @@
 #include <regdata.h>
 
 #include <handheld_devmgr.h>
+#include <handheld_journal.h>
 #include <handheld_radio.h>
+#include <rendak_store.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -92,8 +94,8 @@ std::string Lower(std::string s)
 
 std::wstring StatusFileOnHost()
 {
-    std::wstring path(SimStorePath(STATUS_FILE_PATH, NULL, 0), L'\0');
-    SimStorePath(STATUS_FILE_PATH, path.data(), (DWORD)path.size() + 1);
+    std::wstring path(SimStorePath(STATUS_FILE, NULL, 0), L'\0');
+    SimStorePath(STATUS_FILE, path.data(), (DWORD)path.size() + 1);
     return path;
 }
 
@@ -119,9 +121,10 @@ public:
     // This process's worker waits on the reload event like another program's.
     void LetOwnWorkerTakeSignals()
     {
-        size_t begins = CountJournal(L"Wait|Olbrin_ReloadWiFi|begin");
+        const std::wstring begin = handheld::WaitBeginEntry(RELOAD_EVENT_NAME);
+        size_t begins = CountJournal(begin);
         SimHoldEventWaits(FALSE);
-        ASSERT_TRUE(SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|begin", (DWORD)begins + 1, 10000));
+        ASSERT_TRUE(SimJournalWaitFor(begin.c_str(), (DWORD)begins + 1, 10000));
         SimJournalClear();
     }
     void TearDown() override
@@ -216,7 +219,7 @@ TEST_F(Cli, HelpForTheToolAndForEachCommandWhereverItIsAsked)
     EXPECT_EQ(none.exitCode, 2u);
     HAS(none.err, "no command");
     // Help changes nothing on the device.
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0x100u);
 }
 
 TEST_F(Cli, BadInputExitsTwoNamesWhatIsValidAndChangesNothing)
@@ -295,17 +298,17 @@ TEST_F(Cli, BadInputExitsTwoNamesWhatIsValidAndChangesNothing)
         HAS(doc["error"]["message"].s, c.hint);
         EXPECT_FALSE(doc["error"]["next_step"].s.empty());
     }
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), std::nullopt);
-    EXPECT_FALSE(SimRegKeyExists(VENDOR_KEY));
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), std::nullopt);
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), std::nullopt);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), std::nullopt);
+    EXPECT_FALSE(SimRegKeyExists(REG_VENDOR_KEY));
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), std::nullopt);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0x100u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), std::nullopt);
     EXPECT_EQ(SimKernelCounter(L"Reboots"), 0u);
 }
 
 TEST_F(Cli, OptionsMayStandBeforeOrAfterTheCommand)
 {
-    SetRegDword(OEM_KEY, L"WIFI", 0);  // no reload: this is about the line
+    SetRegDword(REG_OEM_KEY, L"WIFI", 0);  // no reload: this is about the line
     EXPECT_EQ(Run("--json status").out, Run("status --json").out);
     EXPECT_EQ(Run("--json regulatory").out, Run("regulatory --json").out);
     EXPECT_EQ(Run("--device " + device_ + " --json status").out,
@@ -368,8 +371,8 @@ TEST_F(Cli, EveryCommandLeavesOneDocumentFollowingTheSchemaSuccessOrFailure)
 
 TEST_F(Cli, TheSchemaRejectsWhatWouldBreakTheContract)
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x30);
-    SetRegDword(VENDOR_KEY, L"ChannelDomain", 0x1FFF);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_VENDOR_KEY, L"ChannelDomain", 0x1FFF);
     RunResult r = Run("--json status");
     ASSERT_EQ(r.exitCode, 0u);
     std::string good = Lines(r.out)[0];
@@ -405,15 +408,15 @@ TEST_F(Cli, TheSchemaRejectsWhatWouldBreakTheContract)
 
 TEST_F(Cli, EveryRowIsStoredByIndexAndReadBack)
 {
-    SetRegDword(OEM_KEY, L"WIFI", 0);  // no reloads: this is about what is stored
+    SetRegDword(REG_OEM_KEY, L"WIFI", 0);  // no reloads: this is about what is stored
     for (const Row& row : kRows) {
         SCOPED_TRACE(row.name);
         // From another row, so that storing this one is a change.
-        SetRegDword(ADAPTER_KEY, L"Domain", row.index == 6 ? 0x10 : 0x40);
+        SetRegDword(REG_ADAPTER_KEY, L"Domain", row.index == 6 ? 0x10 : 0x40);
         Json set = Doc("regulatory set " + std::to_string(row.index));
         ASSERT_EQ(set["exit_code"].n, 0);
-        EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), row.code);
-        EXPECT_EQ(RegDword(VENDOR_KEY, L"ChannelDomain"), row.mask);
+        EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), row.code);
+        EXPECT_EQ(RegDword(REG_VENDOR_KEY, L"ChannelDomain"), row.mask);
         ExpectDomain(set["domain"], row);
         ExpectDomain(set["requested"], row);
         EXPECT_TRUE(set["stored"].b);
@@ -430,15 +433,15 @@ TEST_F(Cli, EveryRowIsStoredByIndexAndReadBack)
 
 TEST_F(Cli, EveryRowIsFoundByNameInAnyCaseAndByItsShortForm)
 {
-    SetRegDword(OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
     for (const Row& row : kRows) {
         for (const std::string& word :
              {std::string(row.name), Lower(row.name), std::string(row.alias)}) {
             SCOPED_TRACE(word);
-            SetRegDword(ADAPTER_KEY, L"Domain", row.index == 6 ? 0x10 : 0x40);
+            SetRegDword(REG_ADAPTER_KEY, L"Domain", row.index == 6 ? 0x10 : 0x40);
             Json set = Doc("regulatory set \"" + word + "\"");
             ASSERT_EQ(set["exit_code"].n, 0);
-            EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), row.code);
+            EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), row.code);
             ExpectDomain(set["domain"], row);
         }
     }
@@ -461,22 +464,22 @@ TEST_F(Cli, StatusShowsTheWholeDeviceInOneShape)
     EXPECT_FALSE(s["radios"].items[1]["on"].b);
     EXPECT_TRUE(s["radios"].items[0]["on"].b);  // the phone
 
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x31);
-    SetRegDword(VENDOR_KEY, L"ChannelDomain", 0x0600);
-    SetRegDword(ADAPTER_KEY, L"WIFI", 0);
-    SimRegDeleteValue(STATE_KEY, L"WiFi");
-    WriteDeviceFile(STATUS_FILE_PATH, "1\n");
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x31);
+    SetRegDword(REG_VENDOR_KEY, L"ChannelDomain", 0x0600);
+    SetRegDword(REG_ADAPTER_KEY, L"WIFI", 0);
+    SimRegDeleteValue(REG_STATE_KEY, L"WiFi");
+    WriteDeviceFile(STATUS_FILE, "1\n");
     s = Doc("status");
     ExpectDomain(s["domain"], kRows[5]);
     EXPECT_EQ(s["driver"]["wifi_parameter"].n, 0);
     EXPECT_EQ(s["status_file"]["start"].s, "1\n");
     EXPECT_TRUE(s["status_file"]["says_on"].b);
     EXPECT_TRUE(s["state"]["value"].IsNull());
-    WriteDeviceFile(STATUS_FILE_PATH, "2");
+    WriteDeviceFile(STATUS_FILE, "2");
     EXPECT_FALSE(Doc("status")["status_file"]["says_on"].b);
     // A code no row has, and the library's mark of a cleared domain.
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x77);
-    SetRegDword(STATE_KEY, L"WiFi", 0x099);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x77);
+    SetRegDword(REG_STATE_KEY, L"WiFi", 0x099);
     s = Doc("status");
     EXPECT_TRUE(s["domain"]["index"].IsNull());
     EXPECT_EQ(s["domain"]["code"].n, 0x77);
@@ -485,7 +488,7 @@ TEST_F(Cli, StatusShowsTheWholeDeviceInOneShape)
 
 TEST_F(Cli, StatusSpellsOutTheStateBits)
 {
-    SetRegDword(STATE_KEY, L"WiFi", 0x103);
+    SetRegDword(REG_STATE_KEY, L"WiFi", 0x103);
     RunResult r = Run("status");
     ASSERT_EQ(r.exitCode, 0u);
     HAS(r.out, "0x103 (adapter present, switching, powered)");
@@ -645,8 +648,8 @@ TEST_F(Cli, SuggestGivesTheRowToStoreAndWhatItGainsAndLoses)
 
 TEST_F(Cli, SuggestJudgesTheDomainStoredNowAsItIsStored)
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x40);
-    SetRegDword(VENDOR_KEY, L"ChannelDomain", 0x3FFF);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x40);
+    SetRegDword(REG_VENDOR_KEY, L"ChannelDomain", 0x3FFF);
     Json us = Doc("regulatory suggest us");
     ExpectDomain(us["domain"], kRows[6]);
     EXPECT_EQ(us["domain_judged"]["index"].n, 6);
@@ -656,8 +659,8 @@ TEST_F(Cli, SuggestJudgesTheDomainStoredNowAsItIsStored)
         "stored now: 6 \"Japan MKK\": not lawful: 12-14 not allowed");
 
     // Its own mask, not the table's: ETSI's code with 1-11 is lawful in the US.
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x30);
-    SetRegDword(VENDOR_KEY, L"ChannelDomain", 0x07FF);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_VENDOR_KEY, L"ChannelDomain", 0x07FF);
     const Json& etsi = Doc("regulatory suggest us")["domain_judged"];
     EXPECT_EQ(etsi["index"].n, 3);
     EXPECT_EQ(etsi["verdict"].s, "lawful");
@@ -665,12 +668,12 @@ TEST_F(Cli, SuggestJudgesTheDomainStoredNowAsItIsStored)
         "stored now: 3 \"Europe ETSI\", mask 0x07FF (channels 1-11): lawful");
 
     // A code no row has; and nothing stored, which the library reads as "None".
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x77);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x77);
     Json odd = Doc("regulatory suggest us")["domain_judged"];
     EXPECT_TRUE(odd["index"].IsNull());
     EXPECT_EQ(odd["verdict"].s, "lawful");
-    SimRegDeleteValue(ADAPTER_KEY, L"Domain");
-    SimRegDeleteValue(VENDOR_KEY, L"ChannelDomain");
+    SimRegDeleteValue(REG_ADAPTER_KEY, L"Domain");
+    SimRegDeleteValue(REG_VENDOR_KEY, L"ChannelDomain");
     Json none = Doc("regulatory suggest us")["domain_judged"];
     EXPECT_EQ(none["index"].n, 0);
     EXPECT_EQ(Numbers(none["left_out"]), Range(1, 11));
@@ -688,23 +691,23 @@ TEST_F(Cli, AnUnknownCountryIsRefusedWithTheCountriesTheDatabaseHolds)
 
 TEST_F(Cli, SetCountryStoresTheSuggestedRow)
 {
-    SetRegDword(OEM_KEY, L"WIFI", 0);  // no reload: this is about what is stored
+    SetRegDword(REG_OEM_KEY, L"WIFI", 0);  // no reload: this is about what is stored
     Json fr = Doc("regulatory set --country Fr");
     ASSERT_EQ(fr["exit_code"].n, 0);
     EXPECT_EQ(fr["country"].s, "FR");
     ExpectDomain(fr["requested"], kRows[3]);
     ExpectDomain(fr["suggestion"]["row"], kRows[3]);
     EXPECT_TRUE(fr["stored"].b);
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), 0x30u);
-    EXPECT_EQ(RegDword(VENDOR_KEY, L"ChannelDomain"), 0x1FFFu);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x30u);
+    EXPECT_EQ(RegDword(REG_VENDOR_KEY, L"ChannelDomain"), 0x1FFFu);
 
     RunResult jp = Run("regulatory set --country=jp");
     EXPECT_EQ(jp.exitCode, 0u) << jp.err;
     HAS(jp.out, "for JP, today's rules (" + std::string(regdb::g_dbOrigin.package) +
                     ") suggest 6 \"Japan MKK\": lawful, 14 for 802.11b only");
     HAS(jp.out, "regulatory domain: 6 \"Japan MKK\"");
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), 0x40u);
-    EXPECT_EQ(RegDword(VENDOR_KEY, L"ChannelDomain"), 0x3FFFu);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x40u);
+    EXPECT_EQ(RegDword(REG_VENDOR_KEY, L"ChannelDomain"), 0x3FFFu);
 }
 
 // A database made to measure, in a file for --regdb; removed with the object.
@@ -752,15 +755,15 @@ TEST_F(Cli, WhereNoRowIsLawfulOnlyNoneIsAndSetStoresNothing)
     EXPECT_EQ(text.out.find("to store the suggestion"), std::string::npos) << text.out;
 
     // set --country refuses, stores nothing, and says what is left to do.
-    SetRegDword(OEM_KEY, L"WIFI", 0);
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
     Json set = Doc(regdb + "regulatory set --country qn", &exit);
     EXPECT_EQ(exit, 4u);
     EXPECT_EQ(set["error"]["kind"].s, "no_lawful_row");
     HAS(set["error"]["next_step"].s, "regulatory set none");
     EXPECT_EQ(set["suggestion"]["status"].s, "no lawful row");
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), 0x10u);
-    EXPECT_FALSE(SimRegKeyExists(VENDOR_KEY));
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x10u);
+    EXPECT_FALSE(SimRegKeyExists(REG_VENDOR_KEY));
 
     // The file's other country, and a country only the built-in data holds.
     EXPECT_EQ(Doc(regdb + "regulatory suggest qm")["suggestion"]["row"]["index"].n, 3);
@@ -769,7 +772,7 @@ TEST_F(Cli, WhereNoRowIsLawfulOnlyNoneIsAndSetStoresNothing)
     HAS(fr["error"]["message"].s, db.path() + ", given with --regdb) does not hold it");
     Json set2 = Doc(regdb + "regulatory set --country qm");
     EXPECT_EQ(set2["exit_code"].n, 0);
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), 0x30u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x30u);
 }
 
 // --- refusals and shortfalls ---------------------------------------------------------------
@@ -783,8 +786,8 @@ TEST_F(Cli, ARefusalShowsTheLibrarysTextAndEndsWithTheNextStep)
         "next: store a domain first: rendakctl --device " + device_ + " regulatory set DOMAIN";
     HAS(r.err, next);
     EXPECT_EQ(Lines(r.err).back().compare(0, 6, "next: "), 0) << r.err;
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), std::nullopt);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), std::nullopt);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), std::nullopt);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), std::nullopt);
 
     Json init = Doc("init");
     EXPECT_EQ(init["exit_code"].n, 1);
@@ -807,22 +810,22 @@ TEST_F(Cli, ARefusalShowsTheLibrarysTextAndEndsWithTheNextStep)
 
 TEST_F(Cli, SwitchingOnAndOffWithADomainSucceeds)
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
     RunResult on = Run("on");
     EXPECT_EQ(on.exitCode, 0u) << on.err;
     EXPECT_EQ(on.err, "");
     HAS(on.out, "Wi-Fi is on");
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 1u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
     RunResult off = Run("off");
     EXPECT_EQ(off.exitCode, 0u);
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "0");
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
 }
 
 TEST_F(Cli, OnAndOffThatDidNotTakeEffectExitThreeAndSayWhy)
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
     SimEjectCard();
     RunResult out = Run("on");
     EXPECT_EQ(out.exitCode, 3u);
@@ -846,8 +849,8 @@ TEST_F(Cli, OnAndOffThatDidNotTakeEffectExitThreeAndSayWhy)
 
 TEST_F(Cli, WhatTheLibraryCouldNotWriteIsNamed)
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x30);
-    SimSetFault(L"RegSetValueExW", ADAPTER_KEY L"\\WIFI", ERROR_ACCESS_DENIED, FALSE);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
+    SimSetFault(L"RegSetValueExW", REG_ADAPTER_KEY L"\\WIFI", ERROR_ACCESS_DENIED, FALSE);
     Json wifi = Doc("on");
     EXPECT_EQ(wifi["exit_code"].n, 3);
     ASSERT_EQ(wifi["error"]["details"].items.size(), 1u);
@@ -865,8 +868,8 @@ TEST_F(Cli, WhatTheLibraryCouldNotWriteIsNamed)
     HAS(folder.err, "is a folder");
     RemoveDirectoryW(file.c_str());
 
-    SetRegDword(OEM_KEY, L"WIFI", 0);
-    SimSetFault(L"RegSetValueExW", ADAPTER_KEY L"\\Domain", ERROR_ACCESS_DENIED, FALSE);
+    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
+    SimSetFault(L"RegSetValueExW", REG_ADAPTER_KEY L"\\Domain", ERROR_ACCESS_DENIED, FALSE);
     Json domain = Doc("regulatory set fr");
     EXPECT_EQ(domain["exit_code"].n, 3);
     HAS(domain["error"]["details"].items[0].s, "\"Domain\" is 0x30, not 0x32 (France)");
@@ -874,13 +877,13 @@ TEST_F(Cli, WhatTheLibraryCouldNotWriteIsNamed)
 
 TEST_F(Cli, InitChecksTheDriverItMustLoad)
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
     SimEjectCard();
     SimInsertCard(FALSE);  // the card in, its driver not loaded: the value is 0
     RunResult loads = Run("init");
     EXPECT_EQ(loads.exitCode, 0u) << loads.err;
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE_PATH), "1");
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0x100u);
+    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
 
     SimEjectCard();
     SimInsertCard(FALSE);
@@ -891,7 +894,7 @@ TEST_F(Cli, InitChecksTheDriverItMustLoad)
     SimSetSetting(L"FailActivation", 0);
 
     // A value that is not 0 keeps InitWiFi from reloading the driver, for ever.
-    SetRegDword(STATE_KEY, L"WiFi", 0x099);
+    SetRegDword(REG_STATE_KEY, L"WiFi", 0x099);
     RunResult never = Run("init");
     EXPECT_EQ(never.exitCode, 3u);
     HAS(never.err, "reloads it only when the state value is 0, and it was 0x099");
@@ -899,7 +902,7 @@ TEST_F(Cli, InitChecksTheDriverItMustLoad)
 
 TEST_F(Cli, ARadioThatDidNotChangeIsNamed)
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
     SimSetupRadios(SIM_RADIOS_TWO_WIFI);
     RunResult on = Run("on");
     EXPECT_EQ(on.exitCode, 0u) << on.err;
@@ -954,10 +957,11 @@ struct BusyWorker {
         test->LetOwnWorkerTakeSignals();
         SimSetMessageBoxHook(Hook, this);
         HANDLE hEvent = CoreFunction<HANDLE(WINAPI*)(DWORD, BOOL, LPCWSTR)>("OpenEventW")(
-            EVENT_MODIFY_STATE, FALSE, L"Olbrin_ReloadWiFi");
+            EVENT_MODIFY_STATE, FALSE, RELOAD_EVENT_NAME);
         CoreFunction<BOOL(WINAPI*)(HANDLE, DWORD)>("EventModify")(hEvent, 3 /* EVENT_SET */);
-        CloseHandle(hEvent);
-        EXPECT_TRUE(SimJournalWaitFor(L"MessageBoxW|", 1, 10000));
+        // Made by the device's core library, closed there too.
+        CoreFunction<BOOL(WINAPI*)(HANDLE)>("CloseHandle")(hEvent);
+        EXPECT_TRUE(SimJournalWaitFor(SIM_J_MESSAGE_BOX L"|", 1, 10000));
     }
     ~BusyWorker()
     {
@@ -970,7 +974,7 @@ struct BusyWorker {
 
 TEST_F(Cli, TheToolServesItsOwnReloadAndWaitsUntilItsPassesSettle)
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
     ASSERT_EQ(Run("on").exitCode, 0u);
     BusyWorker busy(this);
     // Answered No: the pass switches Wi-Fi off, and the tool says so.
@@ -982,8 +986,8 @@ TEST_F(Cli, TheToolServesItsOwnReloadAndWaitsUntilItsPassesSettle)
         << no.out;
     HAS(no.err, "message box [Wi-Fi]: Restart Wi-Fi now to apply the new region? -> No");
     // Settled before the tool ended: not left switching at 0x102.
-    EXPECT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x100u);
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0x100u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
 
     Json yes = Doc("--yes reload-signal");
     EXPECT_EQ(yes["exit_code"].n, 0);
@@ -995,7 +999,7 @@ TEST_F(Cli, TheToolServesItsOwnReloadAndWaitsUntilItsPassesSettle)
     ASSERT_EQ(yes["boxes"].items.size(), 1u);
     EXPECT_EQ(yes["boxes"].items[0]["caption"].s, "Wi-Fi");
     EXPECT_TRUE(yes["boxes"].items[0]["text_from_string_library"].b);
-    EXPECT_EQ(CountJournal(L"MessageBoxW|"), 1u);  // only the question that keeps ours busy
+    EXPECT_EQ(CountJournal(SIM_J_MESSAGE_BOX L"|"), 1u);  // only the question that keeps ours busy
 
     // Yes with the card out cannot switch on: the outcome says so, and why.
     // (The reload is the worker's doing; the signal itself was done: exit 0.)
@@ -1018,8 +1022,8 @@ TEST_F(Cli, OneReloadSignalIsOneSignalOnTheDevice)
     EXPECT_EQ(r.exitCode, 0u) << r.err;
     std::string log = DeviceJournalLog();
     // The tool took it back and handed it to its own worker: still one signal.
-    EXPECT_EQ(Occurrences(log, "EventModify|Olbrin_ReloadWiFi|3|1"), 1u) << log;
-    EXPECT_EQ(Occurrences(log, "Wait|Olbrin_ReloadWiFi|0"), 1u) << log;
+    EXPECT_EQ(Occurrences(log, Narrow(handheld::EventSetEntry(RELOAD_EVENT_NAME))), 1u) << log;
+    EXPECT_EQ(Occurrences(log, Narrow(handheld::WaitWokenEntry(RELOAD_EVENT_NAME))), 1u) << log;
 }
 
 TEST_F(Cli, AReloadSignalGoesToAWaitingWorkerOfAnotherProgram)
@@ -1049,8 +1053,8 @@ TEST_F(Cli, DeviceOptionWorksOnThatDeviceAloneWithItsOwnEvent)
     EXPECT_EQ(r["reload"]["answer"].s, "Yes");
     EXPECT_EQ(Doc("--device " + other + " status")["device"].s, other);
     // Nothing reached this device or its worker.
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), std::nullopt);
-    EXPECT_EQ(CountJournal(L"Wait|Olbrin_ReloadWiFi|0"), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), std::nullopt);
+    EXPECT_EQ(CountJournal(handheld::WaitWokenEntry(RELOAD_EVENT_NAME)), 0u);
     SimDeleteDevice(Widen(other).c_str());
 }
 
@@ -1063,10 +1067,10 @@ TEST_F(Cli, ABoxLeftUnansweredGetsTheDefaultWhenTheTimeIsUp)
         RunResult r = Run("--answer-timeout 30 --default yes reload-signal");
         EXPECT_EQ(r.exitCode, 0u) << r.err;
         HAS(r.err, "-> Yes (unanswered after 30 s)");
-        EXPECT_EQ(RegDword(ADAPTER_KEY, L"WIFI"), 1u);
+        EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
     }
     // An error box closes with OK, and still counts as a refusal.
-    SimRegDeleteValue(ADAPTER_KEY, L"Domain");
+    SimRegDeleteValue(REG_ADAPTER_KEY, L"Domain");
     RunResult on = Run("--answer-timeout 5 on");
     EXPECT_EQ(on.exitCode, 1u);
     HAS(on.err,
@@ -1132,7 +1136,7 @@ TEST_F(Cli, AnAnsweredBoxEndsTheWaitAtOnceAndShowsTheLibrarysOwnTextAndCaption)
 
 TEST_F(Cli, ProgressIsShownOnlyOnATerminal)
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
     SimSetStateStuck(TRUE);  // the library waits its whole bound
     RunResult r = Run("on");
     EXPECT_EQ(r.exitCode, 3u);
@@ -1251,7 +1255,7 @@ protected:
 
 TEST_F(CliRestart, TheToolsOwnHardResetRestartsTheDeviceAndSaysSo)
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
     DWORD boot = SimKernelCounter(L"Boot");
     Json r = Doc("--yes hard-reset");
     Reselect();
@@ -1261,21 +1265,30 @@ TEST_F(CliRestart, TheToolsOwnHardResetRestartsTheDeviceAndSaysSo)
     EXPECT_FALSE(r["restart"]["recorded_only"].b);
     EXPECT_TRUE(r["restart"]["cold"].b);
     EXPECT_TRUE(r["domain"]["code"].IsNull());  // the factory state
-    EXPECT_EQ(RegDword(ADAPTER_KEY, L"Domain"), std::nullopt);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), std::nullopt);
     HAS(Run("--yes hard-reset").out, "the device cold-reset and restarted");
 }
 
 TEST_F(CliRestart, ACommandTheDeviceRestartsUnderEndsWithFiveAndSaysWhatItLeft)
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
     SimSetStateStuck(TRUE);  // "on" waits 40 s for the value to settle
     SetEnvironmentVariableW(L"HANDHELD_JOURNAL", L"1");
     Background on(L"--json on");
     SetEnvironmentVariableW(L"HANDHELD_JOURNAL", NULL);
-    for (int i = 0; i < 400 && DeviceJournalLog().find("Sleep|4000") == std::string::npos; i++) {
+    auto waiting = [] {  // the library's pause between reads of a value that does not settle
+        for (const handheld::JournalEntry& e :
+             handheld::ReadJournalLog(DeviceFolder() + L"\\journal.log")) {
+            if (e.Is(SIM_J_SLEEP) && e.Field(0) == L"4000") {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (int i = 0; i < 400 && !waiting(); i++) {
         ::Sleep(50);
     }
-    ASSERT_NE(DeviceJournalLog().find("Sleep|4000"), std::string::npos) << "on never waited";
+    ASSERT_TRUE(waiting()) << "on never waited";
     EXPECT_EQ(Run("--yes hard-reset").exitCode, 0u);
     EXPECT_EQ(on.Finish(), 5u);
     Reselect();
@@ -1320,9 +1333,9 @@ TEST_F(Cli, APowerCutEndsWatchWith137AndNothingMore)
 // Wi-Fi on as a user leaves it: a domain, the radio on, the status file 1.
 void TurnWiFiOnHere()
 {
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
     TurnOnWiFiModule();
-    ASSERT_EQ(RegDword(STATE_KEY, L"WiFi"), 0x101u);
+    ASSERT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0x101u);
 }
 
 std::vector<std::string> Causes(const Json& report)
@@ -1389,29 +1402,28 @@ TEST_F(Cli, DiagnoseFindsEachStateTheConsoleMakesAndItsFixesChangeIt)
          [] {
              SimEjectCard();
              SimInsertCard(FALSE);
-             SimRegSetDword(STATE_KEY, L"WiFi", 0x099);
+             SimRegSetDword(REG_STATE_KEY, L"WiFi", 0x099);
          },
          "driver_missing"},
         {"the library's mark of a cleared domain", NULL, [] { ChangeWiFiRegulatory(0); },
          "state_mismatch"},
-        {"a value another program wrote", NULL, [] { SimRegSetDword(STATE_KEY, L"WiFi", 0x102); },
-         "state_mismatch"},
+        {"a value another program wrote", NULL,
+         [] { SimRegSetDword(REG_STATE_KEY, L"WiFi", 0x102); }, "state_mismatch"},
         {"radio off", NULL,
          [] {
              SimSetSetting(L"PowerOffMs", 0);  // settled at once
              SimRadioSwitch(L"TRXD385L1", 0);
          },
          "radio_off"},
-        {"status file off", NULL, [] { WriteDeviceFile(STATUS_FILE_PATH, "0"); },
-         "status_file_off"},
-        {"no domain", NULL, [] { SimRegDeleteValue(ADAPTER_KEY, L"Domain"); }, "no_domain"},
+        {"status file off", NULL, [] { WriteDeviceFile(STATUS_FILE, "0"); }, "status_file_off"},
+        {"no domain", NULL, [] { SimRegDeleteValue(REG_ADAPTER_KEY, L"Domain"); }, "no_domain"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SimResetDevice();
         SimClearFaults();
         TurnWiFiOnHere();
-        WriteDeviceFile(STATUS_FILE_PATH, "1");
+        WriteDeviceFile(STATUS_FILE, "1");
         if (c.act) {
             ASSERT_EQ(RunProgram(L"handheld-console.exe",
                                  L"--device " + Widen(device_) + L" --act " + Widen(c.act))
@@ -1472,7 +1484,7 @@ TEST_F(Cli, DiagnoseOfAFactoryDeviceSaysWhatToDoFirstAndItsFixesTurnWiFiOn)
 TEST_F(Cli, DiagnoseAfterAPowerCutSaysTheRadioWasLeftOffByIt)
 {
     TurnWiFiOnHere();
-    WriteDeviceFile(STATUS_FILE_PATH, "1");
+    WriteDeviceFile(STATUS_FILE, "1");
     DWORD cuts = SimKernelCounter(L"PowerCuts");
     SimPowerCut();
     SimSelectDevice(Widen(device_).c_str());  // the device started again from what it committed
@@ -1511,7 +1523,7 @@ TEST_F(Cli, WatchJsonPrintsEachChangeAsItHappensThenHowItEnded)
     EXPECT_EQ(now["state"]["bits"].items[0].s, status["state"]["bits"].items[0].s);
 
     // One change at a time, each waited for, so the order is the device's.
-    SetRegDword(ADAPTER_KEY, L"Domain", 0x32);
+    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x32);
     ASSERT_TRUE(watch.WaitLines(2));
     SIMRADIO radios[3];
     for (DWORD i = 0; i < 3; i++) {
@@ -1520,7 +1532,7 @@ TEST_F(Cli, WatchJsonPrintsEachChangeAsItHappensThenHowItEnded)
     radios[2].dwPower = 1;  // Bluetooth
     SimSetRadios(radios, 3);
     ASSERT_TRUE(watch.WaitLines(3));
-    SimRegSetDword(STATE_KEY, L"WiFi", 0x103);
+    SimRegSetDword(REG_STATE_KEY, L"WiFi", 0x103);
     ASSERT_TRUE(watch.WaitLines(4));
     SimSetSetting(L"DriverActive", 0);  // the driver and the adapter's listing, one reading
     ASSERT_TRUE(watch.WaitLines(7));
@@ -1572,7 +1584,7 @@ TEST_F(Cli, WatchSeesAnotherProgramsReloadSignalThroughItsJournal)
     EXPECT_EQ(watch.Finish(), 0u);
     Json reload = watch.Line(1);
     EXPECT_EQ(reload["event"].s, "reload");
-    EXPECT_EQ(reload["name"].s, "Olbrin_ReloadWiFi");
+    EXPECT_EQ(reload["name"].s, Narrow(RELOAD_EVENT_NAME));
     EXPECT_EQ(watch.Line(2)["event"].s, "end");
     EXPECT_TRUE(WaitForWorkerIdle(1));  // this process's worker took it
 }

@@ -4,7 +4,10 @@
 #include "bench.h"
 
 #include <handheld_devmgr.h>
+#include <handheld_journal.h>
 #include <handheld_radio.h>
+#include <rendak_domains.h>
+#include <rendak_store.h>
 
 #include <algorithm>
 #include <stdio.h>
@@ -13,10 +16,15 @@ typedef void(WINAPI* PFN_VOID)(void);
 typedef int(WINAPI* PFN_INT)(void);
 typedef void(WINAPI* PFN_INDEX)(int);
 
-static HMODULE g_hRendak;                                           // the library
-static void(WINAPI* g_pfnHostSleep)(DWORD);                         // the desktop's Sleep
-static const wchar_t g_szStateKey[] = L"System\\State\\Hardware";   // the state value's key
-static const wchar_t g_szAdapterKey[] = L"Comm\\TRXD385L1\\Parms";  // the adapter's key
+static HMODULE g_rendak;                  // the library
+static void(WINAPI* g_hostSleep)(DWORD);  // the desktop's Sleep
+
+// A domain stored, as a device in use has one: the library then switches
+// Wi-Fi without asking for one first.
+static void StoreADomain()
+{
+    SimRegSetDword(REG_ADAPTER_KEY, L"Domain", g_aRendakDomains[1].dwCode);  // USA, FCC
+}
 
 double NowUs()
 {
@@ -27,18 +35,6 @@ double NowUs()
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     return (double)now.QuadPart * 1e6 / (double)s_freq.QuadPart;
-}
-
-std::vector<std::wstring> JournalNow()
-{
-    std::vector<std::wstring> entries;
-    DWORD count = SimJournalCount();
-    for (DWORD i = 0; i < count; i++) {
-        std::wstring text(SimJournalEntry(i, NULL, 0), L'\0');
-        SimJournalEntry(i, &text[0], (DWORD)text.size() + 1);
-        entries.push_back(text);
-    }
-    return entries;
 }
 
 static double Median(std::vector<double> v)
@@ -52,7 +48,7 @@ static double Median(std::vector<double> v)
 
 static FARPROC Export(const char* name)
 {
-    return GetProcAddress(g_hRendak, name);
+    return GetProcAddress(g_rendak, name);
 }
 static void Call(const char* name)
 {
@@ -76,13 +72,13 @@ static void StackOpen(void)
 {
     Call("InitWiFi");
 }
-static int g_nRegulatoryRow = 1;  // alternates, so each call stores a new domain
+static int g_regulatoryRow = 1;  // alternates, so each call stores a new domain
 
-static const ExportCase g_aExports[] = {
+static const ExportCase kExports[] = {
     {"ChangeWiFiRegulatory", NoArrangement,
      [] {
-         g_nRegulatoryRow = g_nRegulatoryRow == 1 ? 2 : 1;
-         ((PFN_INDEX)(void*)Export("ChangeWiFiRegulatory"))(g_nRegulatoryRow);
+         g_regulatoryRow = g_regulatoryRow == 1 ? 2 : 1;
+         ((PFN_INDEX)(void*)Export("ChangeWiFiRegulatory"))(g_regulatoryRow);
      }},
     {"CloseWiFi", StackOpen, [] { Call("CloseWiFi"); }},
     {"DirectlyTurnOnWiFi", StackClosed, [] { Call("DirectlyTurnOnWiFi"); }},
@@ -105,13 +101,13 @@ static void ExportCosts(void)
     SimSetClock(SIM_CLOCK_VIRTUAL, 1);
     SimSetSetting(L"PowerOnMs", 0);
     SimSetSetting(L"PowerOffMs", 0);
-    SimRegSetDword(g_szAdapterKey, L"Domain", 0x10);
+    StoreADomain();
     // The OEM switch off: a domain change stores and does not wake the worker,
     // whose passes would run beside the calls measured.
-    SimRegSetDword(L"SOFTWARE\\OEMGeneric", L"WIFI", 0);
+    SimRegSetDword(REG_OEM_KEY, L"WIFI", 0);
     const int kRounds = 200;
     double worst = 0;
-    for (const ExportCase& c : g_aExports) {
+    for (const ExportCase& c : kExports) {
         std::vector<double> own, replayed;
         size_t operations = 0;
         for (int i = 0; i < kRounds; i++) {
@@ -120,7 +116,7 @@ static void ExportCosts(void)
             double t0 = NowUs();
             c.call();
             double t1 = NowUs();
-            std::vector<std::wstring> entries = JournalNow();
+            std::vector<handheld::JournalEntry> entries = handheld::ReadJournal();
             SimJournalClear();
             double t2 = NowUs();
             operations = Replay(entries);
@@ -164,7 +160,9 @@ static int ToggleStateForParent(void)
             break;
         }
         shared->changedUs = NowUs();
-        SimRegSetDword(g_szStateKey, L"WiFi", i % 2 ? 0x101 : 0x103);
+        // The adapter powered, and every other time switching as well.
+        DWORD state = SIM_STATE_ADAPTER | SIM_STATE_POWERED | (i % 2 ? 0 : SIM_STATE_SWITCHING);
+        SimRegSetDword(REG_STATE_KEY, L"WiFi", state);
         WaitForSingleObject(hSeen, 30000);
     }
     return 0;
@@ -172,9 +170,10 @@ static int ToggleStateForParent(void)
 
 static int CountCallbacks(void)
 {
+    // The library's callback says what it read.
     int n = 0;
-    for (const std::wstring& e : JournalNow()) {
-        n += e.rfind(L"Debug|g_lWiFiState=", 0) == 0;
+    for (const handheld::JournalEntry& e : handheld::ReadJournal()) {
+        n += e.Is(SIM_J_DEBUG) && e.Field(0).rfind(L"g_lWiFiState=", 0) == 0;
     }
     return n;
 }
@@ -182,7 +181,7 @@ static int CountCallbacks(void)
 static void NotificationLatency(const wchar_t* self)
 {
     SimSetClock(SIM_CLOCK_REAL, 1);
-    SimRegSetDword(g_szAdapterKey, L"Domain", 0x10);
+    StoreADomain();
     Call("InitWiFi");
     HANDLE hMap = CreateFileMappingW(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0,
                                      sizeof(SharedClock), L"RendakBench.Shared");
@@ -208,7 +207,7 @@ static void NotificationLatency(const wchar_t* self)
                 latencies.push_back((seen - shared->changedUs) / 1000.0);
             }
             SetEvent(hSeen);
-            g_pfnHostSleep(20);
+            g_hostSleep(20);
         }
         TerminateProcess(pi.hProcess, 0);
         CloseHandle(pi.hProcess);
@@ -225,13 +224,11 @@ static void NotificationLatency(const wchar_t* self)
 
 static void IdleWorker(void)
 {
+    // The thread whose wait on the reload event began last.
     DWORD worker = 0;
-    for (DWORD i = 0, n = SimJournalCount(); i < n; i++) {
-        WCHAR text[64];
-        SimJournalEntry(i, text, 64);
-        if (wcscmp(text, L"Wait|Olbrin_ReloadWiFi|begin") == 0) {
-            worker = SimJournalThread(i);
-        }
+    const std::wstring begin = handheld::WaitBeginEntry(RELOAD_EVENT_NAME);
+    for (const handheld::JournalEntry& e : handheld::ReadJournal()) {
+        worker = e.text == begin ? e.thread : worker;
     }
     HANDLE h = OpenThread(THREAD_QUERY_INFORMATION, FALSE, worker);
     FILETIME c, e, k0, u0, k1, u1;
@@ -239,7 +236,7 @@ static void IdleWorker(void)
         printf("worker.idle-cpu: n/a ms (goal 0; the worker was not found)\n");
         return;
     }
-    g_pfnHostSleep(10000);
+    g_hostSleep(10000);
     GetThreadTimes(h, &c, &e, &k1, &u1);
     auto ms = [](const FILETIME& a, const FILETIME& b) {
         ULARGE_INTEGER x = {{a.dwLowDateTime, a.dwHighDateTime}};
@@ -253,12 +250,12 @@ static void IdleWorker(void)
 
 // --- Real time beyond the required pauses, on the real clock ------------------------
 
-static DWORD SleptMs(const std::vector<std::wstring>& entries)
+static DWORD SleptMs(const std::vector<handheld::JournalEntry>& entries)
 {
     DWORD total = 0;
-    for (const std::wstring& e : entries) {
-        if (e.rfind(L"Sleep|", 0) == 0) {
-            total += wcstoul(e.c_str() + 6, NULL, 10);
+    for (const handheld::JournalEntry& e : entries) {
+        if (e.Is(SIM_J_SLEEP)) {
+            total += wcstoul(e.Field(0).c_str(), NULL, 10);
         }
     }
     return total;
@@ -268,8 +265,8 @@ static void PauseOverheads(void)
 {
     SimResetDevice();
     SimSetClock(SIM_CLOCK_REAL, 1);
-    SimRegSetDword(g_szAdapterKey, L"Domain", 0x10);
-    SimRegSetDword(L"SOFTWARE\\OEMGeneric", L"WIFI", 1);
+    StoreADomain();
+    SimRegSetDword(REG_OEM_KEY, L"WIFI", 1);
     const struct {
         const char* name;
         void (*arrange)(void);
@@ -293,7 +290,7 @@ static void PauseOverheads(void)
         double t0 = NowUs();
         c.call();
         double wall = (NowUs() - t0) / 1000.0;
-        DWORD slept = SleptMs(JournalNow());
+        DWORD slept = SleptMs(handheld::ReadJournal());
         if (slept == 0) {
             printf("realtime.%s: n/a %% (goal < 1%%; it made no pause)\n", c.name);
             continue;
@@ -314,7 +311,7 @@ static void PanelStart(const wchar_t* self)
 {
     std::wstring exe(self);
     exe = exe.substr(0, exe.find_last_of(L"\\/") + 1) + L"Quenta.exe";
-    SimRegSetDword(g_szAdapterKey, L"Domain", 0x10);
+    StoreADomain();
     std::vector<double> times;
     for (int i = 0; i < 3; i++) {
         std::wstring command = L"\"" + exe + L"\"";
@@ -357,7 +354,7 @@ int main()
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(NULL, self, MAX_PATH);
-    g_pfnHostSleep =
+    g_hostSleep =
         (void(WINAPI*)(DWORD))(void*)GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "Sleep");
     if (argc > 1 && wcscmp(argv[1], L"--toggle-state") == 0) {
         return ToggleStateForParent();
@@ -384,14 +381,15 @@ int main()
     }
     SimResetDevice();
     double t0 = NowUs();
-    g_hRendak = LoadLibraryW(L"Rendak.dll");
+    g_rendak = LoadLibraryW(L"Rendak.dll");
     double loadMs = (NowUs() - t0) / 1000.0;
-    if (g_hRendak == NULL) {
+    if (g_rendak == NULL) {
         fprintf(stderr, "rendak-bench: cannot load Rendak.dll\n");
         return 1;
     }
     printf("library.load: %.2f ms (goal none set; LoadLibraryW with the worker's start)\n", loadMs);
-    SimJournalWaitFor(L"Wait|Olbrin_ReloadWiFi|begin", 1, 5000);
+    // The worker is up once its wait on the reload event began.
+    SimJournalWaitFor(handheld::WaitBeginEntry(RELOAD_EVENT_NAME).c_str(), 1, 5000);
     fflush(stdout);
     IdleWorker();
     fflush(stdout);

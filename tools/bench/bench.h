@@ -7,13 +7,13 @@
 #include <stdio.h>
 #include <wince.h>
 #include <handheld.h>
+#include <handheld_journal.h>
 
 #include <string>
 #include <vector>
 
-std::vector<std::wstring> JournalNow();
 // Performs again the registry, file, radio, kernel and notification
 // operations that these journal entries record; the others are skipped.
 // Returns how many operations it performed.
-size_t Replay(const std::vector<std::wstring>& entries);
+size_t Replay(const std::vector<handheld::JournalEntry>& entries);
 double NowUs();

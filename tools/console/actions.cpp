@@ -14,23 +14,23 @@
 
 #include <stdio.h>
 
-const Choice g_aLocales[] = {
+const Choice kLocales[] = {
     {L"0x0409 English, United States", 0x0409, 0, L"locale-0409"},
     {L"0x0404 Chinese, Taiwan", 0x0404, 0, L"locale-0404"},
     {L"0x0410 Italian, Italy", 0x0410, 0, L"locale-0410"},
     {L"0x0407 German (no string library)", 0x0407, 0, L"locale-0407"},
     {L"none (SystemLCID deleted)", 0, 0, L"locale-none"},
 };
-const size_t g_cLocales = sizeof(g_aLocales) / sizeof(g_aLocales[0]);
+const size_t kLocaleCount = sizeof(kLocales) / sizeof(kLocales[0]);
 
-const Choice g_aClocks[] = {
+const Choice kClocks[] = {
     {L"real", SIM_CLOCK_REAL, 1, L"clock-real"},
     {L"scaled x2", SIM_CLOCK_SCALED, 2, L"clock-x2"},
     {L"scaled x10", SIM_CLOCK_SCALED, 10, L"clock-x10"},
     {L"scaled x60", SIM_CLOCK_SCALED, 60, L"clock-x60"},
     {L"virtual", SIM_CLOCK_VIRTUAL, 1, L"clock-virtual"},
 };
-const size_t g_cClocks = sizeof(g_aClocks) / sizeof(g_aClocks[0]);
+const size_t kClockCount = sizeof(kClocks) / sizeof(kClocks[0]);
 
 void SetMessage(HWND hWnd, const std::wstring& text)
 {
@@ -81,12 +81,12 @@ static bool SetDeviceDword(const wchar_t* key, const wchar_t* value, DWORD data,
 
 static bool OemOn(std::wstring* pSay)
 {
-    return SetDeviceDword(OEM_KEY, L"WIFI", 1, L"OEM Wi-Fi switch on", pSay);
+    return SetDeviceDword(REG_OEM_KEY, L"WIFI", 1, L"OEM Wi-Fi switch on", pSay);
 }
 
 static bool OemOff(std::wstring* pSay)
 {
-    return SetDeviceDword(OEM_KEY, L"WIFI", 0, L"OEM Wi-Fi switch off", pSay);
+    return SetDeviceDword(REG_OEM_KEY, L"WIFI", 0, L"OEM Wi-Fi switch off", pSay);
 }
 
 static bool SetSetting(const wchar_t* name, DWORD value, const wchar_t* done, std::wstring* pSay)
@@ -118,7 +118,7 @@ static bool ActivationOk(std::wstring* pSay)
 
 static bool FailNextActivation(std::wstring* pSay)
 {
-    bool ok = SimSetFault(L"ActivateDeviceEx", DRIVER_KEY, ERROR_GEN_FAILURE, TRUE) != FALSE;
+    bool ok = SimSetFault(L"ActivateDeviceEx", PCCARD_DRIVER_KEY, ERROR_GEN_FAILURE, TRUE) != FALSE;
     *pSay = ok ? L"the next driver activation fails (error 31)" : L"could not set the fault";
     return ok;
 }
@@ -139,16 +139,16 @@ static bool SignalReload(std::wstring* pSay)
     HMODULE hCore = GetModuleHandleW(L"coredll.dll");
     OPENEVENTW pfnOpen = (OPENEVENTW)(void*)GetProcAddress(hCore, "OpenEventW");
     CLOSEHANDLE pfnClose = (CLOSEHANDLE)(void*)GetProcAddress(hCore, "CloseHandle");
-    HANDLE hEvent = pfnOpen ? pfnOpen(EVENT_MODIFY_STATE, FALSE, RELOAD_EVENT) : NULL;
+    HANDLE hEvent = pfnOpen ? pfnOpen(EVENT_MODIFY_STATE, FALSE, RELOAD_EVENT_NAME) : NULL;
     if (hEvent == NULL) {
-        *pSay = L"no program on the device holds " RELOAD_EVENT L" (" + ErrorText(GetLastError()) +
-                L")";
+        *pSay = L"no program on the device holds " RELOAD_EVENT_NAME L" (" +
+                ErrorText(GetLastError()) + L")";
         return false;
     }
     BOOL ok = EventModify(hEvent, EVENT_SET);
     DWORD error = GetLastError();
     pfnClose(hEvent);
-    *pSay = ok ? L"" RELOAD_EVENT L" signalled"
+    *pSay = ok ? L"" RELOAD_EVENT_NAME L" signalled"
                : L"could not set the event (" + ErrorText(error) + L")";
     return ok != FALSE;
 }
@@ -171,7 +171,7 @@ static bool Factory(std::wstring* pSay)
 }
 
 // Every action by name, with the control that does it.
-static const Act g_aActs[] = {
+static const Act kActs[] = {
     {L"eject", IDC_EJECT, L"Eject card", true, Eject},
     {L"insert", IDC_INSERT, L"Insert card (its bus loads the driver)", true, Insert},
     {L"oem-on", IDC_OEM_ON, L"OEM switch on", false, OemOn},
@@ -193,22 +193,22 @@ static const Act g_aActs[] = {
 
 static bool ApplyLocale(size_t i, std::wstring* pSay)
 {
-    if (g_aLocales[i].value == 0) {
-        SimRegDeleteValue(NLS_KEY, L"SystemLCID");
+    if (kLocales[i].value == 0) {
+        SimRegDeleteValue(REG_LOCALE_KEY, L"SystemLCID");
         *pSay = L"SystemLCID deleted";
         return true;
     }
-    return SetDeviceDword(NLS_KEY, L"SystemLCID", g_aLocales[i].value,
-                          (std::wstring(L"locale set to ") + g_aLocales[i].text).c_str(), pSay);
+    return SetDeviceDword(REG_LOCALE_KEY, L"SystemLCID", kLocales[i].value,
+                          (std::wstring(L"locale set to ") + kLocales[i].text).c_str(), pSay);
 }
 
 // Each process decides its clock when it starts: the setting reaches the
 // programs started from now on (where HANDHELD_CLOCK does not say otherwise).
 static bool ApplyClock(size_t i, std::wstring* pSay)
 {
-    bool ok = SimSetSetting(L"ClockMode", g_aClocks[i].value) &&
-              SimSetSetting(L"ClockScale", g_aClocks[i].scale);
-    *pSay = ok ? std::wstring(L"clock for programs started from now on: ") + g_aClocks[i].text
+    bool ok = SimSetSetting(L"ClockMode", kClocks[i].value) &&
+              SimSetSetting(L"ClockScale", kClocks[i].scale);
+    *pSay = ok ? std::wstring(L"clock for programs started from now on: ") + kClocks[i].text
                : L"could not change the clock settings";
     return ok;
 }
@@ -222,18 +222,18 @@ static int Perform(const wchar_t* pszName, std::wstring* pSay)
     if (wcsncmp(pszName, COUNTRY_ACT, wcslen(COUNTRY_ACT)) == 0) {
         return CountryAct(pszName + wcslen(COUNTRY_ACT), pSay);
     }
-    for (const Act& a : g_aActs) {
+    for (const Act& a : kActs) {
         if (wcscmp(pszName, a.name) == 0) {
             return a.pfn(pSay) ? 0 : 1;
         }
     }
-    for (size_t i = 0; i < g_cLocales; i++) {
-        if (wcscmp(pszName, g_aLocales[i].act) == 0) {
+    for (size_t i = 0; i < kLocaleCount; i++) {
+        if (wcscmp(pszName, kLocales[i].act) == 0) {
             return ApplyLocale(i, pSay) ? 0 : 1;
         }
     }
-    for (size_t i = 0; i < g_cClocks; i++) {
-        if (wcscmp(pszName, g_aClocks[i].act) == 0) {
+    for (size_t i = 0; i < kClockCount; i++) {
+        if (wcscmp(pszName, kClocks[i].act) == 0) {
             return ApplyClock(i, pSay) ? 0 : 1;
         }
     }
@@ -243,20 +243,20 @@ static int Perform(const wchar_t* pszName, std::wstring* pSay)
 std::wstring ActList()
 {
     std::wstring list;
-    for (const Act& a : g_aActs) {
+    for (const Act& a : kActs) {
         wchar_t line[160];
         swprintf(line, 160, L"  %-22ls %ls\n", a.name, a.control);
         list += line;
     }
-    for (size_t i = 0; i < g_cLocales; i++) {
-        list += L"  " + std::wstring(g_aLocales[i].act) +
-                std::wstring(23 - wcslen(g_aLocales[i].act), L' ') + L"Set locale: " +
-                g_aLocales[i].text + L"\n";
+    for (size_t i = 0; i < kLocaleCount; i++) {
+        list += L"  " + std::wstring(kLocales[i].act) +
+                std::wstring(23 - wcslen(kLocales[i].act), L' ') + L"Set locale: " +
+                kLocales[i].text + L"\n";
     }
-    for (size_t i = 0; i < g_cClocks; i++) {
-        list += L"  " + std::wstring(g_aClocks[i].act) +
-                std::wstring(23 - wcslen(g_aClocks[i].act), L' ') + L"Set clock: " +
-                g_aClocks[i].text + L"\n";
+    for (size_t i = 0; i < kClockCount; i++) {
+        list += L"  " + std::wstring(kClocks[i].act) +
+                std::wstring(23 - wcslen(kClocks[i].act), L' ') + L"Set clock: " + kClocks[i].text +
+                L"\n";
     }
     list +=
         L"  " COUNTRY_ACT L"CC             Country: the row to store in CC, the stored one there\n";
@@ -286,7 +286,7 @@ static bool RunHelper(const wchar_t* pszAction, std::wstring* pSay)
     WCHAR exe[MAX_PATH];
     GetModuleFileNameW(NULL, exe, MAX_PATH);
     std::wstring command =
-        std::wstring(L"\"") + exe + L"\" --device " + g_szDevice + L" --act " + pszAction;
+        std::wstring(L"\"") + exe + L"\" --device " + g_device + L" --act " + pszAction;
     SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
     HANDLE hRead = NULL, hWrite = NULL;
     if (!CreatePipe(&hRead, &hWrite, &sa, 4096)) {
@@ -370,12 +370,12 @@ BOOL RunControl(HWND hWnd, int id)
 {
     // The device may have been restored since the last action: work on its
     // registry as it is now.
-    SimSelectDevice(g_szDevice);
+    SimSelectDevice(g_device);
     std::wstring say;
     if (id == IDC_LOCALE_SET || id == IDC_CLOCK_SET) {
         bool locale = id == IDC_LOCALE_SET;
         LRESULT i = Selection(hWnd, locale ? IDC_LOCALE_LIST : IDC_CLOCK_LIST);
-        if (i < 0 || (size_t)i >= (locale ? g_cLocales : g_cClocks)) {
+        if (i < 0 || (size_t)i >= (locale ? kLocaleCount : kClockCount)) {
             SetMessage(hWnd, locale ? L"choose a locale first" : L"choose a clock first");
         } else {
             locale ? ApplyLocale((size_t)i, &say) : ApplyClock((size_t)i, &say);
@@ -385,7 +385,7 @@ BOOL RunControl(HWND hWnd, int id)
         return TRUE;
     }
     const wchar_t* toggle = ToggleAct(id);
-    for (const Act& a : g_aActs) {
+    for (const Act& a : kActs) {
         if (a.id == id && (!toggle || wcscmp(a.name, toggle) == 0)) {
             Press(hWnd, a);
             RefreshViews(hWnd);

@@ -4,6 +4,11 @@
 
 #include <windows.h>
 
+// The device's facts: what the library keeps (keys, status file, reload
+// event) and what the simulated adapter shows (state bits).
+#include <handheld_radio.h>
+#include <rendak_store.h>
+
 #include <string>
 #include <vector>
 
@@ -42,7 +47,7 @@
 #define IDC_FAIL_NEXT_ACT 207  // the next driver activation fails (a one-time fault)
 #define IDC_FAIL_ACT 208       // check box: every driver activation fails
 #define IDC_STUCK 209          // check box: the state value keeps its switching bit
-#define IDC_SIGNAL 210         // signal "Olbrin_ReloadWiFi"
+#define IDC_SIGNAL 210         // signal the reload event (RELOAD_EVENT_NAME)
 #define IDC_CLOCK_LIST 211     // combo box of clock speeds
 #define IDC_CLOCK_SET 212
 #define IDC_FACTORY 213       // restore the factory state
@@ -50,25 +55,10 @@
 #define IDC_POWER_CUT 215     // pull the battery: the device's processes end, it starts again
 #define IDC_COUNTRY_LIST 216  // combo box: a country, typed or chosen
 
-// --- Device keys and paths (below the device's HKEY_LOCAL_MACHINE) ---------------
-#define ADAPTER_KEY L"Comm\\TRXD385L1\\Parms"
-#define VENDOR_KEY L"SOFTWARE\\Velmont"
-#define OEM_KEY L"SOFTWARE\\OEMGeneric"
-#define STATE_KEY L"System\\State\\Hardware"
-#define NLS_KEY L"Nls"
-#define DRIVER_KEY L"Drivers\\PCMCIA\\VELMONT-TRX3850_802.11g_PC_Card-A103"
-#define STATUS_FILE_PATH L"\\Application Data\\WiFi_status.txt"
-#define RELOAD_EVENT L"Olbrin_ReloadWiFi"
-
-// The state value's bits, as the simulated adapter defines them (docs/handheld.md).
-#define STATE_ADAPTER 0x100
-#define STATE_SWITCHING 0x002
-#define STATE_POWERED 0x001
-
 // --- device.cpp: reading the device as its host keys hold it ----------------------
 // Reads go to the host keys by path each time, so that a device restored to
 // its factory image by another process (a cold reboot) is read afresh.
-extern WCHAR g_szDevice[64];                        // the device this console shows
+extern WCHAR g_device[64];                          // the device this console shows
 std::wstring DeviceHostKey(const wchar_t* pszSub);  // HKCU path below the device
 bool HostDword(const wchar_t* pszSub, const wchar_t* pszValue, DWORD* pdwValue);
 bool HostString(const wchar_t* pszSub, const wchar_t* pszValue, std::wstring* pText);
@@ -148,7 +138,7 @@ struct Choice {
     DWORD scale;         // clock choices only
     const wchar_t* act;  // its --act name
 };
-extern const Choice g_aLocales[];
-extern const size_t g_cLocales;
-extern const Choice g_aClocks[];
-extern const size_t g_cClocks;
+extern const Choice kLocales[];
+extern const size_t kLocaleCount;
+extern const Choice kClocks[];
+extern const size_t kClockCount;

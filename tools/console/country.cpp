@@ -11,7 +11,7 @@
 
 using namespace regdb;
 
-static std::wstring g_sCountry;  // as typed or chosen; "" before any
+static std::wstring g_country;  // as typed or chosen; "" before any
 
 static std::string DatabaseName()
 {
@@ -41,7 +41,7 @@ static bool CountryLines(const std::wstring& typed, std::wstring* pRules, std::w
     const CountryChannels& rules = *FindCountry(g_generatedCountries, s.country);
     *pRules = WideText("allows " + AllowedText(rules) + "; " + LimitsText(rules) + " (" +
                        DatabaseName() + ")");
-    const DeviceDomain& row = g_aDeviceDomains[s.row];
+    const DeviceDomain& row = DeviceDomains()[s.row];
     std::string equals = EqualsText(s);
     *pSuggested =
         WideText(s.status == SuggestStatus::kNoLawfulRow
@@ -51,10 +51,10 @@ static bool CountryLines(const std::wstring& typed, std::wstring* pRules, std::w
 
     DWORD code = 0, mask = 0;
     std::optional<uint32_t> storedCode, storedMask;
-    if (DeviceDword(ADAPTER_KEY, L"Domain", &code)) {
+    if (DeviceDword(REG_ADAPTER_KEY, L"Domain", &code)) {
         storedCode = code;
     }
-    if (DeviceDword(VENDOR_KEY, L"ChannelDomain", &mask)) {
+    if (DeviceDword(REG_VENDOR_KEY, L"ChannelDomain", &mask)) {
         storedMask = mask;
     }
     RowInCountry stored =
@@ -74,7 +74,7 @@ void FillCountryList(HWND hWnd)
 void RefreshCountry(HWND hWnd)
 {
     std::wstring rules, suggested, stored;
-    CountryLines(g_sCountry, &rules, &suggested, &stored);
+    CountryLines(g_country, &rules, &suggested, &stored);
     SetTextIfChanged(hWnd, IDC_COUNTRY_RULES, rules);
     SetTextIfChanged(hWnd, IDC_COUNTRY_SUGGESTION, suggested);
     SetTextIfChanged(hWnd, IDC_COUNTRY_STORED, stored);
@@ -92,7 +92,7 @@ void OnCountryChanged(HWND hWnd, int code)
     } else {
         GetWindowTextW(hList, text, 64);
     }
-    g_sCountry = text;
+    g_country = text;
     RefreshCountry(hWnd);
 }
 

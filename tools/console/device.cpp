@@ -5,16 +5,17 @@
 #include "console.h"
 
 #include <handheld_radio.h>
+// Only for SIM_DEVICES_KEY, where the host keeps its devices: the console reads
+// them there, beside the platform, rather than through a cached device handle.
+#include <handheld_service.h>
 
 #include <algorithm>
 
-#define DEVICES_KEY L"Software\\Handheld\\Devices\\"
-
-WCHAR g_szDevice[64] = L"default";  // the device this console shows
+WCHAR g_device[64] = L"default";  // the device this console shows
 
 std::wstring DeviceHostKey(const wchar_t* pszSub)
 {
-    std::wstring path = std::wstring(DEVICES_KEY) + g_szDevice;
+    std::wstring path = std::wstring(SIM_DEVICES_KEY) + L"\\" + g_device;
     if (pszSub && *pszSub) {
         path += L"\\";
         path += pszSub;

@@ -23,19 +23,19 @@ extern "C" __declspec(dllexport) const int HandheldObserver = 1;
 #define REFRESH_MS 400
 #define BACKSTOP_TICKS 5
 
-static HWND g_hConsole = NULL;  // the console's window
-static DWORD g_dwBoot = 0;      // the device's boot count as last seen
+static HWND g_console = NULL;  // the console's window
+static DWORD g_boot = 0;       // the device's boot count as last seen
 
 // A restart seen: the device's registry may have been restored, and the
 // platform's cached handle on it must be taken afresh.
 static void NoteBoot(HWND hWnd)
 {
     DWORD boot = KernelCount(L"Boot");
-    if (boot == g_dwBoot) {
+    if (boot == g_boot) {
         return;
     }
-    g_dwBoot = boot;
-    SimSelectDevice(g_szDevice);
+    g_boot = boot;
+    SimSelectDevice(g_device);
     std::wstring line = L"--- the device restarted (boot " + std::to_wstring(boot) + L") ---";
     SendDlgItemMessageW(hWnd, IDC_LOG, LB_ADDSTRING, 0, (LPARAM)line.c_str());
 }
@@ -59,7 +59,7 @@ static bool PollWatch(HWND hWnd)
         changed = changed || abFired[i];
     }
     // A watched key deleted (a factory reset) or a restart: watch the keys made anew.
-    changed = changed || WatchIsStale() || KernelCount(L"Boot") != g_dwBoot;
+    changed = changed || WatchIsStale() || KernelCount(L"Boot") != g_boot;
     if (changed) {
         WatchRearm(abFired);
         Refresh(hWnd);
@@ -160,34 +160,34 @@ int WINAPI wWinMain(HINSTANCE hInst, HINSTANCE, LPWSTR, int nShow)
     if (!args.device.empty() && !SimSelectDevice(args.device.c_str())) {
         return Usage(L"not a device name: \"" + args.device + L"\"");
     }
-    wcsncpy(g_szDevice, SimDeviceName(), 63);
-    g_szDevice[63] = L'\0';
+    wcsncpy(g_device, SimDeviceName(), 63);
+    g_device[63] = L'\0';
     if (!args.action.empty()) {
         return RunAct(args.action.c_str());
     }
 
-    g_hConsole = CreateConsoleWindow(hInst);
-    if (!g_hConsole) {
+    g_console = CreateConsoleWindow(hInst);
+    if (!g_console) {
         return 1;
     }
-    g_dwBoot = KernelCount(L"Boot");
+    g_boot = KernelCount(L"Boot");
     WatchStart();
-    RefreshViews(g_hConsole);
-    RefreshClock(g_hConsole);
-    LogTail(GetDlgItem(g_hConsole, IDC_LOG), true);
-    SetTimer(g_hConsole, REFRESH_TIMER, REFRESH_MS, OnTimer);
+    RefreshViews(g_console);
+    RefreshClock(g_console);
+    LogTail(GetDlgItem(g_console, IDC_LOG), true);
+    SetTimer(g_console, REFRESH_TIMER, REFRESH_MS, OnTimer);
     if (!args.beside.empty()) {
-        PlaceBeside(g_hConsole, args.beside);
+        PlaceBeside(g_console, args.beside);
     }
-    ShowWindow(g_hConsole, nShow);
-    UpdateWindow(g_hConsole);
+    ShowWindow(g_console, nShow);
+    UpdateWindow(g_console);
 
     HANDLE aHandles[WATCH_MAX];
     DWORD n = WatchHandles(aHandles, WATCH_MAX);
     for (;;) {
         DWORD r = MsgWaitForMultipleObjects(n, aHandles, FALSE, INFINITE, QS_ALLINPUT);
         if (r < WAIT_OBJECT_0 + n) {
-            PollWatch(g_hConsole);
+            PollWatch(g_console);
         }
         // Messages are taken after every wake, so a busy device cannot starve them.
         MSG msg;
@@ -195,7 +195,7 @@ int WINAPI wWinMain(HINSTANCE hInst, HINSTANCE, LPWSTR, int nShow)
             if (msg.message == WM_QUIT) {
                 return (int)msg.wParam;
             }
-            if (!IsDialogMessageW(g_hConsole, &msg)) {
+            if (!IsDialogMessageW(g_console, &msg)) {
                 TranslateMessage(&msg);
                 DispatchMessageW(&msg);
             }

@@ -12,20 +12,20 @@ struct Named {
     const wchar_t* name;
 };
 
-static const Named g_aLocaleNames[] = {
+static const Named kLocaleNames[] = {
     {0x0409, L"English, United States"},
     {0x0404, L"Chinese, Taiwan"},
     {0x0410, L"Italian, Italy"},
     {0x0407, L"German, Germany"},
 };
 
-static const Named g_aStateBits[] = {
-    {STATE_ADAPTER, L"adapter"},
-    {STATE_SWITCHING, L"switching"},
-    {STATE_POWERED, L"powered"},
+static const Named kStateBits[] = {
+    {SIM_STATE_ADAPTER, L"adapter"},
+    {SIM_STATE_SWITCHING, L"switching"},
+    {SIM_STATE_POWERED, L"powered"},
 };
 
-static const Named g_aRadioTypes[] = {{1, L"managed"}, {2, L"phone"}, {3, L"Bluetooth"}};
+static const Named kRadioTypes[] = {{1, L"managed"}, {2, L"phone"}, {3, L"Bluetooth"}};
 
 static const wchar_t* Lookup(const Named* aTable, size_t count, DWORD value)
 {
@@ -70,7 +70,7 @@ std::wstring DomainName(DWORD code)
 
 std::wstring LocaleName(DWORD lcid)
 {
-    const wchar_t* name = LOOKUP(g_aLocaleNames, lcid);
+    const wchar_t* name = LOOKUP(kLocaleNames, lcid);
     return name ? name : L"";
 }
 
@@ -84,14 +84,14 @@ std::wstring StateText(bool present, DWORD value)
         return text + L" 0 (no driver loaded)";
     }
     const wchar_t* sep = L" ";
-    for (const Named& bit : g_aStateBits) {
+    for (const Named& bit : kStateBits) {
         if (value & bit.value) {
             text += sep;
             text += Hex(bit.value, 3) + L" " + bit.name;
             sep = L", ";
         }
     }
-    DWORD unknown = value & ~(DWORD)(STATE_ADAPTER | STATE_SWITCHING | STATE_POWERED);
+    DWORD unknown = value & ~(DWORD)(SIM_STATE_ADAPTER | SIM_STATE_SWITCHING | SIM_STATE_POWERED);
     if (unknown) {
         text += sep + Hex(unknown, 3) + L" unknown";
     }
@@ -116,7 +116,7 @@ std::wstring ChannelText(bool present, DWORD mask)
 
 static std::wstring RadioText(const RadioLine& r, bool adapterPresent)
 {
-    const wchar_t* type = LOOKUP(g_aRadioTypes, r.type);
+    const wchar_t* type = LOOKUP(kRadioTypes, r.type);
     std::wstring text = r.display + L" (" + r.name + L", " +
                         (type ? type : (L"type " + std::to_wstring(r.type)).c_str()) + L"): " +
                         (r.on ? L"on" : L"off");
@@ -135,7 +135,7 @@ static std::wstring OptionalDword(const wchar_t* key, const wchar_t* value, int 
 static std::wstring StatusFileView()
 {
     WCHAR path[MAX_PATH] = L"";
-    SimStorePath(STATUS_FILE_PATH, path, MAX_PATH);
+    SimStorePath(STATUS_FILE, path, MAX_PATH);
     HANDLE h =
         CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     NULL, OPEN_EXISTING, 0, NULL);
@@ -173,7 +173,7 @@ static std::wstring CardView()
         return L"inserted; driver not loaded";
     }
     std::wstring dll = L"?";
-    HostString((std::wstring(L"HKLM\\") + DRIVER_KEY).c_str(), L"Dll", &dll);
+    HostString((std::wstring(L"HKLM\\") + PCCARD_DRIVER_KEY).c_str(), L"Dll", &dll);
     return L"inserted; driver " + dll + L" loaded as NDL1: (instance " +
            std::to_wstring(Setting(L"DriverActivations", 0)) + L")";
 }
@@ -274,37 +274,37 @@ void RefreshViews(HWND hWnd)
     bool adapterPresent = Setting(L"CardInserted", 1) && Setting(L"DriverActive", 1);
     SetTextIfChanged(
         hWnd, IDC_DEVICE,
-        std::wstring(g_szDevice) + L" (boot " + std::to_wstring(KernelCount(L"Boot")) + L")");
+        std::wstring(g_device) + L" (boot " + std::to_wstring(KernelCount(L"Boot")) + L")");
     RefreshRadios(hWnd, adapterPresent);
 
     DWORD value = 0;
-    bool present = DeviceDword(STATE_KEY, L"WiFi", &value);
+    bool present = DeviceDword(REG_STATE_KEY, L"WiFi", &value);
     SetTextIfChanged(hWnd, IDC_STATE, StateText(present, value));
 
-    present = DeviceDword(ADAPTER_KEY, L"WIFI", &value);
+    present = DeviceDword(REG_ADAPTER_KEY, L"WIFI", &value);
     SetTextIfChanged(
         hWnd, IDC_WIFI_PARAM,
         !present ? L"not set"
                  : std::to_wstring(value) + (value ? L" (switched on)" : L" (switched off)"));
 
-    present = DeviceDword(ADAPTER_KEY, L"Domain", &value);
-    std::wstring domain = OptionalDword(ADAPTER_KEY, L"Domain", 2);
+    present = DeviceDword(REG_ADAPTER_KEY, L"Domain", &value);
+    std::wstring domain = OptionalDword(REG_ADAPTER_KEY, L"Domain", 2);
     if (present) {
         std::wstring name = DomainName(value);
         domain += name.empty() ? L" (no such domain)" : L" (" + name + L")";
     }
     SetTextIfChanged(hWnd, IDC_DOMAIN, domain);
 
-    present = DeviceDword(VENDOR_KEY, L"ChannelDomain", &value);
+    present = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain", &value);
     SetTextIfChanged(hWnd, IDC_CHANNELS, ChannelText(present, value));
 
-    present = DeviceDword(OEM_KEY, L"WIFI", &value);
+    present = DeviceDword(REG_OEM_KEY, L"WIFI", &value);
     SetTextIfChanged(
         hWnd, IDC_OEM,
         !present ? L"not set (off)" : std::to_wstring(value) + (value ? L" (on)" : L" (off)"));
 
-    present = DeviceDword(NLS_KEY, L"SystemLCID", &value);
-    std::wstring locale = OptionalDword(NLS_KEY, L"SystemLCID", 4);
+    present = DeviceDword(REG_LOCALE_KEY, L"SystemLCID", &value);
+    std::wstring locale = OptionalDword(REG_LOCALE_KEY, L"SystemLCID", 4);
     if (present) {
         std::wstring name = LocaleName(value);
         locale += name.empty() ? L"" : L" (" + name + L")";
@@ -359,7 +359,7 @@ void RefreshClock(HWND hWnd)
 void DrawChannelRow(const DRAWITEMSTRUCT* pdis)
 {
     DWORD mask = 0;
-    bool present = DeviceDword(VENDOR_KEY, L"ChannelDomain", &mask);
+    bool present = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain", &mask);
     RECT rc = pdis->rcItem;
     FillRect(pdis->hDC, &rc, GetSysColorBrush(COLOR_BTNFACE));
     int cell = (rc.right - rc.left) / 14;
@@ -382,20 +382,20 @@ void DrawChannelRow(const DRAWITEMSTRUCT* pdis)
 
 // The setting each selector shows now; it is selected again only when the
 // device's setting changes, so a choice not yet applied survives refreshes.
-static DWORD g_dwShownLocale = 0xFFFFFFFF;  // none shown yet
-static DWORD g_dwShownClock = 0xFFFFFFFF;
+static DWORD g_shownLocale = 0xFFFFFFFF;  // none shown yet
+static DWORD g_shownClock = 0xFFFFFFFF;
 
 void SyncSelectors(HWND hWnd)
 {
     DWORD lcid = 0;
-    if (!DeviceDword(NLS_KEY, L"SystemLCID", &lcid)) {
+    if (!DeviceDword(REG_LOCALE_KEY, L"SystemLCID", &lcid)) {
         lcid = 0;  // the "none" row
     }
-    if (lcid != g_dwShownLocale) {
-        g_dwShownLocale = lcid;
+    if (lcid != g_shownLocale) {
+        g_shownLocale = lcid;
         int index = -1;  // a locale the list does not have: nothing selected
-        for (size_t i = 0; i < g_cLocales; i++) {
-            index = g_aLocales[i].value == lcid ? (int)i : index;
+        for (size_t i = 0; i < kLocaleCount; i++) {
+            index = kLocales[i].value == lcid ? (int)i : index;
         }
         SendDlgItemMessageW(hWnd, IDC_LOCALE_LIST, CB_SETCURSEL, (WPARAM)index, 0);
     }
@@ -403,12 +403,12 @@ void SyncSelectors(HWND hWnd)
     DWORD mode = Setting(L"ClockMode", SIM_CLOCK_REAL);
     DWORD scale = mode == SIM_CLOCK_SCALED ? Setting(L"ClockScale", 1) : 1;
     DWORD clock = mode << 16 | (scale & 0xFFFF);
-    if (clock != g_dwShownClock) {
-        g_dwShownClock = clock;
+    if (clock != g_shownClock) {
+        g_shownClock = clock;
         int index = -1;
-        for (size_t i = 0; i < g_cClocks; i++) {
-            if (g_aClocks[i].value == mode &&
-                (mode != SIM_CLOCK_SCALED || g_aClocks[i].scale == scale)) {
+        for (size_t i = 0; i < kClockCount; i++) {
+            if (kClocks[i].value == mode &&
+                (mode != SIM_CLOCK_SCALED || kClocks[i].scale == scale)) {
                 index = (int)i;
             }
         }

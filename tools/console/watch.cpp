@@ -5,13 +5,13 @@
 
 #include <handheld.h>
 
-static const wchar_t* const g_aWatchedKeys[] = {L"HKLM", L"Settings", L"Kernel"};
-#define WATCHED_KEYS (sizeof(g_aWatchedKeys) / sizeof(g_aWatchedKeys[0]))
+static const wchar_t* const kWatchedKeys[] = {L"HKLM", L"Settings", L"Kernel"};
+#define WATCHED_KEYS (sizeof(kWatchedKeys) / sizeof(kWatchedKeys[0]))
 
-static HKEY g_ahWatchKey[WATCHED_KEYS];      // the keys watched now (NULL: none)
-static HANDLE g_ahWatchEvent[WATCHED_KEYS];  // signalled when one of them changes
-static LONGLONG g_llLogOffset = 0;           // bytes of debug.log shown so far
-static std::string g_sLogPartial;            // a last line not yet ended
+static HKEY g_watchKeys[WATCHED_KEYS];      // the keys watched now (NULL: none)
+static HANDLE g_watchEvents[WATCHED_KEYS];  // signalled when one of them changes
+static LONGLONG g_logOffset = 0;            // bytes of debug.log shown so far
+static std::string g_logPartial;            // a last line not yet ended
 
 #define LOG_MAX_LINES 2000
 
@@ -19,29 +19,29 @@ static std::string g_sLogPartial;            // a last line not yet ended
 // deleting and making it anew) is watched through the device's own key.
 static void Arm(size_t i)
 {
-    if (g_ahWatchKey[i]) {
-        RegCloseKey(g_ahWatchKey[i]);
-        g_ahWatchKey[i] = NULL;
+    if (g_watchKeys[i]) {
+        RegCloseKey(g_watchKeys[i]);
+        g_watchKeys[i] = NULL;
     }
     HKEY hKey = NULL;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, DeviceHostKey(g_aWatchedKeys[i]).c_str(), 0,
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, DeviceHostKey(kWatchedKeys[i]).c_str(), 0,
                       KEY_NOTIFY | KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS &&
         RegOpenKeyExW(HKEY_CURRENT_USER, DeviceHostKey(NULL).c_str(), 0,
                       KEY_NOTIFY | KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS) {
         return;  // no device at all: the timer's refresh still shows that
     }
     if (RegNotifyChangeKeyValue(hKey, TRUE, REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
-                                g_ahWatchEvent[i], TRUE) != ERROR_SUCCESS) {
+                                g_watchEvents[i], TRUE) != ERROR_SUCCESS) {
         RegCloseKey(hKey);
         return;
     }
-    g_ahWatchKey[i] = hKey;
+    g_watchKeys[i] = hKey;
 }
 
 void WatchStart()
 {
     for (size_t i = 0; i < WATCHED_KEYS; i++) {
-        g_ahWatchEvent[i] = CreateEventW(NULL, FALSE, FALSE, NULL);
+        g_watchEvents[i] = CreateEventW(NULL, FALSE, FALSE, NULL);
         Arm(i);
     }
 }
@@ -50,7 +50,7 @@ DWORD WatchHandles(HANDLE* aHandles, DWORD cMax)
 {
     DWORD n = 0;
     for (size_t i = 0; i < WATCHED_KEYS && n < cMax; i++) {
-        aHandles[n++] = g_ahWatchEvent[i];
+        aHandles[n++] = g_watchEvents[i];
     }
     return n;
 }
@@ -70,12 +70,12 @@ static bool KeyIsGone(HKEY hKey)
 void WatchRearm(const bool* abFired)
 {
     for (size_t i = 0; i < WATCHED_KEYS; i++) {
-        if (!g_ahWatchKey[i] || KeyIsGone(g_ahWatchKey[i])) {
+        if (!g_watchKeys[i] || KeyIsGone(g_watchKeys[i])) {
             Arm(i);
         } else if (abFired[i] &&
-                   RegNotifyChangeKeyValue(g_ahWatchKey[i], TRUE,
+                   RegNotifyChangeKeyValue(g_watchKeys[i], TRUE,
                                            REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
-                                           g_ahWatchEvent[i], TRUE) != ERROR_SUCCESS) {
+                                           g_watchEvents[i], TRUE) != ERROR_SUCCESS) {
             Arm(i);
         }
     }
@@ -87,7 +87,7 @@ void WatchRearm(const bool* abFired)
 bool WatchIsStale()
 {
     for (size_t i = 0; i < WATCHED_KEYS; i++) {
-        if (!g_ahWatchKey[i] || KeyIsGone(g_ahWatchKey[i])) {
+        if (!g_watchKeys[i] || KeyIsGone(g_watchKeys[i])) {
             return true;
         }
     }
@@ -110,34 +110,34 @@ void LogTail(HWND hList, bool bFirst)
     }
     LARGE_INTEGER size = {};
     GetFileSizeEx(h, &size);
-    if (size.QuadPart < g_llLogOffset) {
+    if (size.QuadPart < g_logOffset) {
         SendMessageW(hList, LB_RESETCONTENT, 0, 0);
-        g_llLogOffset = 0;
-        g_sLogPartial.clear();
+        g_logOffset = 0;
+        g_logPartial.clear();
     }
     if (bFirst && size.QuadPart > 32768) {
-        g_llLogOffset = size.QuadPart - 32768;
+        g_logOffset = size.QuadPart - 32768;
     }
     std::string data;
-    if (size.QuadPart > g_llLogOffset) {
+    if (size.QuadPart > g_logOffset) {
         LARGE_INTEGER at;
-        at.QuadPart = g_llLogOffset;
+        at.QuadPart = g_logOffset;
         SetFilePointerEx(h, at, NULL, FILE_BEGIN);
-        data.resize((size_t)(size.QuadPart - g_llLogOffset));
+        data.resize((size_t)(size.QuadPart - g_logOffset));
         DWORD got = 0;
         ReadFile(h, &data[0], (DWORD)data.size(), &got, NULL);
         data.resize(got);
-        g_llLogOffset += got;
+        g_logOffset += got;
     }
     CloseHandle(h);
     if (data.empty()) {
         return;
     }
-    g_sLogPartial += data;
+    g_logPartial += data;
     size_t start = 0, end;
     bool added = false;
-    while ((end = g_sLogPartial.find('\n', start)) != std::string::npos) {
-        std::string line = g_sLogPartial.substr(start, end - start);
+    while ((end = g_logPartial.find('\n', start)) != std::string::npos) {
+        std::string line = g_logPartial.substr(start, end - start);
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
@@ -145,7 +145,7 @@ void LogTail(HWND hList, bool bFirst)
         added = true;
         start = end + 1;
     }
-    g_sLogPartial.erase(0, start);
+    g_logPartial.erase(0, start);
     if (!added) {
         return;
     }

@@ -9,7 +9,7 @@ struct Row {
 };
 
 // The views, top to bottom.
-static const Row g_aRows[] = {
+static const Row kRows[] = {
     {L"Device", IDC_DEVICE, 18},
     {L"Radios", IDC_RADIOS, 48},
     {L"State \"WiFi\"", IDC_STATE, 18},
@@ -40,7 +40,7 @@ struct Control {
 #define CHECK (WS_TABSTOP | BS_CHECKBOX)  // the console checks it from the device's settings
 #define COMBO (WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST)
 
-static const Control g_aControls[] = {
+static const Control kControls[] = {
     {L"Eject card", IDC_EJECT, 8, 0, 84, PUSH},
     {L"Insert card", IDC_INSERT, 96, 0, 84, PUSH},
     {L"OEM switch on", IDC_OEM_ON, 184, 0, 96, PUSH},
@@ -77,7 +77,7 @@ static HWND Child(HWND hParent, const wchar_t* cls, const wchar_t* text, DWORD s
 static void CreateChildren(HWND hWnd)
 {
     int y = 8;
-    for (const Row& r : g_aRows) {
+    for (const Row& r : kRows) {
         Child(hWnd, L"STATIC", r.label, SS_LEFT, 8, y + 2, LABEL_WIDTH, 16, -1);
         if (r.id == IDC_RADIOS) {
             Child(hWnd, L"LISTBOX", L"", WS_BORDER | LBS_NOINTEGRALHEIGHT | LBS_NOSEL, VALUE_X, y,
@@ -97,7 +97,7 @@ static void CreateChildren(HWND hWnd)
         y += r.height + 2;
     }
     y += 6;
-    for (const Control& c : g_aControls) {
+    for (const Control& c : kControls) {
         bool combo = c.style == COMBO;
         Child(hWnd, combo ? L"COMBOBOX" : L"BUTTON", c.text, c.style, c.x, y + c.y * 28, c.width,
               combo ? 160 : 24, c.id);
@@ -116,11 +116,11 @@ static void CreateChildren(HWND hWnd)
 
 void FillChoiceLists(HWND hWnd)
 {
-    for (size_t i = 0; i < g_cLocales; i++) {
-        SendDlgItemMessageW(hWnd, IDC_LOCALE_LIST, CB_ADDSTRING, 0, (LPARAM)g_aLocales[i].text);
+    for (size_t i = 0; i < kLocaleCount; i++) {
+        SendDlgItemMessageW(hWnd, IDC_LOCALE_LIST, CB_ADDSTRING, 0, (LPARAM)kLocales[i].text);
     }
-    for (size_t i = 0; i < g_cClocks; i++) {
-        SendDlgItemMessageW(hWnd, IDC_CLOCK_LIST, CB_ADDSTRING, 0, (LPARAM)g_aClocks[i].text);
+    for (size_t i = 0; i < kClockCount; i++) {
+        SendDlgItemMessageW(hWnd, IDC_CLOCK_LIST, CB_ADDSTRING, 0, (LPARAM)kClocks[i].text);
     }
     FillCountryList(hWnd);
 }
@@ -174,7 +174,7 @@ HWND CreateConsoleWindow(HINSTANCE hInst)
     if (!RegisterClassW(&wc)) {
         return NULL;
     }
-    std::wstring title = std::wstring(CONSOLE_TITLE L" " RENDAK_VERSION L" - ") + g_szDevice;
+    std::wstring title = std::wstring(CONSOLE_TITLE L" " RENDAK_VERSION L" - ") + g_device;
     RECT rc = {0, 0, WINDOW_WIDTH, 678};
     DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
     AdjustWindowRect(&rc, style, FALSE);
@@ -187,8 +187,8 @@ HWND CreateConsoleWindow(HINSTANCE hInst)
 #define BESIDE_WAIT_MS 60000  // how long to look for the window to stand beside
 #define BESIDE_GAP 8
 
-static std::wstring g_sBeside;          // the title looked for; empty once placed
-static ULONGLONG g_ullBesideUntil = 0;  // GetTickCount64() after which it gives up
+static std::wstring g_beside;        // the title looked for; empty once placed
+static ULONGLONG g_besideUntil = 0;  // GetTickCount64() after which it gives up
 
 struct Search {
     const std::wstring* title;
@@ -210,8 +210,8 @@ static BOOL CALLBACK FindVisibleTitled(HWND hWnd, LPARAM lParam)
 
 void PlaceBeside(HWND hWnd, const std::wstring& title)
 {
-    g_sBeside = title;
-    g_ullBesideUntil = GetTickCount64() + BESIDE_WAIT_MS;
+    g_beside = title;
+    g_besideUntil = GetTickCount64() + BESIDE_WAIT_MS;
     PlaceBesideTick(hWnd);
 }
 
@@ -220,14 +220,14 @@ void PlaceBeside(HWND hWnd, const std::wstring& title)
 // and the console stands to its right.
 void PlaceBesideTick(HWND hWnd)
 {
-    if (g_sBeside.empty()) {
+    if (g_beside.empty()) {
         return;
     }
-    if (GetTickCount64() > g_ullBesideUntil) {
-        g_sBeside.clear();
+    if (GetTickCount64() > g_besideUntil) {
+        g_beside.clear();
         return;
     }
-    Search s = {&g_sBeside, hWnd, NULL};
+    Search s = {&g_beside, hWnd, NULL};
     EnumWindows(FindVisibleTitled, (LPARAM)&s);
     if (!s.hFound) {
         return;
@@ -258,5 +258,5 @@ void PlaceBesideTick(HWND hWnd)
         y = work.top;
     }
     SetWindowPos(hWnd, NULL, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    g_sBeside.clear();
+    g_beside.clear();
 }

@@ -1,25 +1,37 @@
 // device_domains.cpp - the device's regulatory domain table: rows, codes and
-// masks as the library stores them. The masks are those of the table's time;
-// the advice (tools/regdb) says how each stands under today's rules.
+// masks as the library stores them, read from the library's own table. The
+// masks are those of the table's time; the advice (tools/regdb) says how each
+// stands under today's rules.
 #include "device_domains.h"
+
+#include <rendak_domains.h>
 
 #include <cstdio>
 
-// clang-format off
-const DeviceDomain g_aDeviceDomains[DEVICE_DOMAIN_COUNT] = {
-    {0, "None",        "none", 0x00, 0x0000},
-    {1, "USA, FCC",    "us",   0x10, 0x07FF},
-    {2, "Canada IC",   "ca",   0x20, 0x07FF},
-    {3, "Europe ETSI", "eu",   0x30, 0x1FFF},
-    {4, "France",      "fr",   0x32, 0x1E00},
-    {5, "Spain",       "es",   0x31, 0x0600},
-    {6, "Japan MKK",   "jp",   0x40, 0x3FFF},
-};
-// clang-format on
+// The tools' short name of each row, in the table's order.
+static const char* const kAliases[] = {"none", "us", "ca", "eu", "fr", "es", "jp"};
+static_assert(sizeof(kAliases) / sizeof(kAliases[0]) == RENDAK_DOMAIN_COUNT,
+              "every row of the library's table has an alias");
+
+const std::vector<DeviceDomain>& DeviceDomains()
+{
+    static const std::vector<DeviceDomain> rows = [] {
+        std::vector<DeviceDomain> table;
+        for (int i = 0; i < RENDAK_DOMAIN_COUNT; i++) {
+            const RENDAKDOMAIN& row = g_aRendakDomains[i];
+            int cch = WideCharToMultiByte(CP_UTF8, 0, row.pszName, -1, NULL, 0, NULL, NULL);
+            std::string name(cch > 0 ? (size_t)cch - 1 : 0, '\0');
+            WideCharToMultiByte(CP_UTF8, 0, row.pszName, -1, &name[0], cch, NULL, NULL);
+            table.push_back({i, name, kAliases[i], row.dwCode, row.dwMask});
+        }
+        return table;
+    }();
+    return rows;
+}
 
 const DeviceDomain* DeviceDomainOfCode(uint32_t code)
 {
-    for (const DeviceDomain& d : g_aDeviceDomains) {
+    for (const DeviceDomain& d : DeviceDomains()) {
         if (d.code == code) {
             return &d;
         }
@@ -30,7 +42,7 @@ const DeviceDomain* DeviceDomainOfCode(uint32_t code)
 std::vector<regdb::DomainRow> DeviceDomainRows()
 {
     std::vector<regdb::DomainRow> rows;
-    for (const DeviceDomain& d : g_aDeviceDomains) {
+    for (const DeviceDomain& d : DeviceDomains()) {
         rows.push_back({d.index, d.name, d.code, d.mask});
     }
     return rows;
@@ -57,7 +69,7 @@ static std::string Hex(uint32_t value, int digits)
 std::string StoredDomainText(std::optional<uint32_t> code, std::optional<uint32_t> mask)
 {
     if (!code) {
-        return "nothing (read as " + DomainLabel(g_aDeviceDomains[0]) + ")";
+        return "nothing (read as " + DomainLabel(DeviceDomains()[0]) + ")";
     }
     const DeviceDomain* row = DeviceDomainOfCode(*code);
     std::string text = row ? DomainLabel(*row) : "code " + Hex(*code, 2) + " (no row has it)";
@@ -74,7 +86,7 @@ std::string NamedRowText(const regdb::Suggestion& suggestion)
     if (suggestion.namedRow < 0) {
         return "no row is named for " + country;
     }
-    const DeviceDomain& named = g_aDeviceDomains[suggestion.namedRow];
+    const DeviceDomain& named = DeviceDomains()[suggestion.namedRow];
     bool region = regdb::CountriesNamedBy(named.code).size() > 1;
     std::string whose = region ? country + "'s region" : country;
     if (suggestion.namedRow == suggestion.row) {
@@ -91,7 +103,7 @@ std::string EqualsText(const regdb::Suggestion& suggestion)
 {
     std::string text;
     for (int index : suggestion.equals) {
-        text += (text.empty() ? "" : ", ") + DomainLabel(g_aDeviceDomains[index]);
+        text += (text.empty() ? "" : ", ") + DomainLabel(DeviceDomains()[index]);
     }
     return text;
 }

@@ -1,7 +1,8 @@
 // device_domains.h - the device's regulatory domain table, as the library
 // stores it (the adapter's "Domain" code and the "ChannelDomain" mask), for
 // the tools: the command-line tool names and stores its rows, the console
-// shows them, and both judge them against today's rules.
+// shows them, and both judge them against today's rules. The rows are the
+// library's own (rendak_domains.h); the tools add a short alias to each.
 #pragma once
 
 #include <advice.h>
@@ -13,14 +14,14 @@
 
 struct DeviceDomain {
     int index;          // the row, as the panel lists it
-    const char* name;   // as the panel lists it
-    const char* alias;  // two-letter form
+    std::string name;   // as the panel lists it
+    std::string alias;  // two-letter form ("none" for row 0)
     uint32_t code;      // the adapter's "Domain"
     uint32_t mask;      // "ChannelDomain": bit n-1 allows channel n
 };
 
-#define DEVICE_DOMAIN_COUNT 7
-extern const DeviceDomain g_aDeviceDomains[DEVICE_DOMAIN_COUNT];
+// The table, in the library's order.
+const std::vector<DeviceDomain>& DeviceDomains();
 
 // The row with this code, or NULL.
 const DeviceDomain* DeviceDomainOfCode(uint32_t code);

@@ -8,18 +8,19 @@
 #include <mutex>
 #include <stdio.h>
 
-static std::atomic<LONG> g_lErrorBoxes{0};  // error boxes shown during this run (any thread)
-static std::atomic<bool> g_bYes{false};     // the answer to Yes/No questions
-static std::atomic<DWORD> g_dwTimeoutS{0};  // > 0: boxes are shown for real, answered after this
+static std::atomic<LONG> g_errorBoxes{0};     // error boxes shown during this run (any thread)
+static std::atomic<bool> g_answerYes{false};  // the answer to Yes/No questions
+static std::atomic<DWORD> g_timeoutSeconds{
+    0};  // > 0: boxes are shown for real, answered after this
 
 struct BoxRecord {
     std::string caption, text, type, answer, answeredBy;
     bool error;
     bool fromStrings;  // the library passed no text: the string library's question is shown
 };
-static std::mutex g_boxesLock;  // guards g_boxes, g_sLastError and g_lastQuestion
+static std::mutex g_boxesLock;  // guards g_boxes, g_lastError and g_lastQuestion
 static std::vector<BoxRecord> g_boxes;
-static std::string g_sLastError;
+static std::string g_lastError;
 static std::optional<bool> g_lastQuestion;
 
 // A box shown for real, and what closes it when nobody answers in time.
@@ -91,7 +92,7 @@ static bool AnsweredWithin(HANDLE hDone, DWORD ms)
 static DWORD WINAPI CloseWhenTimeIsUp(void* pContext)
 {
     TimedBox* box = (TimedBox*)pContext;
-    if (AnsweredWithin(box->hDone, g_dwTimeoutS.load() * 1000)) {
+    if (AnsweredWithin(box->hDone, g_timeoutSeconds.load() * 1000)) {
         return 0;
     }
     for (int tries = 0; tries < 500; tries++) {  // ~10 s of host time for the window to appear
@@ -121,7 +122,7 @@ static int ShowTimedBox(const std::wstring& text, const std::wstring& caption, U
     HANDLE hTimer = CreateThread(NULL, 0, CloseWhenTimeIsUp, &box, 0, NULL);
     ProgressBegin("waiting for an answer to the box \"" + Utf8(caption) +
                       "\" (unanswered: " + AnswerName(nDefault) + ")",
-                  g_dwTimeoutS.load() * 1000);
+                  g_timeoutSeconds.load() * 1000);
     // No owner: the library names a window of the device's foreground, which
     // may belong to another program.
     int answer = MessageBoxW(NULL, text.c_str(), caption.c_str(), uType | MB_SETFOREGROUND);
@@ -141,7 +142,7 @@ static int ShowTimedBox(const std::wstring& text, const std::wstring& caption, U
 // that never called it passes empty ones).
 static bool LoadQuestionStrings(std::wstring* pText, std::wstring* pCaption)
 {
-    DWORD lcid = DeviceDword(L"Nls", L"SystemLCID").value_or(0);
+    DWORD lcid = DeviceDword(REG_LOCALE_KEY, L"SystemLCID").value_or(0);
     const wchar_t* library = lcid == 0x0404   ? L"RDIOSTR0404.dll"
                              : lcid == 0x0410 ? L"RDIOSTR0410.dll"
                                               : L"RDIOSTR0409.dll";
@@ -166,17 +167,17 @@ static int WINAPI AnswerBox(HWND hOwner, LPCWSTR pszText, LPCWSTR pszCaption, UI
     (void)hOwner, (void)pContext;
     BoxRecord rec;
     bool question = (uType & MB_TYPEMASK) == MB_YESNO || (uType & MB_TYPEMASK) == MB_YESNOCANCEL;
-    int answer = question && g_bYes ? IDYES : question ? IDNO : IDOK;
+    int answer = question && g_answerYes ? IDYES : question ? IDNO : IDOK;
     rec.error = (uType & MB_ICONMASK) == MB_ICONHAND;
     if (rec.error) {
-        g_lErrorBoxes++;
+        g_errorBoxes++;
     }
     std::wstring text = pszText ? pszText : L"", caption = pszCaption ? pszCaption : L"";
     rec.fromStrings = question && text.empty() && LoadQuestionStrings(&text, &caption);
     rec.answeredBy = "tool";
-    if (g_dwTimeoutS.load() > 0) {
+    if (g_timeoutSeconds.load() > 0) {
         fprintf(stderr, "rendakctl: a message box is shown; unanswered for %lu s it gets %s\n",
-                (unsigned long)g_dwTimeoutS.load(), AnswerName(answer));
+                (unsigned long)g_timeoutSeconds.load(), AnswerName(answer));
         fflush(stderr);
         bool timedOut = false;
         answer = ShowTimedBox(text, caption, uType, answer, &timedOut);
@@ -187,7 +188,7 @@ static int WINAPI AnswerBox(HWND hOwner, LPCWSTR pszText, LPCWSTR pszCaption, UI
     rec.type = TypeName(uType);
     rec.answer = AnswerName(answer);
     std::string how = rec.answeredBy == "time-out"
-                          ? " (unanswered after " + std::to_string(g_dwTimeoutS.load()) + " s)"
+                          ? " (unanswered after " + std::to_string(g_timeoutSeconds.load()) + " s)"
                       : rec.answeredBy == "person" ? " (answered by the user)"
                                                    : "";
     fprintf(stderr, "message box [%s]: %s -> %s%s%s\n",
@@ -200,7 +201,7 @@ static int WINAPI AnswerBox(HWND hOwner, LPCWSTR pszText, LPCWSTR pszCaption, UI
     {
         std::lock_guard<std::mutex> lock(g_boxesLock);
         if (rec.error) {
-            g_sLastError = rec.text;
+            g_lastError = rec.text;
         }
         if (question) {
             g_lastQuestion = answer == IDYES;
@@ -212,25 +213,25 @@ static int WINAPI AnswerBox(HWND hOwner, LPCWSTR pszText, LPCWSTR pszCaption, UI
 
 void InstallMessageBoxAnswers(bool bYes, DWORD dwTimeoutSeconds)
 {
-    g_bYes = bYes;
-    g_dwTimeoutS = dwTimeoutSeconds;
+    g_answerYes = bYes;
+    g_timeoutSeconds = dwTimeoutSeconds;
     SimSetMessageBoxHook(AnswerBox, NULL);
 }
 
 DWORD AnswerTimeoutMs()
 {
-    return g_dwTimeoutS.load() * 1000;
+    return g_timeoutSeconds.load() * 1000;
 }
 
 LONG ErrorBoxesShown()
 {
-    return g_lErrorBoxes.load();
+    return g_errorBoxes.load();
 }
 
 std::string LastErrorBoxText()
 {
     std::lock_guard<std::mutex> lock(g_boxesLock);
-    return g_sLastError;
+    return g_lastError;
 }
 
 std::optional<bool> LastQuestionAnswer()

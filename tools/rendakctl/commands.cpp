@@ -80,7 +80,7 @@ int CmdSwitch(const Options& opt, const std::string& command, const std::vector<
     if (int rc = NoMoreWords(args, 0, command)) {
         return rc;
     }
-    std::optional<DWORD> stateBefore = DeviceDword(STATE_KEY, L"WiFi");
+    std::optional<DWORD> stateBefore = DeviceDword(REG_STATE_KEY, L"WiFi");
     DWORD reloadMs = stateBefore.value_or(0) == 0 ? DRIVER_RELOAD_MS : 0;
     std::vector<std::string> problems;
     std::string done;
@@ -182,17 +182,14 @@ int CmdReloadSignal(const Options& opt, const std::vector<std::string>& args)
         return rc;
     }
     // Opened by name as any other program would, in the device's namespace.
-    typedef HANDLE(WINAPI * OPENEVENTW)(DWORD, BOOL, LPCWSTR);
-    OPENEVENTW pfnOpen =
-        (OPENEVENTW)(void*)GetProcAddress(GetModuleHandleW(L"coredll.dll"), "OpenEventW");
-    HANDLE hEvent = pfnOpen ? pfnOpen(EVENT_MODIFY_STATE, FALSE, RELOAD_EVENT) : NULL;
+    HANDLE hEvent = OpenDeviceEvent(EVENT_MODIFY_STATE, RELOAD_EVENT_NAME);
     DWORD error = GetLastError();
     BOOL ok = hEvent != NULL && EventModify(hEvent, EVENT_SET);
     if (hEvent && !ok) {
         error = GetLastError();
     }
     if (hEvent) {
-        CloseHandle(hEvent);
+        CloseDeviceHandle(hEvent);
     }
     if (!ok) {
         return ReportFinish(

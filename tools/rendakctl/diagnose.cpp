@@ -10,8 +10,6 @@
 
 #include <stdio.h>
 
-#define SETTLE_MARGIN_MS 500  // beyond the slower power change, before calling it stuck
-
 struct Finding {
     const char* cause;  // a stable word for scripts
     std::string what;
@@ -81,7 +79,7 @@ static void AddDomain(const Device& d, std::vector<Finding>& found)
     if (d.domainStored) {
         return;
     }
-    std::optional<DWORD> code = DeviceDword(ADAPTER_KEY, L"Domain");
+    std::optional<DWORD> code = DeviceDword(REG_ADAPTER_KEY, L"Domain");
     found.push_back({"no_domain",
                      std::string("no regulatory domain is stored (the adapter's \"Domain\" is ") +
                          (code ? "0" : "missing") + "), so the library refuses to switch on",
@@ -91,10 +89,10 @@ static void AddDomain(const Device& d, std::vector<Finding>& found)
 
 static void AddDeviceSettings(const Device& d, std::vector<Finding>& found)
 {
-    std::optional<DWORD> oem = DeviceDword(OEM_KEY, L"WIFI");
+    std::optional<DWORD> oem = DeviceDword(REG_OEM_KEY, L"WIFI");
     if (!oem || *oem == 0) {
         found.push_back({"oem_switch_off",
-                         std::string("the OEM Wi-Fi switch (SOFTWARE\\OEMGeneric \"WIFI\") is ") +
+                         "the OEM Wi-Fi switch (" + Utf8(REG_OEM_KEY) + " \"WIFI\") is " +
                              (oem ? "off" : "missing") +
                              ": a new regulatory domain does not reload Wi-Fi",
                          "switch it on",
@@ -176,7 +174,7 @@ static bool AddRadioAndState(const Device& d, std::vector<Finding>& found)
     if (!d.state || *d.state != d.model) {
         std::string what =
             !d.state ? std::string("the state value \"WiFi\" is missing")
-            : *d.state == STATE_DOMAIN_MARK
+            : *d.state == VENDOR_DOMAIN_MARK
                 ? "the state value is " + Hex(*d.state, 3) +
                       ", the library's mark of a cleared domain, not the adapter's " +
                       Hex(d.model, 3)
@@ -186,7 +184,7 @@ static bool AddRadioAndState(const Device& d, std::vector<Finding>& found)
                          "a power change makes the adapter publish its value again", republish});
         return false;
     }
-    if (*d.state & STATE_SWITCHING) {
+    if (*d.state & SIM_STATE_SWITCHING) {
         found.push_back({"state_switching",
                          "the state value is " + Hex(*d.state, 3) +
                              ": its switching bit 0x2 has been set for longer than a power change "
@@ -195,7 +193,7 @@ static bool AddRadioAndState(const Device& d, std::vector<Finding>& found)
                          {ToolCommand(d.adapter->on ? "on" : "off")}});
         return false;
     }
-    return d.adapter->on && (*d.state & STATE_POWERED);
+    return d.adapter->on && (*d.state & SIM_STATE_POWERED);
 }
 
 static void AddStatusFile(std::vector<Finding>& found)
@@ -206,12 +204,12 @@ static void AddStatusFile(std::vector<Finding>& found)
     }
     if (f.folder || f.readOnly) {
         found.push_back({"status_file_unwritable",
-                         std::string("the status file \\Application Data\\WiFi_status.txt is ") +
+                         "the status file " + Utf8(STATUS_FILE) + " is " +
                              (f.folder ? "a folder" : "read-only") +
                              ": the library cannot record that Wi-Fi is on",
                          "remove it (or its read-only attribute) in the device's file store on "
-                         "the host, C:\\Handheld\\" +
-                             DeviceNameUtf8() + "\\Store inside the Wine prefix",
+                         "the host, " +
+                             Utf8(StorePath(L"\\")) + " inside the Wine prefix",
                          {}});
         return;
     }
@@ -229,13 +227,12 @@ static Device ReadDevice()
     Device d;
     d.card = CardInserted();
     d.driver = d.card && DriverActive();
-    d.domainStored = DeviceDword(ADAPTER_KEY, L"Domain").value_or(0) != 0;
-    d.state = DeviceDword(STATE_KEY, L"WiFi");
-    if (d.state && (*d.state & STATE_SWITCHING) && !SimGetSetting(L"StateStuck", 0)) {
+    d.domainStored = DeviceDword(REG_ADAPTER_KEY, L"Domain").value_or(0) != 0;
+    d.state = DeviceDword(REG_STATE_KEY, L"WiFi");
+    if (d.state && (*d.state & SIM_STATE_SWITCHING) && !SimGetSetting(L"StateStuck", 0)) {
         // A change under way settles within the slower power change; one that
         // shows longer lost its settling (the process that switched ended).
-        DWORD on = SimGetSetting(L"PowerOnMs", 2500), off = SimGetSetting(L"PowerOffMs", 1500);
-        DWORD bound = (on > off ? on : off) + SETTLE_MARGIN_MS;
+        DWORD bound = SettleBoundMs();
         ProgressBegin("waiting for a power change under way to settle", bound);
         d.state = WaitForSettledState(bound);
         ProgressEnd();

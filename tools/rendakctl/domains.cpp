@@ -5,15 +5,17 @@
 
 #include <ctype.h>
 
-static bool SameWord(const std::string& a, const char* b)
+static bool SameWord(const std::string& a, const std::string& b)
 {
-    size_t i = 0;
-    for (; i < a.size() && b[i]; i++) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); i++) {
         if (tolower((unsigned char)a[i]) != tolower((unsigned char)b[i])) {
             return false;
         }
     }
-    return i == a.size() && b[i] == '\0';
+    return true;
 }
 
 int ParseDomain(const std::string& word)
@@ -22,8 +24,8 @@ int ParseDomain(const std::string& word)
     if (word.size() == 1 && word[0] >= '0' && word[0] <= '6') {
         return word[0] - '0';
     }
-    for (const Domain& d : g_aDeviceDomains) {
-        if (SameWord(word, d.name) || (d.alias && SameWord(word, d.alias))) {
+    for (const Domain& d : DeviceDomains()) {
+        if (SameWord(word, d.name) || SameWord(word, d.alias)) {
             return d.index;
         }
     }
@@ -32,7 +34,7 @@ int ParseDomain(const std::string& word)
 
 int DomainIndexOfCode(DWORD code)
 {
-    for (const Domain& d : g_aDeviceDomains) {
+    for (const Domain& d : DeviceDomains()) {
         if (d.code == code) {
             return d.index;
         }
@@ -59,7 +61,7 @@ std::string ChannelText(DWORD mask)
 std::string DomainChoices()
 {
     std::string text = "an index 0-6 or one of:";
-    for (const Domain& d : g_aDeviceDomains) {
+    for (const Domain& d : DeviceDomains()) {
         text += std::string(d.index ? ", \"" : " \"") + d.name + "\" (" + d.alias + ")";
     }
     return text;

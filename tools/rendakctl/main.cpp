@@ -8,19 +8,6 @@
 #include <shellapi.h>
 #include <stdio.h>
 
-static bool ValidDeviceName(const std::wstring& name)
-{
-    if (name.empty() || name.size() > SIM_MAX_DEVICE_NAME || name[0] == L'.') {
-        return false;
-    }
-    for (wchar_t c : name) {
-        if (!(iswalnum(c) || c == L'-' || c == L'_' || c == L'.')) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // The name the document gives the command: "regulatory set", "status", ...
 static std::string CommandName(const CommandLine& line)
 {
@@ -92,8 +79,8 @@ int main()
     }
     SetCommandWords(commandWords);
 
-    if (line.opt.deviceGiven &&
-        (!ValidDeviceName(line.opt.device) || !SimSelectDevice(line.opt.device.c_str()))) {
+    if (line.opt.deviceGiven && (SimDeviceNameProblem(line.opt.device.c_str()) != NULL ||
+                                 !SimSelectDevice(line.opt.device.c_str()))) {
         return UsageError("bad device name \"" + Utf8(line.opt.device) +
                           "\": use letters, digits, '-', '_' or '.', at most 40, not starting "
                           "with '.'");

@@ -21,8 +21,8 @@ struct Wait {
 
 static std::mutex g_progressLock;  // guards the three below
 static std::vector<Wait> g_waits;  // the waits under way, innermost last
-static size_t g_cchShown = 0;      // length of the line on the terminal now
-static HANDLE g_hThread = NULL;
+static size_t g_shownLength = 0;   // length of the line on the terminal now
+static HANDLE g_thread = NULL;
 
 static bool IsConsole(DWORD which)
 {
@@ -45,12 +45,12 @@ bool StdinIsTerminal()
 static void ShowLine(const std::string& text)
 {
     std::string line = "\r" + text;
-    if (text.size() < g_cchShown) {
-        line += std::string(g_cchShown - text.size(), ' ') + "\r" + text;
+    if (text.size() < g_shownLength) {
+        line += std::string(g_shownLength - text.size(), ' ') + "\r" + text;
     }
     fputs(line.c_str(), stderr);
     fflush(stderr);
-    g_cchShown = text.size();
+    g_shownLength = text.size();
 }
 
 static DWORD WINAPI ProgressThread(void*)
@@ -69,7 +69,7 @@ static DWORD WINAPI ProgressThread(void*)
         snprintf(figures, sizeof(figures), ": %.1f s of at most %lu s (device time)",
                  (double)(SimNow() - w.deviceStart) / 1000.0,
                  (unsigned long)((w.boundMs + 999) / 1000));
-        std::optional<DWORD> state = DeviceDword(STATE_KEY, L"WiFi");
+        std::optional<DWORD> state = DeviceDword(REG_STATE_KEY, L"WiFi");
         ShowLine("rendakctl: " + w.what + figures +
                  (state ? ", state value " + Hex(*state, 3) : std::string()));
     }
@@ -82,8 +82,8 @@ void ProgressBegin(const std::string& what, DWORD dwBoundMs)
     }
     std::lock_guard<std::mutex> lock(g_progressLock);
     g_waits.push_back({what, dwBoundMs, SimNow(), GetTickCount64()});
-    if (!g_hThread) {
-        g_hThread = CreateThread(NULL, 0, ProgressThread, NULL, 0, NULL);
+    if (!g_thread) {
+        g_thread = CreateThread(NULL, 0, ProgressThread, NULL, 0, NULL);
     }
 }
 
@@ -96,9 +96,9 @@ void ProgressEnd()
     if (!g_waits.empty()) {
         g_waits.pop_back();
     }
-    if (g_cchShown) {
+    if (g_shownLength) {
         ShowLine("");
         fputs("\r", stderr);
-        g_cchShown = 0;
+        g_shownLength = 0;
     }
 }

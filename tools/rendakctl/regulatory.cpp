@@ -8,15 +8,23 @@
 
 #include <stdio.h>
 
-#define SIGNAL_ENTRY L"EventModify|" RELOAD_EVENT L"|3|1"
-#define DOMAIN_STORE_ENTRY L"RegSetValueExW|" ADAPTER_KEY L"\\Domain|"
 #define DOMAIN_CLEARED_MS 1000  // the library's pause after marking a domain cleared
+
+// The journal's entries of a reload signal and of a store of the adapter's "Domain".
+static bool IsReloadSignal(const handheld::JournalEntry& e)
+{
+    return e.text == handheld::EventSetEntry(RELOAD_EVENT_NAME);
+}
+static bool IsDomainStore(const handheld::JournalEntry& e)
+{
+    return e.Is(SIM_J_REG_SET) && e.Field(0) == REG_ADAPTER_KEY L"\\Domain";
+}
 
 static void PrintDomain(std::optional<DWORD> code, std::optional<DWORD> mask)
 {
     int index = code ? DomainIndexOfCode(*code) : 0;
     printf("regulatory domain: %d \"%s\"\n", index < 0 ? 0 : index,
-           index < 0 ? "?" : g_aDeviceDomains[index].name);
+           index < 0 ? "?" : DeviceDomains()[index].name.c_str());
     printf("  code:     %s\n", code ? Hex(*code, 2).c_str() : "not stored");
     if (index < 0) {
         printf("            (no row of the domain table has this code)\n");
@@ -29,16 +37,16 @@ static int ListDomains()
 {
     if (ReportJson()) {
         JsonValue rows = JsonValue::MakeArray();
-        for (const Domain& d : g_aDeviceDomains) {
+        for (const Domain& d : DeviceDomains()) {
             rows.Add(DomainRowJson(d));
         }
         ReportFields().Set("domains", rows);
         return ReportFinish(EXIT_DONE);
     }
     printf("%-5s %-12s %-5s %-5s %-7s %s\n", "index", "name", "alias", "code", "mask", "channels");
-    for (const Domain& d : g_aDeviceDomains) {
-        printf("%-5d %-12s %-5s %-5s %-7s %s\n", d.index, d.name, d.alias, Hex(d.code, 2).c_str(),
-               Hex(d.mask, 4).c_str(), ChannelText(d.mask).c_str());
+    for (const Domain& d : DeviceDomains()) {
+        printf("%-5d %-12s %-5s %-5s %-7s %s\n", d.index, d.name.c_str(), d.alias.c_str(),
+               Hex(d.code, 2).c_str(), Hex(d.mask, 4).c_str(), ChannelText(d.mask).c_str());
     }
     // The masks are those of the table's time; the tool judges them, it does not annotate them.
     printf("\nhow a row stands under today's rules: %s\nwhich row suits a country: %s\n",
@@ -49,14 +57,14 @@ static int ListDomains()
 
 static int SetDomain(int index)
 {
-    const Domain& row = g_aDeviceDomains[index];
+    const Domain& row = DeviceDomains()[index];
     // The library compares the new code with the one it last read; a fresh
     // process has read nothing, so read the stored domain first, as the panel
     // does when it opens: choosing "None" then really clears a stored domain,
     // and choosing the stored one again stores and signals nothing.
     GetLastWiFiRegulatoryIndex();
-    DWORD signals = JournalCountOf(SIGNAL_ENTRY), stores = JournalCountOf(DOMAIN_STORE_ENTRY);
-    bool clearing = row.code == 0 && DeviceDword(OEM_KEY, L"WIFI").value_or(0) != 0;
+    DWORD signals = JournalCountOf(IsReloadSignal), stores = JournalCountOf(IsDomainStore);
+    bool clearing = row.code == 0 && DeviceDword(REG_OEM_KEY, L"WIFI").value_or(0) != 0;
     if (clearing) {
         ProgressBegin("ChangeWiFiRegulatory: the library marks the domain cleared",
                       DOMAIN_CLEARED_MS);
@@ -65,12 +73,12 @@ static int SetDomain(int index)
     if (clearing) {
         ProgressEnd();
     }
-    bool signalled = JournalCountOf(SIGNAL_ENTRY) > signals;
-    bool stored = JournalCountOf(DOMAIN_STORE_ENTRY) > stores;
+    bool signalled = JournalCountOf(IsReloadSignal) > signals;
+    bool stored = JournalCountOf(IsDomainStore) > stores;
 
     std::vector<std::string> problems;
-    std::optional<DWORD> code = DeviceDword(ADAPTER_KEY, L"Domain");
-    std::optional<DWORD> mask = DeviceDword(VENDOR_KEY, L"ChannelDomain");
+    std::optional<DWORD> code = DeviceDword(REG_ADAPTER_KEY, L"Domain");
+    std::optional<DWORD> mask = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain");
     if (code.value_or(0) != row.code) {
         problems.push_back("the adapter's \"Domain\" is " +
                            (code ? Hex(*code, 2) : std::string("missing")) + ", not " +
@@ -88,7 +96,7 @@ static int SetDomain(int index)
         }
         if (clearing && stored) {
             printf("the state value was marked %s: the library's sign that no domain is set\n",
-                   Hex(STATE_DOMAIN_MARK, 3).c_str());
+                   Hex(VENDOR_DOMAIN_MARK, 3).c_str());
         }
         if (signalled) {
             printf("reload signalled\n");
@@ -122,8 +130,8 @@ int CmdRegulatory(const Options& opt, const std::vector<std::string>& args)
         if (int rc = NoMoreWords(args, args.empty() ? 0 : 1, "regulatory")) {
             return rc;
         }
-        std::optional<DWORD> code = DeviceDword(ADAPTER_KEY, L"Domain");
-        std::optional<DWORD> mask = DeviceDword(VENDOR_KEY, L"ChannelDomain");
+        std::optional<DWORD> code = DeviceDword(REG_ADAPTER_KEY, L"Domain");
+        std::optional<DWORD> mask = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain");
         if (!ReportJson()) {
             PrintDomain(code, mask);
         }

@@ -10,6 +10,11 @@
 #include "json.h"
 
 #include <device_domains.h>
+// The device's facts: what the library keeps (keys, status file, reload
+// event) and what the simulated adapter shows (state bits, power times).
+#include <handheld_journal.h>
+#include <handheld_radio.h>
+#include <rendak_store.h>
 
 // Exit codes, as --help lists them.
 #define EXIT_DONE 0
@@ -23,20 +28,6 @@
 #define EXIT_LOST 6       // the command's process ended before it finished (crash, or killed)
 #define EXIT_INTERRUPTED 130  // Ctrl+C (SIGINT)
 #define EXIT_TERMINATED 143   // the tool was ended (SIGTERM)
-
-#define ADAPTER_KEY L"Comm\\TRXD385L1\\Parms"
-#define VENDOR_KEY L"SOFTWARE\\Velmont"
-#define STATE_KEY L"System\\State\\Hardware"
-#define STATUS_FILE_PATH L"\\Application Data\\WiFi_status.txt"
-#define RELOAD_EVENT L"Olbrin_ReloadWiFi"
-#define OEM_KEY L"SOFTWARE\\OEMGeneric"
-#define DRIVER_KEY L"Drivers\\PCMCIA\\VELMONT-TRX3850_802.11g_PC_Card-A103"
-
-// State value bits, as the simulated adapter defines them (docs/radios.md).
-#define STATE_ADAPTER 0x100
-#define STATE_SWITCHING 0x002
-#define STATE_POWERED 0x001
-#define STATE_DOMAIN_MARK 0x099  // what the library writes when a domain is cleared
 
 // --- cli.cpp: the command line ---------------------------------------------------
 struct Options {
@@ -87,6 +78,8 @@ struct StatusFile {
 };
 #define STATUS_SHOWN_MAX 32
 StatusFile ReadStatusFile();
+// Where a device path is in the device's file store on the host ("\\": the store).
+std::wstring StorePath(const wchar_t* devicePath);
 // The radios as the device model keeps them, with whether each is listed now
 // (the adapter's only while its card is in and its driver loaded).
 struct SimRadioInfo {
@@ -104,10 +97,28 @@ bool DriverActive();
 std::vector<std::string> StateBitNames(DWORD value);
 std::string StateBitsText(DWORD value);  // "adapter present, switching, powered"
 const char* RadioTypeName(DWORD type);
-DWORD JournalCountOf(const wchar_t* pszPrefix);  // entries of this process's journal
+// Entries of this process's journal that match.
+DWORD JournalCountOf(bool (*match)(const handheld::JournalEntry& entry));
+// A function of the device's core library by name: the tool binds to the
+// desktop's libraries first, and reaches the device's own where it matters.
+template <typename F>
+F CoreFunction(const char* name)
+{
+    return reinterpret_cast<F>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"coredll.dll"), name)));
+}
+// A named event of the device, opened as any program on it opens one (in the
+// device's namespace), and a handle the device's core library made, closed
+// there too: the platform keeps what it knows of a handle until then.
+HANDLE OpenDeviceEvent(DWORD access, const wchar_t* name);
+void CloseDeviceHandle(HANDLE h);
 // Sleeps on the device's clock (coredll's Sleep): on the virtual clock it
 // returns at once, after the device's timers that fall due have run.
 void DeviceSleep(DWORD ms);
+// The device time a power change under way takes to settle at most: the
+// slower of this device's power changes and a margin; beyond it, it is stuck.
+#define SETTLE_MARGIN_MS 500
+DWORD SettleBoundMs();
 // Waits (device time, at most ms) until the state value's switching bit clears.
 std::optional<DWORD> WaitForSettledState(DWORD ms);
 std::vector<std::string> ArmedFaults();  // "Operation|target[|once] = error N"

@@ -10,27 +10,27 @@
 #include <atomic>
 #include <stdio.h>
 
-static bool g_bJson = false;
-static std::string g_sCommand;                        // as the document names it ("regulatory set")
+static bool g_json = false;
+static std::string g_command;                         // as the document names it ("regulatory set")
 static JsonValue g_fields = JsonValue::MakeObject();  // the command's own fields
-static std::atomic<bool> g_bClaimed{false};           // the output has been claimed
-static volatile LONG* g_plShared = NULL;              // the supervisor's view: claimed, rc
-static void (*g_pfnCutShort)(int, const ErrorInfo&) = NULL;  // a command's own ending
+static std::atomic<bool> g_claimed{false};            // the output has been claimed
+static volatile LONG* g_shared = NULL;                // the supervisor's view: claimed, rc
+static void (*g_cutShort)(int, const ErrorInfo&) = NULL;  // a command's own ending
 
 void ReportBegin(bool bJson, const std::string& command)
 {
-    g_bJson = bJson;
-    g_sCommand = command;
+    g_json = bJson;
+    g_command = command;
 }
 
 bool ReportJson()
 {
-    return g_bJson;
+    return g_json;
 }
 
 const std::string& ReportCommand()
 {
-    return g_sCommand;
+    return g_command;
 }
 
 JsonValue& ReportFields()
@@ -40,18 +40,18 @@ JsonValue& ReportFields()
 
 void ReportSetSharedResult(volatile LONG* pShared)
 {
-    g_plShared = pShared;
+    g_shared = pShared;
 }
 
 bool ReportClaim(int rc)
 {
-    if (g_bClaimed.exchange(true)) {
+    if (g_claimed.exchange(true)) {
         return false;
     }
     // Before anything is printed, so the supervisor never reports twice.
-    if (g_plShared) {
-        InterlockedExchange(&g_plShared[1], rc);
-        InterlockedExchange(&g_plShared[0], 1);
+    if (g_shared) {
+        InterlockedExchange(&g_shared[1], rc);
+        InterlockedExchange(&g_shared[0], 1);
     }
     return true;
 }
@@ -68,9 +68,9 @@ static JsonValue ErrorJson(const ErrorInfo& e)
 
 static void Print(int rc, const std::optional<ErrorInfo>& error, const JsonValue& fields)
 {
-    if (g_bJson) {
+    if (g_json) {
         JsonValue doc = JsonValue::MakeObject();
-        doc.Set("command", g_sCommand.empty() ? JsonValue() : JsonValue(g_sCommand));
+        doc.Set("command", g_command.empty() ? JsonValue() : JsonValue(g_command));
         std::string device = DeviceNameUtf8();
         doc.Set("device", device.empty() ? JsonValue() : JsonValue(device));
         doc.Set("exit_code", rc);
@@ -109,13 +109,13 @@ int ReportFinish(int rc, const std::optional<ErrorInfo>& error)
 
 void ReportOnCutShort(void (*pfn)(int rc, const ErrorInfo& error))
 {
-    g_pfnCutShort = pfn;
+    g_cutShort = pfn;
 }
 
 void ReportCutShort(int rc, const ErrorInfo& error)
 {
-    if (g_pfnCutShort) {
-        g_pfnCutShort(rc, error);  // it claims, prints and ends
+    if (g_cutShort) {
+        g_cutShort(rc, error);  // it claims, prints and ends
     }
     if (!ReportClaim(rc)) {
         for (;;) {
@@ -123,7 +123,7 @@ void ReportCutShort(int rc, const ErrorInfo& error)
         }
     }
     ProgressEnd();
-    if (g_bJson) {
+    if (g_json) {
         // Its own fields: the command may still be filling in g_fields.
         JsonValue left = JsonValue::MakeObject();
         AddSnapshot(left);
@@ -141,9 +141,9 @@ void ReportCutShort(int rc, const ErrorInfo& error)
 int UsageError(const std::string& message)
 {
     ErrorInfo e{"usage", message, {}, "rendakctl --help lists the commands and options"};
-    if (!g_sCommand.empty() && IsCommand(g_sCommand.substr(0, g_sCommand.find(' ')))) {
-        e.next = "rendakctl " + g_sCommand.substr(0, g_sCommand.find(' ')) +
-                 " --help tells what it takes";
+    if (!g_command.empty() && IsCommand(g_command.substr(0, g_command.find(' ')))) {
+        e.next =
+            "rendakctl " + g_command.substr(0, g_command.find(' ')) + " --help tells what it takes";
     }
     return ReportFinish(EXIT_USAGE, e);
 }

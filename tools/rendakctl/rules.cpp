@@ -16,7 +16,7 @@
 using namespace regdb;
 
 static std::vector<CountryChannels> g_fileCountries;  // --regdb FILE's countries
-static std::string g_sRegdbFile;                      // "" while the built-in data is used
+static std::string g_regdbFile;                       // "" while the built-in data is used
 
 int LoadTodaysRules(const std::string& file)
 {
@@ -32,13 +32,13 @@ int LoadTodaysRules(const std::string& file)
     if (g_fileCountries.empty()) {
         return UsageError("--regdb: " + file + " holds no country with a two-letter code");
     }
-    g_sRegdbFile = file;
+    g_regdbFile = file;
     return EXIT_DONE;
 }
 
 static CountryTable Rules()
 {
-    if (g_sRegdbFile.empty()) {
+    if (g_regdbFile.empty()) {
         return g_generatedCountries;
     }
     return CountryTable{g_fileCountries.data(), g_fileCountries.size()};
@@ -49,7 +49,7 @@ static CountryTable Rules()
 // "wireless-regdb 2026.09.03-1~deb12u1" is the package and its version.
 static std::string PackagePart(bool version)
 {
-    std::string package = g_sRegdbFile.empty() ? g_dbOrigin.package : "";
+    std::string package = g_regdbFile.empty() ? g_dbOrigin.package : "";
     size_t space = package.find(' ');
     if (space == std::string::npos) {
         return version ? "" : package;
@@ -64,9 +64,9 @@ static JsonValue OrNull(const std::string& text)
 
 static JsonValue DatabaseJson()
 {
-    bool builtIn = g_sRegdbFile.empty();
+    bool builtIn = g_regdbFile.empty();
     JsonValue j = JsonValue::MakeObject();
-    j.Set("file", builtIn ? g_dbOrigin.file : g_sRegdbFile);
+    j.Set("file", builtIn ? g_dbOrigin.file : g_regdbFile);
     j.Set("package", OrNull(PackagePart(false)));
     j.Set("version", OrNull(PackagePart(true)));
     j.Set("sha256", builtIn ? OrNull(g_dbOrigin.sha256) : JsonValue());
@@ -76,8 +76,8 @@ static JsonValue DatabaseJson()
 
 static std::string DatabaseText()
 {
-    if (!g_sRegdbFile.empty()) {
-        return g_sRegdbFile + ", given with --regdb";
+    if (!g_regdbFile.empty()) {
+        return g_regdbFile + ", given with --regdb";
     }
     std::string package = g_dbOrigin.package;
     return package.empty() ? std::string(g_dbOrigin.file) + " (no package owns it)" : package;
@@ -127,7 +127,7 @@ static JsonValue JudgedJson(const Domain* row, const RowInCountry& r)
     JsonValue j = JsonValue::MakeObject();
     j.Set("country", r.country);
     j.Set("index", row ? JsonValue(row->index) : JsonValue());
-    j.Set("name", row ? row->name : NULL);
+    j.Set("name", row ? JsonValue(row->name) : JsonValue());
     j.Set("verdict", VerdictName(r.verdict));
     j.Set("left_out", ChannelsJson(r.leftOut));
     j.Set("added", ChannelsJson(r.added));
@@ -137,7 +137,7 @@ static JsonValue JudgedJson(const Domain* row, const RowInCountry& r)
 
 static const Domain& Row(int index)
 {
-    return g_aDeviceDomains[index];
+    return DeviceDomains()[index];
 }
 
 static JsonValue SuggestionJson(const Suggestion& s)
@@ -279,7 +279,7 @@ static void PrintRows(const Suggestion& s)
 {
     printf("every row in %s:\n", s.country.c_str());
     for (size_t i = 0; i < s.rows.size(); i++) {
-        std::string label = DomainLabel(g_aDeviceDomains[i]);
+        std::string label = DomainLabel(DeviceDomains()[i]);
         printf("  %-16s %s\n", label.c_str(), VerdictText(s.rows[i]).c_str());
     }
 }
@@ -341,15 +341,15 @@ int CmdSuggest(const std::vector<std::string>& args)
     CountryTable rules = Rules();
     const CountryChannels& country = *FindCountry(rules, s.country);
     // The domain stored now, judged as stored: its own mask, whatever row its code names.
-    std::optional<DWORD> code = DeviceDword(ADAPTER_KEY, L"Domain");
-    std::optional<DWORD> mask = DeviceDword(VENDOR_KEY, L"ChannelDomain");
+    std::optional<DWORD> code = DeviceDword(REG_ADAPTER_KEY, L"Domain");
+    std::optional<DWORD> mask = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain");
     DomainRow storedRow = StoredDomainRow(code, mask);
     const Domain* stored = storedRow.index >= 0 ? &Row(storedRow.index) : NULL;
     RowInCountry storedThere = JudgeRow(storedRow, s.country, rules);
 
     JsonValue judged = JsonValue::MakeArray();
     for (size_t i = 0; i < s.rows.size(); i++) {
-        judged.Add(JudgedJson(&g_aDeviceDomains[i], s.rows[i]));
+        judged.Add(JudgedJson(&DeviceDomains()[i], s.rows[i]));
     }
     JsonValue& f = ReportFields();
     f.Set("database", DatabaseJson());

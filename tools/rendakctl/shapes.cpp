@@ -19,11 +19,11 @@ JsonValue ChannelsJson(DWORD mask)
 JsonValue DomainJson(std::optional<DWORD> code, std::optional<DWORD> mask)
 {
     int index = code ? DomainIndexOfCode(*code) : 0;
-    const Domain* row = index >= 0 ? &g_aDeviceDomains[index] : NULL;
+    const Domain* row = index >= 0 ? &DeviceDomains()[index] : NULL;
     JsonValue j = JsonValue::MakeObject();
     j.Set("index", row ? JsonValue(index) : JsonValue());
-    j.Set("name", row ? row->name : NULL);
-    j.Set("alias", row ? row->alias : NULL);
+    j.Set("name", row ? JsonValue(row->name) : JsonValue());
+    j.Set("alias", row ? JsonValue(row->alias) : JsonValue());
     j.Set("code", code);
     j.Set("mask", mask);
     j.Set("channels", ChannelsJson(mask.value_or(0)));
@@ -46,7 +46,7 @@ std::string DomainText(std::optional<DWORD> code, std::optional<DWORD> mask)
 {
     int index = code ? DomainIndexOfCode(*code) : 0;
     std::string text = index >= 0
-                           ? std::to_string(index) + " \"" + g_aDeviceDomains[index].name + "\""
+                           ? std::to_string(index) + " \"" + DeviceDomains()[index].name + "\""
                            : std::string("(a code no row of the table has)");
     text += ", code " + (code ? Hex(*code, 2) : std::string("not stored"));
     text += ", mask " + (mask ? Hex(*mask, 4) : std::string("not stored"));
@@ -58,10 +58,10 @@ static const char* StateNote(DWORD value)
     if (value == 0) {
         return "no driver loaded";
     }
-    if (value == STATE_DOMAIN_MARK) {
+    if (value == VENDOR_DOMAIN_MARK) {
         return "the library's mark of a cleared domain: it does not show the adapter";
     }
-    if ((value & STATE_ADAPTER) == 0) {
+    if ((value & SIM_STATE_ADAPTER) == 0) {
         return "not a value the adapter shows";
     }
     return NULL;
@@ -72,8 +72,9 @@ JsonValue StateJson(std::optional<DWORD> value)
     JsonValue j = JsonValue::MakeObject();
     j.Set("value", value);
     j.Set("bits", JsonStrings(value ? StateBitNames(*value) : std::vector<std::string>()));
-    j.Set("other_bits",
-          value ? *value & ~(DWORD)(STATE_ADAPTER | STATE_SWITCHING | STATE_POWERED) : 0);
+    j.Set(
+        "other_bits",
+        value ? *value & ~(DWORD)(SIM_STATE_ADAPTER | SIM_STATE_SWITCHING | SIM_STATE_POWERED) : 0);
     j.Set("note", value ? StateNote(*value) : "missing");
     return j;
 }
@@ -94,14 +95,14 @@ JsonValue DriverJson()
     bool card = CardInserted();
     j.Set("card_inserted", card);
     j.Set("driver_loaded", card && DriverActive());
-    j.Set("wifi_parameter", DeviceDword(ADAPTER_KEY, L"WIFI"));
+    j.Set("wifi_parameter", DeviceDword(REG_ADAPTER_KEY, L"WIFI"));
     return j;
 }
 
 std::string DriverText()
 {
     bool card = CardInserted();
-    std::optional<DWORD> wifi = DeviceDword(ADAPTER_KEY, L"WIFI");
+    std::optional<DWORD> wifi = DeviceDword(REG_ADAPTER_KEY, L"WIFI");
     return std::string(card ? "inserted" : "ejected") + ", driver " +
            (card && DriverActive() ? "loaded" : "not loaded") + ", adapter \"WIFI\" " +
            (wifi ? std::to_string(*wifi) : std::string("missing"));
@@ -159,11 +160,11 @@ std::string StatusFileText(const StatusFile& f)
 
 void AddSnapshot(JsonValue& doc)
 {
-    std::optional<DWORD> code = DeviceDword(ADAPTER_KEY, L"Domain");
-    std::optional<DWORD> mask = DeviceDword(VENDOR_KEY, L"ChannelDomain");
+    std::optional<DWORD> code = DeviceDword(REG_ADAPTER_KEY, L"Domain");
+    std::optional<DWORD> mask = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain");
     doc.Set("domain", DomainJson(code, mask));
     doc.Set("driver", DriverJson());
-    doc.Set("state", StateJson(DeviceDword(STATE_KEY, L"WiFi")));
+    doc.Set("state", StateJson(DeviceDword(REG_STATE_KEY, L"WiFi")));
     doc.Set("status_file", StatusFileJson(ReadStatusFile()));
     JsonValue radios = JsonValue::MakeArray();
     for (const SimRadioInfo& r : ModelRadios()) {
@@ -174,12 +175,12 @@ void AddSnapshot(JsonValue& doc)
 
 void PrintSnapshot(FILE* out)
 {
-    fprintf(
-        out, "  domain:      %s\n",
-        DomainText(DeviceDword(ADAPTER_KEY, L"Domain"), DeviceDword(VENDOR_KEY, L"ChannelDomain"))
-            .c_str());
+    fprintf(out, "  domain:      %s\n",
+            DomainText(DeviceDword(REG_ADAPTER_KEY, L"Domain"),
+                       DeviceDword(REG_VENDOR_KEY, L"ChannelDomain"))
+                .c_str());
     fprintf(out, "  card:        %s\n", DriverText().c_str());
-    fprintf(out, "  state value: %s\n", StateText(DeviceDword(STATE_KEY, L"WiFi")).c_str());
+    fprintf(out, "  state value: %s\n", StateText(DeviceDword(REG_STATE_KEY, L"WiFi")).c_str());
     fprintf(out, "  status file: %s\n", StatusFileText(ReadStatusFile()).c_str());
     std::vector<SimRadioInfo> radios = ModelRadios();
     fprintf(out, "  radios:      %s\n", radios.empty() ? "none" : RadioText(radios[0]).c_str());

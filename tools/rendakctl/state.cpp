@@ -5,17 +5,19 @@
 #include <Rendak.h>
 #include <handheld.h>
 #include <handheld_radio.h>
+// Only for SIM_DEVICES_KEY: the armed faults are read where the host keeps them.
+#include <handheld_service.h>
 
-static std::string g_sDevice;  // the device worked on, once main has settled it
+static std::string g_device;  // the device worked on, once main has settled it
 
 void SetDeviceShown(const std::wstring& device)
 {
-    g_sDevice = Utf8(device);
+    g_device = Utf8(device);
 }
 
 std::string DeviceNameUtf8()
 {
-    return g_sDevice;
+    return g_device;
 }
 
 std::optional<DWORD> DeviceDword(const wchar_t* key, const wchar_t* value)
@@ -27,13 +29,19 @@ std::optional<DWORD> DeviceDword(const wchar_t* key, const wchar_t* value)
     return data;
 }
 
+std::wstring StorePath(const wchar_t* devicePath)
+{
+    std::wstring path(SimStorePath(devicePath, NULL, 0), L'\0');
+    SimStorePath(devicePath, &path[0], (DWORD)path.size() + 1);
+    return path;
+}
+
 // Reads no more than the start of the file: what it says is decided by the
 // library's own reader, which stops after its first number.
 StatusFile ReadStatusFile()
 {
     StatusFile f;
-    std::wstring path(SimStorePath(STATUS_FILE_PATH, NULL, 0), L'\0');
-    SimStorePath(STATUS_FILE_PATH, &path[0], (DWORD)path.size() + 1);
+    std::wstring path = StorePath(STATUS_FILE);
     DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return f;
@@ -98,16 +106,16 @@ bool DriverActive()
 static const struct {
     DWORD bit;
     const char* name;
-} g_aStateBits[] = {
-    {STATE_ADAPTER, "adapter present"},
-    {STATE_SWITCHING, "switching"},
-    {STATE_POWERED, "powered"},
+} kStateBits[] = {
+    {SIM_STATE_ADAPTER, "adapter present"},
+    {SIM_STATE_SWITCHING, "switching"},
+    {SIM_STATE_POWERED, "powered"},
 };
 
 std::vector<std::string> StateBitNames(DWORD value)
 {
     std::vector<std::string> names;
-    for (const auto& b : g_aStateBits) {
+    for (const auto& b : kStateBits) {
         if (value & b.bit) {
             names.push_back(b.name);
         }
@@ -121,7 +129,7 @@ std::string StateBitsText(DWORD value)
     for (const std::string& n : StateBitNames(value)) {
         text += (text.empty() ? "" : ", ") + n;
     }
-    DWORD other = value & ~(DWORD)(STATE_ADAPTER | STATE_SWITCHING | STATE_POWERED);
+    DWORD other = value & ~(DWORD)(SIM_STATE_ADAPTER | SIM_STATE_SWITCHING | SIM_STATE_POWERED);
     if (other) {
         text += (text.empty() ? "" : ", ") + std::string("other bits ") + Hex(other, 3);
     }
@@ -142,37 +150,54 @@ const char* RadioTypeName(DWORD type)
     }
 }
 
-DWORD JournalCountOf(const wchar_t* pszPrefix)
+DWORD JournalCountOf(bool (*match)(const handheld::JournalEntry& entry))
 {
-    DWORD n = 0, count = SimJournalCount();
-    size_t cch = wcslen(pszPrefix);
-    wchar_t entry[256];
-    for (DWORD i = 0; i < count; i++) {
-        SimJournalEntry(i, entry, 256);
-        n += wcsncmp(entry, pszPrefix, cch) == 0;
+    DWORD n = 0;
+    for (const handheld::JournalEntry& e : handheld::ReadJournal()) {
+        n += match(e);
     }
     return n;
+}
+
+HANDLE OpenDeviceEvent(DWORD access, const wchar_t* name)
+{
+    static auto open = CoreFunction<HANDLE(WINAPI*)(DWORD, BOOL, LPCWSTR)>("OpenEventW");
+    return open ? open(access, FALSE, name) : NULL;
+}
+
+void CloseDeviceHandle(HANDLE h)
+{
+    static auto close = CoreFunction<BOOL(WINAPI*)(HANDLE)>("CloseHandle");
+    if (close) {
+        close(h);
+    }
 }
 
 void DeviceSleep(DWORD ms)
 {
     // The tool links the desktop's kernel32 first; the device's Sleep is the
     // one that moves the device clock and runs its timers.
-    typedef void(WINAPI * SLEEP)(DWORD);
-    static SLEEP pfn = (SLEEP)(void*)GetProcAddress(GetModuleHandleW(L"coredll.dll"), "Sleep");
-    if (pfn) {
-        pfn(ms);
+    static auto deviceSleep = CoreFunction<void(WINAPI*)(DWORD)>("Sleep");
+    if (deviceSleep) {
+        deviceSleep(ms);
     } else {
         Sleep(ms);
     }
 }
 
+DWORD SettleBoundMs()
+{
+    DWORD on = SimGetSetting(L"PowerOnMs", SIM_POWER_ON_MS);
+    DWORD off = SimGetSetting(L"PowerOffMs", SIM_POWER_OFF_MS);
+    return (on > off ? on : off) + SETTLE_MARGIN_MS;
+}
+
 std::optional<DWORD> WaitForSettledState(DWORD ms)
 {
-    std::optional<DWORD> state = DeviceDword(STATE_KEY, L"WiFi");
-    for (DWORD waited = 0; state && (*state & STATE_SWITCHING) && waited < ms; waited += 100) {
+    std::optional<DWORD> state = DeviceDword(REG_STATE_KEY, L"WiFi");
+    for (DWORD waited = 0; state && (*state & SIM_STATE_SWITCHING) && waited < ms; waited += 100) {
         DeviceSleep(100);
-        state = DeviceDword(STATE_KEY, L"WiFi");
+        state = DeviceDword(REG_STATE_KEY, L"WiFi");
     }
     return state;
 }
@@ -183,7 +208,7 @@ std::vector<std::string> ArmedFaults()
 {
     std::vector<std::string> faults;
     std::wstring key =
-        L"Software\\Handheld\\Devices\\" + std::wstring(SimDeviceName()) + L"\\Settings\\Faults";
+        std::wstring(SIM_DEVICES_KEY) + L"\\" + SimDeviceName() + L"\\Settings\\Faults";
     HKEY hFaults;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &hFaults) != ERROR_SUCCESS) {
         return faults;

@@ -27,10 +27,10 @@ struct Shared {
     LONG lines;    // watch: lines printed
 };
 
-static Shared* g_pShared = NULL;     // the block, in both processes
-static HANDLE g_hSupervisor = NULL;  // runner: the supervisor's process
-static HANDLE g_hInterrupt = NULL;   // set on Ctrl+C, by either process
-static std::string g_sCommandWords;  // "regulatory set fr", for next steps
+static Shared* g_sharedBlock = NULL;  // the block, in both processes
+static HANDLE g_supervisor = NULL;    // runner: the supervisor's process
+static HANDLE g_interrupt = NULL;     // set on Ctrl+C, by either process
+static std::string g_commandWords;    // "regulatory set fr", for next steps
 
 static unsigned long long HandleValue(HANDLE h)
 {
@@ -57,31 +57,31 @@ bool IsRunner()
     if (!view) {
         return false;
     }
-    g_pShared = (Shared*)view;
-    g_hSupervisor = (HANDLE)(ULONG_PTR)parent;
-    g_hInterrupt = (HANDLE)(ULONG_PTR)event;
+    g_sharedBlock = (Shared*)view;
+    g_supervisor = (HANDLE)(ULONG_PTR)parent;
+    g_interrupt = (HANDLE)(ULONG_PTR)event;
     // The runner's own children (none today) are not runners.
     SetEnvironmentVariableW(RUNNER_VARIABLE, NULL);
-    ReportSetSharedResult(&g_pShared->claimed);
+    ReportSetSharedResult(&g_sharedBlock->claimed);
     runner = 1;
     return true;
 }
 
 void NoteWatchLines(long lines)
 {
-    if (g_pShared) {
-        InterlockedExchange(&g_pShared->lines, lines);
+    if (g_sharedBlock) {
+        InterlockedExchange(&g_sharedBlock->lines, lines);
     }
 }
 
 void SetCommandWords(const std::string& words)
 {
-    g_sCommandWords = words;
+    g_commandWords = words;
 }
 
 static std::string AgainStep()
 {
-    return "run it again (" + ToolCommand(g_sCommandWords) + "), or see what is wrong with " +
+    return "run it again (" + ToolCommand(g_commandWords) + "), or see what is wrong with " +
            ToolCommand("diagnose");
 }
 
@@ -90,15 +90,15 @@ static std::string AgainStep()
 static BOOL WINAPI OnBreak(DWORD dwType)
 {
     (void)dwType;
-    SetEvent(g_hInterrupt);
+    SetEvent(g_interrupt);
     return TRUE;
 }
 
 static DWORD WINAPI WatchSupervisor(void*)
 {
-    HANDLE aWait[2] = {g_hInterrupt, g_hSupervisor};
+    HANDLE aWait[2] = {g_interrupt, g_supervisor};
     DWORD r = WaitForMultipleObjects(2, aWait, FALSE, INFINITE);
-    std::string running = "while \"" + g_sCommandWords + "\" was running";
+    std::string running = "while \"" + g_commandWords + "\" was running";
     if (r == WAIT_OBJECT_0) {
         ReportCutShort(
             EXIT_INTERRUPTED,
@@ -123,7 +123,7 @@ void RunnerWatchSupervisor()
 static BOOL WINAPI PassOnBreak(DWORD dwType)
 {
     (void)dwType;
-    SetEvent(g_hInterrupt);  // the runner reports what it left, then ends
+    SetEvent(g_interrupt);  // the runner reports what it left, then ends
     return TRUE;
 }
 
@@ -150,14 +150,14 @@ static bool StartRunner(PROCESS_INFORMATION* pi)
     SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
     HANDLE hMapping =
         CreateFileMappingW(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0, sizeof(Shared), NULL);
-    g_hInterrupt = CreateEventW(&sa, TRUE, FALSE, NULL);
+    g_interrupt = CreateEventW(&sa, TRUE, FALSE, NULL);
     HANDLE hSelf = Inheritable(GetCurrentProcess());
-    if (!hMapping || !g_hInterrupt || !hSelf) {
+    if (!hMapping || !g_interrupt || !hSelf) {
         return false;
     }
-    g_pShared = (Shared*)MapViewOfFile(hMapping, FILE_MAP_WRITE, 0, 0, sizeof(Shared));
+    g_sharedBlock = (Shared*)MapViewOfFile(hMapping, FILE_MAP_WRITE, 0, 0, sizeof(Shared));
     wchar_t value[128];
-    swprintf(value, 128, L"%llx:%llx:%llx", HandleValue(hSelf), HandleValue(g_hInterrupt),
+    swprintf(value, 128, L"%llx:%llx:%llx", HandleValue(hSelf), HandleValue(g_interrupt),
              HandleValue(hMapping));
     SetEnvironmentVariableW(RUNNER_VARIABLE, value);
     // The runner works on the device resolved here (also for HANDHELD_DEVICE=@process).
@@ -167,8 +167,8 @@ static bool StartRunner(PROCESS_INFORMATION* pi)
     std::wstring commandLine = GetCommandLineW();
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
-    BOOL ok =
-        g_pShared && CreateProcessW(exe, &commandLine[0], NULL, NULL, TRUE, 0, NULL, NULL, &si, pi);
+    BOOL ok = g_sharedBlock &&
+              CreateProcessW(exe, &commandLine[0], NULL, NULL, TRUE, 0, NULL, NULL, &si, pi);
     SetEnvironmentVariableW(RUNNER_VARIABLE, NULL);
     return ok != FALSE;
 }
@@ -192,7 +192,7 @@ static int ReportForRunner(const Counters& before, bool restarted, bool interrup
         if (ReportJson()) {
             JsonValue line = JsonValue::MakeObject();
             line.Set("event", "end");
-            line.Set("seq", g_pShared ? g_pShared->lines : 0);
+            line.Set("seq", g_sharedBlock ? g_sharedBlock->lines : 0);
             SYSTEMTIME t;
             GetLocalTime(&t);
             char when[32];
@@ -237,7 +237,7 @@ static int ReportForRunner(const Counters& before, bool restarted, bool interrup
             EXIT_RESTARTED,
             ErrorInfo{"restarted",
                       "the device restarted (boot " + std::to_string(now.boot) + ") while \"" +
-                          g_sCommandWords + "\" was running: its work is lost",
+                          g_commandWords + "\" was running: its work is lost",
                       {cold ? "a cold reset restored the device's factory state"
                             : "a warm reboot: the device kept its settings"},
                       AgainStep()});
@@ -249,13 +249,13 @@ static int ReportForRunner(const Counters& before, bool restarted, bool interrup
         }
         return ReportFinish(EXIT_INTERRUPTED,
                             ErrorInfo{"interrupted",
-                                      "interrupted (Ctrl+C) while \"" + g_sCommandWords +
+                                      "interrupted (Ctrl+C) while \"" + g_commandWords +
                                           "\" was running; its process did not end by itself",
                                       {},
                                       AgainStep()});
     }
     return ReportFinish(EXIT_LOST, ErrorInfo{"lost",
-                                             "the process running \"" + g_sCommandWords +
+                                             "the process running \"" + g_commandWords +
                                                  "\" ended before it finished (exit code " +
                                                  std::to_string(runnerCode) + ")",
                                              {},
@@ -284,7 +284,7 @@ int Supervise(const CommandLine& line)
     while (WaitForSingleObject(pi.hProcess, POLL_MS) == WAIT_TIMEOUT) {
         // The runner reports an interruption itself; one stuck inside the
         // platform is ended, and reported for, after a grace.
-        if (!interruptedAt && WaitForSingleObject(g_hInterrupt, 0) == WAIT_OBJECT_0) {
+        if (!interruptedAt && WaitForSingleObject(g_interrupt, 0) == WAIT_OBJECT_0) {
             interruptedAt = GetTickCount64();
         }
         if (interruptedAt && GetTickCount64() - interruptedAt > INTERRUPT_GRACE_MS) {
@@ -307,8 +307,8 @@ int Supervise(const CommandLine& line)
     GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
-    if (InterlockedCompareExchange(&g_pShared->claimed, 0, 0)) {
-        return (int)g_pShared->rc;
+    if (InterlockedCompareExchange(&g_sharedBlock->claimed, 0, 0)) {
+        return (int)g_sharedBlock->rc;
     }
     // A power cut ended the runner with the device's other programs: the tool
     // ends with the cut's code and says nothing, as the runner could not.

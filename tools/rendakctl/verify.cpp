@@ -24,7 +24,7 @@ static void CheckStatusFile(bool bOn, std::vector<std::string>& problems)
 {
     StatusFile f = ReadStatusFile();
     const char* want = bOn ? "1" : "0";
-    std::string what = "the status file \\Application Data\\WiFi_status.txt";
+    std::string what = "the status file " + Utf8(STATUS_FILE);
     if (f.folder) {
         problems.push_back(what + " is a folder, so the library could not write " + want);
     } else if (!f.exists) {
@@ -37,7 +37,7 @@ static void CheckStatusFile(bool bOn, std::vector<std::string>& problems)
 
 static void CheckWiFiParameter(DWORD want, std::vector<std::string>& problems)
 {
-    std::optional<DWORD> wifi = DeviceDword(ADAPTER_KEY, L"WIFI");
+    std::optional<DWORD> wifi = DeviceDword(REG_ADAPTER_KEY, L"WIFI");
     if (!wifi || *wifi != want) {
         problems.push_back("the adapter's \"WIFI\" parameter is " +
                            (wifi ? std::to_string(*wifi) : std::string("missing")) + ", not " +
@@ -76,23 +76,24 @@ std::vector<std::string> SwitchShortfalls(bool bOn)
         return problems;  // no adapter, no state value to follow
     }
 
-    std::optional<DWORD> state = DeviceDword(STATE_KEY, L"WiFi");
-    if (state && (*state & STATE_SWITCHING) && !SimGetSetting(L"StateStuck", 0)) {
+    std::optional<DWORD> state = DeviceDword(REG_STATE_KEY, L"WiFi");
+    if (state && (*state & SIM_STATE_SWITCHING) && !SimGetSetting(L"StateStuck", 0)) {
         // The library's wait normally outlasts a power change; give a slow one
         // its time once more (the settling timer runs in this process).
-        DWORD ms = SimGetSetting(bOn ? L"PowerOnMs" : L"PowerOffMs", bOn ? 2500 : 1500);
+        DWORD ms = bOn ? SimGetSetting(L"PowerOnMs", SIM_POWER_ON_MS)
+                       : SimGetSetting(L"PowerOffMs", SIM_POWER_OFF_MS);
         ProgressBegin("waiting for the radio's power change to settle", ms);
         state = WaitForSettledState(ms < GRACE_CAP_MS ? ms : GRACE_CAP_MS);
         ProgressEnd();
     }
     if (!state) {
         problems.push_back("the state value \"WiFi\" is missing");
-    } else if (*state & STATE_SWITCHING) {
+    } else if (*state & SIM_STATE_SWITCHING) {
         problems.push_back(
             "the state value is stuck at " + Hex(*state, 3) + " (" + StateBitsText(*state) +
             "): the switching bit 0x2 did not clear" +
             (SimGetSetting(L"StateStuck", 0) ? " (device setting StateStuck=1)" : ""));
-    } else if (((*state & STATE_POWERED) != 0) != bOn || !(*state & STATE_ADAPTER)) {
+    } else if (((*state & SIM_STATE_POWERED) != 0) != bOn || !(*state & SIM_STATE_ADAPTER)) {
         problems.push_back("the state value " + Hex(*state, 3) + " (" + StateBitsText(*state) +
                            ") does not show the radio " + (bOn ? "powered" : "off"));
     }
@@ -119,11 +120,11 @@ std::vector<std::string> InitShortfalls(std::optional<DWORD> stateBefore)
                                                      : " (a fault may be armed)"));
         }
     } else {
-        std::optional<DWORD> state = DeviceDword(STATE_KEY, L"WiFi");
-        if (!state || !(*state & STATE_ADAPTER)) {
+        std::optional<DWORD> state = DeviceDword(REG_STATE_KEY, L"WiFi");
+        if (!state || !(*state & SIM_STATE_ADAPTER)) {
             problems.push_back("the state value " +
                                (state ? Hex(*state, 3) : std::string("(missing)")) +
-                               " does not show the adapter (0x100)");
+                               " does not show the adapter (" + Hex(SIM_STATE_ADAPTER, 3) + ")");
         }
     }
     CheckStatusFile(true, problems);

@@ -13,16 +13,15 @@
 #include <mutex>
 #include <stdio.h>
 
-#define POLL_MS 100  // readings of what has no notification
-#define SIGNAL_LINE "EventModify|Olbrin_ReloadWiFi|3|1"
+#define POLL_MS 100                  // readings of what has no notification
 #define JOURNAL_CHUNK_MAX (1 << 20)  // journal.log read per poll, at most
 
 static std::mutex g_changesLock;                    // guards g_changes
 static std::deque<std::optional<DWORD>> g_changes;  // delivered, not yet printed
-static HANDLE g_hChanged = NULL;                    // set when g_changes grows
+static HANDLE g_changed = NULL;                     // set when g_changes grows
 static std::mutex g_emitLock;                       // guards the two below: one line at a time
-static long g_lSeq = 0;                             // lines printed, "now" included
-static bool g_bEnded = false;                       // the last line is out
+static long g_seq = 0;                              // lines printed, "now" included
+static bool g_ended = false;                        // the last line is out
 
 // Runs on a platform thread after each change, with the value's new contents.
 static void OnStateChanged(HREGNOTIFY hNotify, DWORD dwUserData, const PBYTE pData,
@@ -37,7 +36,7 @@ static void OnStateChanged(HREGNOTIFY hNotify, DWORD dwUserData, const PBYTE pDa
         std::lock_guard<std::mutex> lock(g_changesLock);
         g_changes.push_back(value);
     }
-    SetEvent(g_hChanged);
+    SetEvent(g_changed);
 }
 
 // One line: JSON with the event, its number, host and device time, and the
@@ -46,10 +45,10 @@ static void Emit(const char* kind, const JsonValue& fields, const std::string& t
                  bool last = false)
 {
     std::lock_guard<std::mutex> lock(g_emitLock);
-    if (g_bEnded) {
+    if (g_ended) {
         return;
     }
-    g_bEnded = last;
+    g_ended = last;
     SYSTEMTIME t;
     GetLocalTime(&t);
     char when[32];
@@ -58,7 +57,7 @@ static void Emit(const char* kind, const JsonValue& fields, const std::string& t
     if (ReportJson()) {
         JsonValue line = JsonValue::MakeObject();
         line.Set("event", kind);
-        line.Set("seq", g_lSeq);
+        line.Set("seq", g_seq);
         line.Set("time", when);
         line.Set("device_ms", (long long)SimNow());
         line.Set("device", DeviceNameUtf8());
@@ -67,8 +66,8 @@ static void Emit(const char* kind, const JsonValue& fields, const std::string& t
     } else {
         printf("%s  %-7s %s\n", when, kind, text.c_str());
     }
-    g_lSeq++;
-    NoteWatchLines(g_lSeq);
+    g_seq++;
+    NoteWatchLines(g_seq);
     fflush(stdout);
 }
 
@@ -115,13 +114,15 @@ struct Reading {
 
 static Reading Read()
 {
+    // The radios first: their listing follows the card and the driver, so a
+    // change that falls between the reads shows its cause before its effect.
     Reading r;
+    r.radios = ModelRadios();
     r.card = CardInserted();
     r.driver = DriverActive();
-    r.driverWiFi = DeviceDword(ADAPTER_KEY, L"WIFI");
-    r.code = DeviceDword(ADAPTER_KEY, L"Domain");
-    r.mask = DeviceDword(VENDOR_KEY, L"ChannelDomain");
-    r.radios = ModelRadios();
+    r.driverWiFi = DeviceDword(REG_ADAPTER_KEY, L"WIFI");
+    r.code = DeviceDword(REG_ADAPTER_KEY, L"Domain");
+    r.mask = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain");
     return r;
 }
 
@@ -219,11 +220,13 @@ static long NewSignals(const std::wstring& path, LONGLONG* pAt)
     }
     CloseHandle(h);
     chunk.resize(got);
+    static const std::wstring signalEntry = handheld::EventSetEntry(RELOAD_EVENT_NAME);
     long signals = 0;
     size_t start = 0;
     for (size_t nl; (nl = chunk.find('\n', start)) != std::string::npos; start = nl + 1) {
         size_t end = nl > start && chunk[nl - 1] == '\r' ? nl - 1 : nl;
-        signals += chunk.compare(start, end - start, SIGNAL_LINE) == 0;
+        std::wstring line = Wide(chunk.substr(start, end - start));
+        signals += handheld::ParseJournalEntry(line).text == signalEntry;
     }
     *pAt += (LONGLONG)start;
     return signals;
@@ -232,13 +235,10 @@ static long NewSignals(const std::wstring& path, LONGLONG* pAt)
 // Registers for changes through the OS services; NULL when the platform cannot.
 static HREGNOTIFY Register()
 {
-    typedef LONG(WINAPI * REGOPENKEYEXW)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY);
-    typedef LONG(WINAPI * REGCLOSEKEY)(HKEY);
-    HMODULE hCore = GetModuleHandleW(L"coredll.dll");
-    REGOPENKEYEXW pfnOpen = (REGOPENKEYEXW)(void*)GetProcAddress(hCore, "RegOpenKeyExW");
-    REGCLOSEKEY pfnClose = (REGCLOSEKEY)(void*)GetProcAddress(hCore, "RegCloseKey");
+    auto open = CoreFunction<LONG(WINAPI*)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY)>("RegOpenKeyExW");
+    auto close = CoreFunction<LONG(WINAPI*)(HKEY)>("RegCloseKey");
     HKEY hKey;
-    if (pfnOpen == NULL || pfnOpen(HKEY_LOCAL_MACHINE, STATE_KEY, 0, 0, &hKey) != ERROR_SUCCESS) {
+    if (open == NULL || open(HKEY_LOCAL_MACHINE, REG_STATE_KEY, 0, 0, &hKey) != ERROR_SUCCESS) {
         return NULL;
     }
     HREGNOTIFY hNotify = NULL;
@@ -246,8 +246,8 @@ static HREGNOTIFY Register()
         hNotify = NULL;
     }
     // The registration keeps what it needs; the key is the caller's to close.
-    if (pfnClose) {
-        pfnClose(hKey);
+    if (close) {
+        close(hKey);
     }
     return hNotify;
 }
@@ -281,8 +281,8 @@ int CmdWatch(const Options& opt, const std::vector<std::string>& args)
         return rc;
     }
     ReportOnCutShort(CutShort);
-    g_hChanged = CreateEventW(NULL, FALSE, FALSE, NULL);
-    std::optional<DWORD> last = DeviceDword(STATE_KEY, L"WiFi");
+    g_changed = CreateEventW(NULL, FALSE, FALSE, NULL);
+    std::optional<DWORD> last = DeviceDword(REG_STATE_KEY, L"WiFi");
     HREGNOTIFY hNotify = Register();
     Reading reading = Read();
     std::wstring journal = JournalLogPath();
@@ -298,11 +298,12 @@ int CmdWatch(const Options& opt, const std::vector<std::string>& args)
     const long room = opt.count ? opt.count : 0x7FFFFFFFL;
     const ULONGLONG until = opt.forSeconds ? GetTickCount64() + opt.forSeconds * 1000ULL : 0;
     while (seen < room && (!until || GetTickCount64() < until)) {
-        WaitForSingleObject(g_hChanged, POLL_MS);
+        WaitForSingleObject(g_changed, POLL_MS);
         // Causes before effects: a signal, then the card and radios, then the
         // state value that follows them.
         for (long k = NewSignals(journal, &journalAt); k > 0 && seen < room; k--) {
-            Emit("reload", One("name", "Olbrin_ReloadWiFi"), "\"Olbrin_ReloadWiFi\" signalled");
+            std::string name = Utf8(RELOAD_EVENT_NAME);
+            Emit("reload", One("name", name), "\"" + name + "\" signalled");
             seen++;
         }
         Reading now = Read();
@@ -313,7 +314,7 @@ int CmdWatch(const Options& opt, const std::vector<std::string>& args)
             std::lock_guard<std::mutex> lock(g_changesLock);
             values.swap(g_changes);
         } else {
-            values.push_back(DeviceDword(STATE_KEY, L"WiFi"));
+            values.push_back(DeviceDword(REG_STATE_KEY, L"WiFi"));
         }
         for (const std::optional<DWORD>& v : values) {
             if (v != last && seen < room) {

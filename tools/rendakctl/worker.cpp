@@ -13,48 +13,33 @@
 // and holds it again.
 #include "rendakctl.h"
 
-#include <handheld.h>
-#define WINCE_HOST_CRT
-#include <wince.h>
-
 #include <atomic>
 #include <stdio.h>
 
-#define WORKER_WAIT_BEGIN L"Wait|" RELOAD_EVENT L"|begin"
-#define WORKER_WOKE L"Wait|" RELOAD_EVENT L"|0"
 #define HAND_OVER_MS 2000      // a waiting worker wakes within this (host time)
 #define WORKER_START_MS 10000  // a released worker reaches its wait within this
 // A question and two passes: the off pass waits at most 15.8 s, the on pass
 // 45.8 s, with 0.5 s between them (device time); the question's time-out on top.
 #define RELOAD_PASSES_MS 65000
-#define SETTLE_MARGIN_MS 500
+#define WAITS_POLL_MS 5  // how often the worker's waits are looked at (host time)
 
 // The platform reads this export when it loads: this program starts held.
 extern "C" __declspec(dllexport) const int HandheldHoldEventWaits = 1;
 
-static std::atomic<bool> g_bHeld{true};  // this process's named-event waits are held now
+static std::atomic<bool> g_held{true};  // this process's named-event waits are held now
 
 static void Release()
 {
-    if (g_bHeld.exchange(false)) {
+    if (g_held.exchange(false)) {
         SimHoldEventWaits(FALSE);
     }
 }
 
 static void Hold()
 {
-    if (!g_bHeld.exchange(true)) {
+    if (!g_held.exchange(true)) {
         SimHoldEventWaits(TRUE);
     }
-}
-
-static HANDLE OpenReloadEvent()
-{
-    // Through the device's core library: named objects live in the device's namespace.
-    typedef HANDLE(WINAPI * OPENEVENTW)(DWORD, BOOL, LPCWSTR);
-    OPENEVENTW pfnOpen =
-        (OPENEVENTW)(void*)GetProcAddress(GetModuleHandleW(L"coredll.dll"), "OpenEventW");
-    return pfnOpen ? pfnOpen(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, RELOAD_EVENT) : NULL;
 }
 
 // A person may take the whole time-out to answer the question.
@@ -63,37 +48,50 @@ static DWORD ReloadBoundMs()
     return RELOAD_PASSES_MS + AnswerTimeoutMs();
 }
 
-// Waits for the worker's next "begin": it is back waiting. Bounded in device
-// time and, for the virtual clock, where only the worker's Sleeps move it, in
-// host time too.
-static bool WaitForWorkerBack(DWORD begins, DWORD boundMs)
+// This process's waits on the reload event, as the platform counts them: the
+// worker's waits that began (again after each hold) and those the event woke.
+static SIMEVENTWAITS ReloadWaits()
+{
+    SIMEVENTWAITS waits = {0, 0, 0};
+    SimEventWaits(RELOAD_EVENT_NAME, &waits);
+    return waits;
+}
+
+// Waits until the reload waits' count (begun or woken) reaches atLeast.
+// Bounded in host time and, with deviceBound, in device time too: on the
+// virtual clock only the worker's Sleeps move the device's.
+static bool WaitForReloadWaits(DWORD SIMEVENTWAITS::*count, DWORD atLeast, DWORD boundMs,
+                               bool deviceBound)
 {
     ULONGLONG deviceStart = SimNow(), hostStart = GetTickCount64();
-    while (!SimJournalWaitFor(WORKER_WAIT_BEGIN, begins + 1, 50)) {
-        if (SimNow() - deviceStart > boundMs || GetTickCount64() - hostStart > boundMs) {
+    while (ReloadWaits().*count < atLeast) {
+        if (GetTickCount64() - hostStart > boundMs ||
+            (deviceBound && SimNow() - deviceStart > boundMs)) {
             return false;
         }
+        Sleep(WAITS_POLL_MS);  // the desktop's: device time is not this wait's to move
     }
     return true;
 }
 
 // Lets the held worker serve every wake it has taken, one after another, and
 // holds it again once it is back waiting with nothing taken.
-static bool ServeWakes(DWORD dwWakesServed)
+static bool ServeWakes(DWORD wakesServed)
 {
     for (;;) {
         Hold();
-        DWORD wakes = JournalCountOf(WORKER_WOKE);
-        if (wakes <= dwWakesServed) {
+        SIMEVENTWAITS waits = ReloadWaits();
+        if (waits.dwWoken <= wakesServed) {
             return true;
         }
-        DWORD begins = JournalCountOf(WORKER_WAIT_BEGIN);
         Release();
-        if (!WaitForWorkerBack(begins, ReloadBoundMs())) {
+        // Back waiting: its next wait begins.
+        if (!WaitForReloadWaits(&SIMEVENTWAITS::dwBegun, waits.dwBegun + 1, ReloadBoundMs(),
+                                true)) {
             Hold();
             return false;
         }
-        dwWakesServed = wakes;
+        wakesServed = waits.dwWoken;
     }
 }
 
@@ -116,11 +114,11 @@ static std::vector<std::string> AnswerShortfalls(bool yes)
         problems.push_back("the Wi-Fi radio " + adapter->name + " is " +
                            (adapter->on ? "on" : "off"));
     }
-    std::optional<DWORD> state = DeviceDword(STATE_KEY, L"WiFi");
-    if (state && (*state & STATE_SWITCHING)) {
+    std::optional<DWORD> state = DeviceDword(REG_STATE_KEY, L"WiFi");
+    if (state && (*state & SIM_STATE_SWITCHING)) {
         problems.push_back("the state value " + Hex(*state, 3) + " still shows switching");
     }
-    std::optional<DWORD> wifi = DeviceDword(ADAPTER_KEY, L"WIFI");
+    std::optional<DWORD> wifi = DeviceDword(REG_ADAPTER_KEY, L"WIFI");
     if (wifi.value_or(0) != (yes ? 1u : 0u)) {
         problems.push_back("the adapter's \"WIFI\" is " +
                            (wifi ? std::to_string(*wifi) : std::string("missing")) + ", not " +
@@ -137,8 +135,7 @@ static void WaitForPassesToSettle()
     if (SimGetSetting(L"StateStuck", 0)) {
         return;  // it never settles: the shortfalls say so
     }
-    DWORD on = SimGetSetting(L"PowerOnMs", 2500), off = SimGetSetting(L"PowerOffMs", 1500);
-    DWORD bound = (on > off ? on : off) + SETTLE_MARGIN_MS;
+    DWORD bound = SettleBoundMs();
     ProgressBegin("waiting for the reload's last power change to settle", bound);
     WaitForSettledState(bound);
     ProgressEnd();
@@ -162,7 +159,7 @@ ReloadResult ServeOwnReloadSignal()
         r.outcome = "the signal waits for a worker of another program";
         return r;
     }
-    HANDLE hEvent = OpenReloadEvent();
+    HANDLE hEvent = OpenDeviceEvent(EVENT_MODIFY_STATE | SYNCHRONIZE, RELOAD_EVENT_NAME);
     if (hEvent == NULL) {
         r.outcome = "the reload event could not be opened to serve it";
         return r;
@@ -172,29 +169,29 @@ ReloadResult ServeOwnReloadSignal()
     // with the desktop's SetEvent: a hand-over, not a second signal, so the
     // device's journal shows one.
     if (WaitForSingleObject(hEvent, 0) != WAIT_OBJECT_0) {
-        CloseHandle(hEvent);
+        CloseDeviceHandle(hEvent);
         return TakenByAnother();
     }
-    DWORD wakes = JournalCountOf(WORKER_WOKE);
-    DWORD begins = JournalCountOf(WORKER_WAIT_BEGIN);
+    SIMEVENTWAITS before = ReloadWaits();
+    DWORD wakes = before.dwWoken;
     Release();
-    if (!SimJournalWaitFor(WORKER_WAIT_BEGIN, begins + 1, WORKER_START_MS)) {
+    if (!WaitForReloadWaits(&SIMEVENTWAITS::dwBegun, before.dwBegun + 1, WORKER_START_MS, false)) {
         // The worker cannot wait (no event): give the signal back for others.
         SetEvent(hEvent);
         Hold();
-        CloseHandle(hEvent);
+        CloseDeviceHandle(hEvent);
         r.outcome =
             "this tool's worker is not waiting; the signal is left set for another "
             "program's worker";
         return r;
     }
     SetEvent(hEvent);
-    CloseHandle(hEvent);
+    CloseDeviceHandle(hEvent);
     ProgressBegin("serving the reload: the library's worker asks and runs its passes",
                   ReloadBoundMs());
-    if (!SimJournalWaitFor(WORKER_WOKE, wakes + 1, HAND_OVER_MS)) {
+    if (!WaitForReloadWaits(&SIMEVENTWAITS::dwWoken, wakes + 1, HAND_OVER_MS, false)) {
         Hold();
-        if (JournalCountOf(WORKER_WOKE) == wakes) {
+        if (ReloadWaits().dwWoken == wakes) {
             ProgressEnd();
             return TakenByAnother();
         }
