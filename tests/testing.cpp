@@ -5,20 +5,6 @@
 #include <fstream>
 #include <sstream>
 
-// The short names of testing.h are the store's.
-static constexpr bool Same(const wchar_t* a, const wchar_t* b)
-{
-    while (*a != L'\0' && *a == *b) {
-        a++;
-        b++;
-    }
-    return *a == *b;
-}
-static_assert(Same(ADAPTER_KEY, REG_ADAPTER_KEY) && Same(VENDOR_KEY, REG_VENDOR_KEY) &&
-                  Same(OEM_KEY, REG_OEM_KEY) && Same(STATE_KEY, REG_STATE_KEY) &&
-                  Same(STATUS_FILE_PATH, STATUS_FILE),
-              "testing.h's short names differ from rendak_store.h");
-
 void DeviceTest::SetUp()
 {
     SimResetDevice();

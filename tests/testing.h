@@ -21,14 +21,12 @@
 #include <string>
 #include <vector>
 
-// The short names the command-line and console tests still use. The
-// console's header spells them the same way, so they stay spelled out until
-// it takes the store's names; testing.cpp checks that they agree with it.
-#define ADAPTER_KEY L"Comm\\TRXD385L1\\Parms"
-#define VENDOR_KEY L"SOFTWARE\\Velmont"
-#define OEM_KEY L"SOFTWARE\\OEMGeneric"
-#define STATE_KEY L"System\\State\\Hardware"
-#define STATUS_FILE_PATH L"\\Application Data\\WiFi_status.txt"
+// The tests' short names for what the library keeps.
+#define ADAPTER_KEY REG_ADAPTER_KEY
+#define VENDOR_KEY REG_VENDOR_KEY
+#define OEM_KEY REG_OEM_KEY
+#define STATE_KEY REG_STATE_KEY
+#define STATUS_FILE_PATH STATUS_FILE
 
 // The factory device's Wi-Fi adapter radio, by its device name.
 #define ADAPTER_RADIO L"TRXD385L1"
