@@ -21,7 +21,7 @@ using RegCloseFn = decltype(&RegCloseKey);
 
 std::wstring HostKey()
 {
-    return std::wstring(L"Software\\Handheld\\Devices\\") + SimDeviceName();
+    return std::wstring(SIM_DEVICES_KEY) + L"\\" + SimDeviceName();
 }
 
 // Writes a DWORD through the platform as the library does, committing it

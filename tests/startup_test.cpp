@@ -307,7 +307,7 @@ TEST_F(Startup, ChangeByAnotherProcessReachesTheCallback)
     InitWiFi();
     SimJournalClear();
 
-    std::wstring key = std::wstring(L"HKCU\\Software\\Handheld\\Devices\\") + SimDeviceName() +
+    std::wstring key = std::wstring(L"HKCU\\") + SIM_DEVICES_KEY + L"\\" + SimDeviceName() +
                        L"\\HKLM\\" REG_STATE_KEY;
     std::wstring command = L"reg.exe add \"" + key + L"\" /v WiFi /t REG_DWORD /d 0 /f";
     STARTUPINFOW si = {};

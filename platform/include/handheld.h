@@ -55,6 +55,9 @@ SIM_API void WINAPI SimSetObserver(BOOL bObserver);
 // The other processes on the current device (observers not counted): fills
 // up to cMax ids and returns how many there are.
 SIM_API DWORD WINAPI SimDeviceProcesses(DWORD* aPids, DWORD cMax);
+// Where the host keeps its devices' keys (below HKEY_CURRENT_USER): NAME\HKLM
+// is the device's registry, NAME\Settings the simulation's settings of it.
+#define SIM_DEVICES_KEY L"Software\\Handheld\\Devices"
 // Host folder of the current device (C:\Handheld\NAME) and of its file store.
 SIM_API DWORD WINAPI SimDeviceFolder(LPWSTR pszBuffer, DWORD cch);
 SIM_API DWORD WINAPI SimStorePath(LPCWSTR pszDevicePath, LPWSTR pszBuffer, DWORD cch);

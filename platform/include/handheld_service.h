@@ -10,9 +10,6 @@
 extern "C" {
 #endif
 
-// Where a device's keys live in the host registry (below HKEY_CURRENT_USER).
-#define SIM_DEVICES_KEY L"Software\\Handheld\\Devices"
-
 // The notification service's hooks: the core library calls them when this
 // process wrote the device's registry (pfnPoke), when device time moved and
 // what changed must be delivered before going on (pfnDeliverNow), and when a

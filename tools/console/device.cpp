@@ -5,9 +5,6 @@
 #include "console.h"
 
 #include <handheld_radio.h>
-// Only for SIM_DEVICES_KEY, where the host keeps its devices: the console reads
-// them there, beside the platform, rather than through a cached device handle.
-#include <handheld_service.h>
 
 #include <algorithm>
 

@@ -5,8 +5,6 @@
 #include <Rendak.h>
 #include <handheld.h>
 #include <handheld_radio.h>
-// Only for SIM_DEVICES_KEY: the armed faults are read where the host keeps them.
-#include <handheld_service.h>
 
 static std::string g_device;  // the device worked on, once main has settled it
 
