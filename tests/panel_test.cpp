@@ -449,13 +449,23 @@ TEST_F(PanelTest, ASecondInstanceBringsTheFirstForwardAndLeavesItAlone)
     HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, NULL,
                                  NULL, NULL, NULL);
     SetForegroundWindow(other);
-    ASSERT_EQ(GetForegroundWindow(), other);
     SetEnvironmentVariableW(L"HANDHELD_JOURNAL", L"1");
     RunResult second = RunProgram(L"Quenta.exe", L"", 30000);
     SetEnvironmentVariableW(L"HANDHELD_JOURNAL", NULL);
     EXPECT_EQ(second.exitCode, 0u);
-    EXPECT_EQ(GetForegroundWindow(), first.dialog());
+    // The second panel brought the first's dialog to the front, and the
+    // desktop took it. (The desktop's foreground itself is not checked: tests
+    // on other devices share the desktop and may take it at any moment.)
     EXPECT_EQ(CountPanelJournal(L"SetForegroundWindow|"), 1u);
+    for (const std::wstring& text : PanelJournal()) {
+        handheld::JournalEntry e = handheld::ParseJournalEntry(text);
+        if (e.Is(SIM_J_SET_FOREGROUND)) {
+            EXPECT_EQ(e.Field(1), L"application") << Narrow(text);
+            EXPECT_EQ(wcstoull(e.Field(2).c_str(), NULL, 16), (ULONGLONG)(ULONG_PTR)first.dialog())
+                << Narrow(text);
+            EXPECT_EQ(e.Field(3), L"1") << Narrow(text);
+        }
+    }
     // No second dialog was made.
     EXPECT_EQ(CountPanelJournal(L"LoadLibraryW|Rendak.dll"), 1u);
     EXPECT_EQ(DeviceWindows(L"#32770", kCaption).size(), 1u);
