@@ -348,12 +348,13 @@ RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD t
     std::wstring command = L"\"" + exe + L"\" " + args;
     BOOL started =
         CreateProcessW(exe.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi);
+    DWORD error = GetLastError();
     CloseHandle(outWrite);
     CloseHandle(errWrite);
     if (!started) {
         CloseHandle(outRead);
         CloseHandle(errRead);
-        FAIL_AT(at) << "cannot start " << Narrow(exe);
+        FAIL_AT(at) << "cannot start " << Narrow(exe) << " (error " << error << ")";
         return result;
     }
     std::pair<HANDLE, std::string*> outPair{outRead, &result.out}, errPair{errRead, &result.err};
@@ -420,7 +421,7 @@ PROCESS_INFORMATION StartSelf(const std::wstring& filter, Caller at)
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
     if (!CreateProcessW(self, command.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
-        FAIL_AT(at) << "cannot start " << Narrow(command);
+        FAIL_AT(at) << "cannot start " << Narrow(command) << " (error " << GetLastError() << ")";
     }
     SetEnvironmentVariableW(L"HANDHELD_JOURNAL", NULL);
     return pi;
@@ -462,7 +463,7 @@ PROCESS_INFORMATION StartProgram(const std::wstring& name, const std::wstring& a
         SetEnvironmentVariableW(L"HANDHELD_JOURNAL", L"1");
     }
     if (!CreateProcessW(exe.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
-        FAIL_AT(at) << "cannot start " << Narrow(exe);
+        FAIL_AT(at) << "cannot start " << Narrow(exe) << " (error " << GetLastError() << ")";
     }
     if (journal) {
         SetEnvironmentVariableW(L"HANDHELD_JOURNAL", NULL);
