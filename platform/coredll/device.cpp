@@ -261,6 +261,14 @@ static HKEY OpenDeviceKey(const std::wstring& name)
 // advanced first, and the image follows.
 static bool CommitLocked(const std::wstring& name, HKEY hDevice)
 {
+    // A thread of a process may still commit after its device was deleted
+    // (at a test's end): a deleted device is not written again.
+    HKEY hExists = NULL;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, KeyPathOf(name).c_str(), 0, KEY_READ, &hExists) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(hExists);
     ImageStamp stamp = LiveStamp(hDevice);
     if (stamp.incarnation == 0) {
         stamp.incarnation = NewIncarnation();
