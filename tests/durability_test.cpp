@@ -19,11 +19,6 @@ using RegSetFn = decltype(&RegSetValueExW);
 using RegFlushFn = decltype(&RegFlushKey);
 using RegCloseFn = decltype(&RegCloseKey);
 
-std::wstring HostKey()
-{
-    return std::wstring(SIM_DEVICES_KEY) + L"\\" + SimDeviceName();
-}
-
 // Writes a DWORD through the platform as the library does, committing it
 // with RegFlushKey when asked; false (said at the caller's line) if a call failed.
 bool DeviceWrite(const wchar_t* key, const wchar_t* name, DWORD value, bool flush,

@@ -62,7 +62,7 @@ TEST_F(Platform, RegistryFollowsTheDevicesRules)
 TEST_F(Platform, RegistryFollowsAResetMadeByAnotherProcess)
 {
     auto open = CoreFunction<decltype(&RegOpenKeyExW)>("RegOpenKeyExW");
-    std::wstring hklm = std::wstring(SIM_DEVICES_KEY) + L"\\" + SimDeviceName() + L"\\HKLM";
+    std::wstring hklm = HostKey() + L"\\HKLM";
     ASSERT_EQ(SHDeleteKeyW(HKEY_CURRENT_USER, hklm.c_str()), ERROR_SUCCESS);
     HKEY hKey;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (hklm + L"\\Nls").c_str(), 0, NULL, 0,

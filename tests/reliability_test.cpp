@@ -481,8 +481,7 @@ TEST_F(BadInput, OemSwitchOfTheWrongShapeReadsAsOff)
 TEST_F(BadInput, AdapterWiFiParameterOfTheWrongShapeIsRewrittenWhole)
 {
     SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
-    std::wstring hostKey =
-        std::wstring(SIM_DEVICES_KEY) + L"\\" + SimDeviceName() + L"\\HKLM\\" REG_ADAPTER_KEY;
+    std::wstring hostKey = HostKey() + L"\\HKLM\\" REG_ADAPTER_KEY;
     for (const Shape& s : Shapes(1)) {
         ASSERT_TRUE(Apply(REG_ADAPTER_KEY, L"WIFI", s)) << s.name;
         InitWiFi();  // seeds the state from it

@@ -307,8 +307,7 @@ TEST_F(Startup, ChangeByAnotherProcessReachesTheCallback)
     InitWiFi();
     SimJournalClear();
 
-    std::wstring key = std::wstring(L"HKCU\\") + SIM_DEVICES_KEY + L"\\" + SimDeviceName() +
-                       L"\\HKLM\\" REG_STATE_KEY;
+    std::wstring key = L"HKCU\\" + HostKey() + L"\\HKLM\\" REG_STATE_KEY;
     std::wstring command = L"reg.exe add \"" + key + L"\" /v WiFi /t REG_DWORD /d 0 /f";
     STARTUPINFOW si = {};
     si.cb = sizeof(si);

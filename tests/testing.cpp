@@ -382,6 +382,11 @@ std::wstring DeviceFolder()
     return folder;
 }
 
+std::wstring HostKey()
+{
+    return std::wstring(SIM_DEVICES_KEY) + L"\\" + SimDeviceName();
+}
+
 std::string DeviceJournalLog()
 {
     HANDLE h = CreateFileW((DeviceFolder() + L"\\journal.log").c_str(), GENERIC_READ,

@@ -111,6 +111,8 @@ bool WaitForThreadEnd(DWORD threadId, DWORD timeoutMs = 30000);
 // --- The device ---------------------------------------------------------------------
 // The host folder of this test's device.
 std::wstring DeviceFolder();
+// Its key in the host registry, below HKEY_CURRENT_USER (NAME\HKLM is its registry).
+std::wstring HostKey();
 
 std::optional<DWORD> RegDword(const wchar_t* key, const wchar_t* value);
 // Arranges a value; a failure is reported at the caller's line.
