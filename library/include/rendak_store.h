@@ -13,4 +13,11 @@
 #define STATUS_FILE L"\\Application Data\\WiFi_status.txt"  // "1" when last left on
 #define RELOAD_EVENT_NAME L"Olbrin_ReloadWiFi"
 
+// The values' names, as the keys above hold them.
+#define REG_WIFI_VALUE L"WIFI"                     // OEM switch; adapter parameter
+#define REG_DOMAIN_VALUE L"Domain"                 // adapter domain code; vendor mark
+#define REG_CHANNEL_DOMAIN_VALUE L"ChannelDomain"  // vendor channel mask
+#define REG_STATE_VALUE L"WiFi"                    // the platform's state bits
+#define REG_LCID_VALUE L"SystemLCID"               // the locale
+
 #define VENDOR_DOMAIN_MARK 0x99  // the vendor's "Domain", and the state mark of a cleared domain

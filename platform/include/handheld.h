@@ -67,6 +67,22 @@ SIM_API DWORD WINAPI SimStorePath(LPCWSTR pszDevicePath, LPWSTR pszBuffer, DWORD
 // every process on the device. Names are listed in docs/handheld.md.
 SIM_API DWORD WINAPI SimGetSetting(LPCWSTR pszName, DWORD dwDefault);
 SIM_API BOOL WINAPI SimSetSetting(LPCWSTR pszName, DWORD dwValue);
+// What a tester sets:
+#define SIM_SETTING_CARD_INSERTED L"CardInserted"         // the Wi-Fi card is in its slot
+#define SIM_SETTING_DRIVER_ACTIVE L"DriverActive"         // the card's driver is loaded
+#define SIM_SETTING_STATE_STUCK L"StateStuck"             // the state's switching bit stays set
+#define SIM_SETTING_FAIL_ACTIVATION L"FailActivation"     // the driver's activation fails
+#define SIM_SETTING_REFUSE_COLD_RESET L"RefuseColdReset"  // the kernel refuses a cold reset
+#define SIM_SETTING_REFUSE_CLOCK L"RefuseClock"           // the kernel refuses to set the clock
+#define SIM_SETTING_POWER_ON_MS L"PowerOnMs"              // how long the radio takes to come on
+#define SIM_SETTING_POWER_OFF_MS L"PowerOffMs"            // ... and to go off
+#define SIM_SETTING_CLOCK_MODE L"ClockMode"               // SIM_CLOCK_*
+#define SIM_SETTING_CLOCK_SCALE L"ClockScale"             // device time's speed when scaled
+// What the device keeps of itself there:
+#define SIM_SETTING_COLD_RESET_ARMED L"ColdResetArmed"       // the next reboot is a cold reset
+#define SIM_SETTING_DRIVER_ACTIVATIONS L"DriverActivations"  // the driver's instance count
+#define SIM_SETTING_SWITCHING L"Switching"                   // a radio power change is under way
+#define SIM_SETTING_SWITCH_CLOCK L"SwitchClock"              // which clock times that change
 
 // --- The device's registry, without going through the journal or faults --------
 SIM_API BOOL WINAPI SimRegGetDword(LPCWSTR pszKey, LPCWSTR pszValue, DWORD* pdwValue);
