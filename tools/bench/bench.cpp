@@ -37,13 +37,20 @@ double NowUs()
     return (double)now.QuadPart * 1e6 / (double)s_freq.QuadPart;
 }
 
-static double Median(std::vector<double> v)
+double Median(std::vector<double> v)
 {
     if (v.empty()) {
         return 0;
     }
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
+}
+
+void Report(const std::string& name, double value, const char* unit, const char* goal,
+            const std::string& detail)
+{
+    printf("%s: %.2f %s (goal %s%s%s)\n", name.c_str(), value, unit, goal,
+           detail.empty() ? "" : "; ", detail.c_str());
 }
 
 static FARPROC Export(const char* name)
@@ -359,6 +366,10 @@ int main()
     if (argc > 1 && wcscmp(argv[1], L"--toggle-state") == 0) {
         return ToggleStateForParent();
     }
+    int role = ScaleRole(argc, argv);
+    if (role >= 0) {
+        return role;
+    }
     wchar_t device[64] = L"";
     GetEnvironmentVariableW(L"HANDHELD_DEVICE", device, 64);
     if (wcscmp(device, L"rendak-bench") != 0) {
@@ -400,5 +411,7 @@ int main()
     PauseOverheads();
     fflush(stdout);
     PanelStart(self);
+    fflush(stdout);
+    ScaleSeries(self);
     return 0;
 }
