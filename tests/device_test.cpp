@@ -384,6 +384,29 @@ TEST_F(Device, TheDebugLogRotatesAtItsSize)
     EXPECT_EQ(old.nFileSizeHigh, 0u);
 }
 
+// --- A device of the process's own goes with it -------------------------------------
+
+// A process ends while its files in the device's folder are still open (a
+// thread cut short by the exit, in the middle of a commit or a write): its
+// device goes all the same, folder and host keys, leaving nothing behind.
+TEST_F(Device, AProcessOwnDeviceGoesWithItEvenWithFilesLeftOpen)
+{
+    SetEnvironmentVariableW(L"HANDHELD_DEVICE", L"@process");
+    PROCESS_INFORMATION pi = StartSelf(L"DeviceChild.EndsWithFilesOpenAndACommitUnderWay");
+    SetEnvironmentVariableW(L"HANDHELD_DEVICE", SimDeviceName());
+    const std::wstring child = L"p" + std::to_wstring(pi.dwProcessId);
+    EXPECT_EQ(WaitAndClose(pi), 0u);
+    const std::wstring folder = DeviceFolder();
+    const std::wstring childFolder = folder.substr(0, folder.rfind(L'\\') + 1) + child;
+    EXPECT_EQ(GetFileAttributesW(childFolder.c_str()), INVALID_FILE_ATTRIBUTES)
+        << Narrow(childFolder) << " is left";
+    HKEY hKey;
+    EXPECT_NE(
+        RegOpenKeyExW(HKEY_CURRENT_USER, (std::wstring(SIM_DEVICES_KEY) + L"\\" + child).c_str(), 0,
+                      KEY_READ, &hKey),
+        ERROR_SUCCESS);
+}
+
 // --- Second processes --------------------------------------------------------------------
 
 TEST(DeviceChild, SwitchesOnAndWaits)
@@ -414,6 +437,34 @@ TEST(DeviceChild, MeetsTheOnceFault)
     EXPECT_EQ(CoreFunction<decltype(&RegOpenKeyExW)>("RegOpenKeyExW")(HKEY_LOCAL_MACHINE, L"Comm",
                                                                       0, KEY_READ, &hKey),
               ERROR_BUSY);
+}
+
+std::atomic<DWORD> g_commits{0};
+DWORD WINAPI CommitForEver(void*)
+{
+    for (DWORD i = 0;; i++) {
+        SimSetSetting(L"Scratch", i);
+        g_commits++;
+    }
+}
+
+TEST(DeviceChild, EndsWithFilesOpenAndACommitUnderWay)
+{
+    ASSERT_EQ(SimDeviceName()[0], L'p');
+    // A host file in the folder, and a store file through the device, never closed.
+    HANDLE hHost = CreateFileW((DeviceFolder() + L"\\held.tmp").c_str(), GENERIC_WRITE, 0, NULL,
+                               CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(hHost, INVALID_HANDLE_VALUE);
+    auto create = CoreFunction<decltype(&CreateFileW)>("CreateFileW");
+    HANDLE hStore =
+        create(L"\\Application Data\\held.txt", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(hStore, INVALID_HANDLE_VALUE);
+    // A thread committing the device for ever: the exit cuts it short,
+    // possibly inside a commit.
+    CloseHandle(CreateThread(NULL, 0, CommitForEver, NULL, 0, NULL));
+    while (g_commits < 5) {
+        Sleep(1);
+    }
 }
 
 TEST(DeviceChild, WaitsForTheEventCase)

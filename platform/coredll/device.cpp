@@ -361,6 +361,63 @@ static bool DeleteLocked(const std::wstring& name)
     return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
 }
 
+// The host's list of open handles (ntdll's extended handle information).
+struct HostHandleEntry {
+    void* object;
+    ULONG_PTR pid;
+    ULONG_PTR handle;
+    ULONG access;
+    USHORT creatorBackTrace;
+    USHORT typeIndex;
+    ULONG attributes;
+    ULONG reserved;
+};
+struct HostHandleList {
+    ULONG_PTR count;
+    ULONG_PTR reserved;
+    HostHandleEntry entries[1];
+};
+const ULONG kExtendedHandleInformation = 64;
+
+// Closes this process's handles on files inside folder. Only for a process
+// that ends: its threads were cut short by the exit, and what they had open
+// (a commit's temporary image, a log line, a store file) would keep the
+// folder of its own device from going.
+static void CloseOwnFilesUnder(const std::wstring& folder)
+{
+    typedef LONG(NTAPI * QUERY)(ULONG, void*, ULONG, ULONG*);
+    QUERY query =
+        (QUERY)(void*)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
+    if (query == NULL) {
+        return;
+    }
+    std::vector<BYTE> buffer(1 << 16);
+    ULONG needed = 0;
+    LONG status;
+    while ((status = query(kExtendedHandleInformation, buffer.data(), (ULONG)buffer.size(),
+                           &needed)) == (LONG)0xC0000004 /* STATUS_INFO_LENGTH_MISMATCH */) {
+        buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
+    }
+    if (status < 0) {
+        return;
+    }
+    const HostHandleList* list = (const HostHandleList*)buffer.data();
+    const std::wstring prefix = L"\\\\?\\" + folder + L"\\";
+    wchar_t path[MAX_PATH + 8];
+    for (ULONG_PTR i = 0; i < list->count; i++) {
+        HANDLE h = (HANDLE)list->entries[i].handle;
+        if (list->entries[i].pid != GetCurrentProcessId() || GetFileType(h) != FILE_TYPE_DISK) {
+            continue;
+        }
+        DWORD n = GetFinalPathNameByHandleW(h, path, MAX_PATH + 8, VOLUME_NAME_DOS);
+        if (n > prefix.size() && n < MAX_PATH + 8 &&
+            CompareStringOrdinal(path, (int)prefix.size(), prefix.c_str(), (int)prefix.size(),
+                                 TRUE) == CSTR_EQUAL) {
+            CloseHandle(h);
+        }
+    }
+}
+
 // --- The current device ---------------------------------------------------------------
 
 // Starts the device and makes it this process's current one.
@@ -463,6 +520,10 @@ void DeviceProcessEnds()
     if (!own.empty()) {
         DeviceLock lock(own);
         DeleteLocked(own);
+        if (GetFileAttributesW(FolderOf(own).c_str()) != INVALID_FILE_ATTRIBUTES) {
+            CloseOwnFilesUnder(FolderOf(own));
+            DeleteLocked(own);
+        }
     }
 }
 
