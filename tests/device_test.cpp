@@ -407,6 +407,31 @@ TEST_F(Device, AProcessOwnDeviceGoesWithItEvenWithFilesLeftOpen)
         ERROR_SUCCESS);
 }
 
+// A device deleted while a process of it still writes its settings, its
+// faults and its clock stays deleted: the writes fail, nothing is made again.
+TEST_F(Device, ADeviceDeletedUnderAWritingProcessStaysDeleted)
+{
+    const std::wstring other = L"gone-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring key = std::wstring(SIM_DEVICES_KEY) + L"\\" + other;
+    SetEnvironmentVariableW(L"HANDHELD_DEVICE", other.c_str());
+    PROCESS_INFORMATION pi = StartSelf(L"DeviceChild.WritesUntilItsDeviceIsGone");
+    SetEnvironmentVariableW(L"HANDHELD_DEVICE", SimDeviceName());
+    auto written = [&] {
+        DWORD value = 0, cb = sizeof(value);
+        return RegGetValueW(HKEY_CURRENT_USER, (key + L"\\Settings").c_str(), L"Scratch",
+                            RRF_RT_REG_DWORD, NULL, &value, &cb) == ERROR_SUCCESS;
+    };
+    WaitUntil(written);
+    ASSERT_TRUE(written());
+    EXPECT_TRUE(SimDeleteDevice(other.c_str()));
+    EXPECT_EQ(WaitAndClose(pi), 0u);
+    HKEY hKey;
+    EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &hKey), ERROR_SUCCESS);
+    const std::wstring folder = DeviceFolder();
+    const std::wstring otherFolder = folder.substr(0, folder.rfind(L'\\') + 1) + other;
+    EXPECT_EQ(GetFileAttributesW(otherFolder.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 // --- Second processes --------------------------------------------------------------------
 
 TEST(DeviceChild, SwitchesOnAndWaits)
@@ -465,6 +490,17 @@ TEST(DeviceChild, EndsWithFilesOpenAndACommitUnderWay)
     while (g_commits < 5) {
         Sleep(1);
     }
+}
+
+TEST(DeviceChild, WritesUntilItsDeviceIsGone)
+{
+    for (DWORD i = 0; SimSetSetting(L"Scratch", i); i++) {
+    }
+    // Each kind of write once more, on the device deleted under it.
+    EXPECT_FALSE(SimSetFault(L"RegOpenKeyExW", L"Nls", ERROR_ACCESS_DENIED, FALSE));
+    SimSetClock(SIM_CLOCK_VIRTUAL, 1);
+    CoreFunction<void(WINAPI*)(DWORD)>("Sleep")(1000);  // the virtual clock's kernel record
+    EXPECT_FALSE(SimSetSetting(L"Scratch", 0));
 }
 
 TEST(DeviceChild, WaitsForTheEventCase)

@@ -85,9 +85,8 @@ static void VirtualAdvanceTo(ULONGLONG target)
     if (target <= VirtualNow()) {
         return;
     }
-    HKEY hKey;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, KernelKeyPath().c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
-                        NULL, &hKey, NULL) == ERROR_SUCCESS) {
+    HKEY hKey = CreateDeviceSubkey(KERNEL_SUBKEY);
+    if (hKey != NULL) {
         RegSetValueExW(hKey, L"VirtualNow", 0, REG_QWORD, (const BYTE*)&target, sizeof(target));
         RegCloseKey(hKey);
     }

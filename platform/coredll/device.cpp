@@ -245,6 +245,19 @@ static bool HasOldMarker(HKEY hDevice)
            made == 1;
 }
 
+// The host key of a device that exists, NULL when it does not: a process may
+// still write after its device was deleted under it (at a test's end), and
+// must not bring the device back.
+static HKEY OpenExistingDeviceKey(const std::wstring& name)
+{
+    HKEY hDevice = NULL;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, KeyPathOf(name).c_str(), 0, KEY_ALL_ACCESS, &hDevice) !=
+        ERROR_SUCCESS) {
+        return NULL;
+    }
+    return hDevice;
+}
+
 static HKEY OpenDeviceKey(const std::wstring& name)
 {
     HKEY hDevice = NULL;
@@ -261,14 +274,6 @@ static HKEY OpenDeviceKey(const std::wstring& name)
 // advanced first, and the image follows.
 static bool CommitLocked(const std::wstring& name, HKEY hDevice)
 {
-    // A thread of a process may still commit after its device was deleted
-    // (at a test's end): a deleted device is not written again.
-    HKEY hExists = NULL;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, KeyPathOf(name).c_str(), 0, KEY_READ, &hExists) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(hExists);
     ImageStamp stamp = LiveStamp(hDevice);
     if (stamp.incarnation == 0) {
         stamp.incarnation = NewIncarnation();
@@ -563,9 +568,8 @@ HKEY DeviceRegistryRoot()
 HKEY DeviceReopenRoot()
 {
     std::wstring name = DeviceName();
-    HKEY hHklm;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, (KeyPathOf(name) + L"\\HKLM").c_str(), 0, NULL, 0,
-                        KEY_ALL_ACCESS, NULL, &hHklm, NULL) != ERROR_SUCCESS) {
+    HKEY hHklm = CreateDeviceSubkey(L"HKLM");  // a deleted device stays deleted
+    if (hHklm == NULL) {
         return DeviceRegistryRoot();
     }
     std::lock_guard<std::mutex> lock(g_deviceLock);
@@ -580,13 +584,26 @@ HKEY DeviceReopenRoot()
     return g_deviceHklm;
 }
 
+HKEY CreateDeviceSubkey(const wchar_t* pszSubkey)
+{
+    HKEY hDevice = OpenExistingDeviceKey(DeviceName());
+    if (hDevice == NULL) {
+        return NULL;
+    }
+    HKEY hKey = NULL;
+    LONG r = RegCreateKeyExW(hDevice, pszSubkey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey, NULL);
+    RegCloseKey(hDevice);
+    return r == ERROR_SUCCESS ? hKey : NULL;
+}
+
 HKEY OpenSettingsKey(BOOL create)
 {
+    if (create) {
+        return CreateDeviceSubkey(L"Settings");
+    }
     HKEY hKey = NULL;
     std::wstring path = DeviceKeyPath() + L"\\Settings";
-    LONG r = create ? RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
-                                      NULL, &hKey, NULL)
-                    : RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &hKey);
+    LONG r = RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &hKey);
     return r == ERROR_SUCCESS ? hKey : NULL;
 }
 
@@ -594,7 +611,7 @@ bool DeviceCommit()
 {
     std::wstring name = DeviceName();
     DeviceLock lock(name);
-    HKEY hDevice = OpenDeviceKey(name);
+    HKEY hDevice = OpenExistingDeviceKey(name);
     if (hDevice == NULL) {
         return false;
     }
@@ -606,7 +623,7 @@ bool DeviceCommit()
 // With the device's lock held: the registry as last committed.
 bool DeviceRestoreCommitted(const std::wstring& name)
 {
-    HKEY hDevice = OpenDeviceKey(name);
+    HKEY hDevice = OpenExistingDeviceKey(name);
     if (hDevice == NULL) {
         return false;
     }

@@ -34,7 +34,7 @@ FaultCache g_cache;
 
 std::wstring FaultsPath()
 {
-    return DeviceKeyPath() + L"\\Settings\\Faults";
+    return DeviceKeyPath() + L"\\" FAULTS_SUBKEY;
 }
 
 void CloseWatched()
@@ -157,9 +157,8 @@ SIM_API BOOL WINAPI SimSetFault(LPCWSTR pszOperation, LPCWSTR pszTarget, DWORD d
     if (!pszOperation || !pszTarget || dwError == 0) {
         return FALSE;
     }
-    HKEY hKey;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, FaultsPath().c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
-                        &hKey, NULL) != ERROR_SUCCESS) {
+    HKEY hKey = CreateDeviceSubkey(FAULTS_SUBKEY);
+    if (hKey == NULL) {
         return FALSE;
     }
     std::wstring name = std::wstring(pszOperation) + L"|" + pszTarget;

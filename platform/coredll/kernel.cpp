@@ -16,8 +16,6 @@
 
 static std::mutex g_kernelLock;  // one request at a time in this process
 
-#define KERNEL_SUBKEY L"\\Kernel"
-
 // The request codes as unsigned words (the cold reset's device type sets the top bit).
 static const DWORD kColdReset = (DWORD)IOCTL_OEM_COLDRESET;
 static const DWORD kInitClock = (DWORD)IOCTL_HAL_INIT_RTC;
@@ -25,7 +23,7 @@ static const DWORD kReboot = (DWORD)IOCTL_HAL_REBOOT;
 
 std::wstring KernelKeyPath()
 {
-    return DeviceKeyPath() + KERNEL_SUBKEY;
+    return DeviceKeyPath() + L"\\" KERNEL_SUBKEY;
 }
 
 static DWORD ReadKernelDword(const wchar_t* name)
@@ -40,9 +38,8 @@ static DWORD ReadKernelDword(const wchar_t* name)
 
 static void WriteKernelValue(const wchar_t* name, DWORD type, const void* data, DWORD cb)
 {
-    HKEY hKey;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, KernelKeyPath().c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
-                        NULL, &hKey, NULL) != ERROR_SUCCESS) {
+    HKEY hKey = CreateDeviceSubkey(KERNEL_SUBKEY);
+    if (hKey == NULL) {
         return;
     }
     RegSetValueExW(hKey, name, 0, type, (const BYTE*)data, cb);

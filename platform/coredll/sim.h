@@ -20,6 +20,11 @@ std::wstring DeviceFolder();        // C:\Handheld\NAME
 HKEY DeviceRegistryRoot();          // the device's HKLM (host key, cached; do not close)
 HKEY DeviceReopenRoot();            // after ERROR_KEY_DELETED: another process reset the device
 HKEY OpenSettingsKey(BOOL create);  // caller closes
+// A key below the device's host key ("Settings", "Kernel"...), made when
+// missing, but only while the device exists. Caller closes.
+HKEY CreateDeviceSubkey(const wchar_t* pszSubkey);
+#define KERNEL_SUBKEY L"Kernel"            // the kernel's record
+#define FAULTS_SUBKEY L"Settings\\Faults"  // armed faults
 void EnsureDevice();
 // The host name of the device's kernel object pszName (an event, a mutex).
 std::wstring DeviceObjectName(const wchar_t* pszName);
