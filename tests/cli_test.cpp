@@ -99,7 +99,12 @@ std::wstring StatusFileOnHost()
     return path;
 }
 
-#define HAS(text, part) EXPECT_NE((text).find(part), std::string::npos) << (text)
+// The text is taken once: a program's output is not asked for again to report it.
+#define HAS(text, part)                                                  \
+    do {                                                                 \
+        const auto& has_text_ = (text);                                  \
+        EXPECT_NE(has_text_.find(part), std::string::npos) << has_text_; \
+    } while (0)
 
 class Cli : public DeviceTest {
 public:

@@ -158,7 +158,12 @@ private:
     HWND window_ = NULL;
 };
 
-#define HAS(text, part) EXPECT_NE((text).find(part), std::wstring::npos) << Narrow(text)
+// The text is taken once: a program's output is not asked for again to report it.
+#define HAS(text, part)                                                           \
+    do {                                                                          \
+        const auto& has_text_ = (text);                                           \
+        EXPECT_NE(has_text_.find(part), std::wstring::npos) << Narrow(has_text_); \
+    } while (0)
 
 const wchar_t kDriverKey[] = L"Drivers\\PCMCIA\\VELMONT-TRX3850_802.11g_PC_Card-A103";
 

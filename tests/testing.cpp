@@ -315,16 +315,41 @@ std::wstring Widen(const std::string& text)
     return out;
 }
 
-// Reads a pipe to its end on a thread of its own, so neither pipe can fill up.
+// Reads a pipe on a thread of its own, so neither pipe can fill up, until
+// its end or, once the program has ended, until it is empty: a process the
+// program started may hold the pipe for ever (Wine's desktop process, started
+// by a program's first window, keeps the standard error it was given).
+struct PipeReader {
+    HANDLE hPipe;
+    std::string* pText;
+    std::atomic<bool> programEnded{false};
+};
+
 static DWORD WINAPI DrainPipe(LPVOID p)
 {
-    auto* pair = static_cast<std::pair<HANDLE, std::string*>*>(p);
+    auto* reader = static_cast<PipeReader*>(p);
     char buffer[4096];
-    DWORD n;
-    while (ReadFile(pair->first, buffer, sizeof(buffer), &n, NULL) && n > 0) {
-        pair->second->append(buffer, n);
+    for (;;) {
+        // Whether the program had ended is read before the pipe is looked
+        // at: an empty pipe then holds all it will ever write.
+        bool ended = reader->programEnded;
+        DWORD available = 0, n = 0;
+        if (!PeekNamedPipe(reader->hPipe, NULL, 0, NULL, &available, NULL)) {
+            return 0;  // every writer closed it
+        }
+        if (available == 0) {
+            if (ended) {
+                return 0;
+            }
+            Sleep(1);
+            continue;
+        }
+        if (!ReadFile(reader->hPipe, buffer, std::min<DWORD>(available, sizeof(buffer)), &n,
+                      NULL)) {
+            return 0;
+        }
+        reader->pText->append(buffer, n);
     }
-    return 0;
 }
 
 RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD timeoutMs, Caller at)
@@ -357,14 +382,17 @@ RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD t
         FAIL_AT(at) << "cannot start " << Narrow(exe) << " (error " << error << ")";
         return result;
     }
-    std::pair<HANDLE, std::string*> outPair{outRead, &result.out}, errPair{errRead, &result.err};
-    HANDLE readers[2] = {CreateThread(NULL, 0, DrainPipe, &outPair, 0, NULL),
-                         CreateThread(NULL, 0, DrainPipe, &errPair, 0, NULL)};
+    PipeReader outReader{outRead, &result.out}, errReader{errRead, &result.err};
+    HANDLE readers[2] = {CreateThread(NULL, 0, DrainPipe, &outReader, 0, NULL),
+                         CreateThread(NULL, 0, DrainPipe, &errReader, 0, NULL)};
     if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) {
         TerminateProcess(pi.hProcess, 99);
+        WaitForSingleObject(pi.hProcess, 10000);
         FAIL_AT(at) << Narrow(name) << " did not end within " << timeoutMs << " ms";
     }
-    WaitForMultipleObjects(2, readers, TRUE, 5000);
+    outReader.programEnded = true;
+    errReader.programEnded = true;
+    WaitForMultipleObjects(2, readers, TRUE, INFINITE);
     GetExitCodeProcess(pi.hProcess, &result.exitCode);
     CloseHandle(readers[0]);
     CloseHandle(readers[1]);
