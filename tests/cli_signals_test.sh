@@ -31,7 +31,7 @@ fail() {
 
 cleanup() {
   command -v tmux >/dev/null && tmux -L "$socket" kill-server 2>/dev/null
-  "$src/tools/wine-run" reg delete "HKCU\\Software\\Handheld\\Devices\\$device" /f >/dev/null 2>&1
+  "$src/tools/wine-run" --test "$build" reg delete "HKCU\\Software\\Handheld\\Devices\\$device" /f >/dev/null 2>&1
   rm -rf "$folder" "$work"
 }
 trap cleanup EXIT

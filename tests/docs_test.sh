@@ -57,7 +57,7 @@ stand_in() {
 
 # The devices the docs use start from their factory state.
 reset_device() {
-  tools/wine-run reg delete "HKCU\\Software\\Handheld\\Devices\\$1" /f >/dev/null 2>&1
+  tools/wine-run --test "$build" reg delete "HKCU\\Software\\Handheld\\Devices\\$1" /f >/dev/null 2>&1
   rm -rf "$WINE_RUN_PREFIX/drive_c/Handheld/$1"
 }
 
