@@ -33,7 +33,7 @@ protected:
 
 void StoreDomain()
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
 }
 
 SIMRADIO MakeRadio(const wchar_t* name, DWORD type, DWORD power, BOOL adapter)
@@ -50,7 +50,7 @@ SIMRADIO MakeRadio(const wchar_t* name, DWORD type, DWORD power, BOOL adapter)
 TEST_F(Radio, TurnOnWithoutDomainShowsMessageAndChangesNothing)
 {
     WriteDeviceFile(STATUS_FILE, "0");
-    SetRegDword(REG_ADAPTER_KEY, L"WIFI", 0);
+    SetRegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE, 0);
     TurnOnWiFiModule();
 
     std::vector<MessageBoxRecord> boxes = MessageBoxes();
@@ -59,7 +59,7 @@ TEST_F(Radio, TurnOnWithoutDomainShowsMessageAndChangesNothing)
     EXPECT_EQ(boxes[0].caption, L"Error !");
     EXPECT_EQ(boxes[0].flags, 0x10010u);
     EXPECT_EQ(RadioPower(ADAPTER_RADIO), 0u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
     EXPECT_EQ(CountJournal(L"GetWirelessDevices|"), 0u);
     EXPECT_TRUE(Sleeps().empty());
@@ -74,14 +74,15 @@ TEST_F(Radio, TurnOnSwitchesTheAdapterAndWaitsOneReadingOut)
     EXPECT_EQ(RadioPower(ADAPTER_RADIO), 1u);
     EXPECT_EQ(JournalMatching(L"ChangeRadioState|"),
               std::vector<std::wstring>{SIM_J_CHANGE_RADIO L"|" ADAPTER_RADIO L"|1|1|0x00000000"});
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 1u);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
     EXPECT_EQ(IfWiFiHasTurnedOn(), 1);
     // Switching on takes SIM_POWER_ON_MS: the first reading shows it, one 4000 ms pause.
     EXPECT_EQ(Sleeps(), std::vector<DWORD>{4000});
     EXPECT_EQ(CountJournal(STATE_READS), 2u);
     EXPECT_EQ(SimNow() - start, 4000u);
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)(SIM_STATE_ADAPTER | SIM_STATE_POWERED));
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE),
+              (DWORD)(SIM_STATE_ADAPTER | SIM_STATE_POWERED));
     // The wait cursor is shown and the previous one put back.
     EXPECT_EQ(JournalMatching(L"SetCursor|"),
               (std::vector<std::wstring>{L"SetCursor|wait", L"SetCursor|none"}));
@@ -108,7 +109,7 @@ TEST_F(Radio, TurnOffWithoutDomainStillSwitchesOffAndRecordsZero)
 {
     StoreDomain();
     TurnOnWiFiModule();
-    SimRegDeleteValue(REG_ADAPTER_KEY, L"Domain");
+    SimRegDeleteValue(REG_ADAPTER_KEY, REG_DOMAIN_VALUE);
     SimJournalClear();
     ULONGLONG start = SimNow();
     TurnOffWiFiModule();
@@ -117,14 +118,14 @@ TEST_F(Radio, TurnOffWithoutDomainStillSwitchesOffAndRecordsZero)
     EXPECT_EQ(RadioPower(ADAPTER_RADIO), 0u);
     EXPECT_EQ(JournalMatching(L"ChangeRadioState|"),
               std::vector<std::wstring>{SIM_J_CHANGE_RADIO L"|" ADAPTER_RADIO L"|0|2|0x00000000"});
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);
     // Two writes in a row: only the last number is left.
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
     EXPECT_EQ(IfWiFiHasTurnedOn(), 0);
     // Switching off takes SIM_POWER_OFF_MS: one 3000 ms pause.
     EXPECT_EQ(Sleeps(), std::vector<DWORD>{3000});
     EXPECT_EQ(SimNow() - start, 3000u);
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)SIM_STATE_ADAPTER);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), (DWORD)SIM_STATE_ADAPTER);
 }
 
 // The "off" notification switches the radio off; a radio that is already off
@@ -139,7 +140,7 @@ TEST_F(Radio, OffNotificationDoesNotKeepSwitchingTheRadio)
     DeviceSleep(30000);
     EXPECT_EQ(CountJournal(L"Device|state|"), 0u);
     EXPECT_EQ(RadioPower(ADAPTER_RADIO), 0u);
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)SIM_STATE_ADAPTER);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), (DWORD)SIM_STATE_ADAPTER);
 }
 
 TEST_F(Radio, TwoManagedRadiosBothOnOnlyFirstOff)
@@ -180,14 +181,14 @@ TEST_F(Radio, NoRadiosAtAllStillWritesParameterAndStatus)
     TurnOnWiFiModule();
     EXPECT_EQ(CountJournal(L"GetWirelessDevices|0|0"), 1u);
     EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 1u);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
     // Nothing switches, so the bit is clear at the first reading: no pause.
     EXPECT_TRUE(Sleeps().empty());
     EXPECT_EQ(CountJournal(STATE_READS), 1u);
 
     TurnOffWiFiModule();
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
     EXPECT_TRUE(Sleeps().empty());
     // No list came back, so none is freed.
@@ -203,7 +204,7 @@ TEST_F(Radio, NoManagedRadioSwitchesNothingButFreesTheList)
     EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
     EXPECT_EQ(RadioPower(L"CELL1"), 1u);
     EXPECT_EQ(RadioPower(L"BTH1"), 0u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
     EXPECT_TRUE(Sleeps().empty());
     ExpectListsFreedOnce(2);
@@ -211,7 +212,7 @@ TEST_F(Radio, NoManagedRadioSwitchesNothingButFreesTheList)
 
 TEST_F(Radio, AdapterWithoutItsCardIsNotListed)
 {
-    SimSetSetting(L"CardInserted", 0);
+    SimSetSetting(SIM_SETTING_CARD_INSERTED, 0);
     StoreDomain();
     TurnOnWiFiModule();
     EXPECT_EQ(CountJournal(L"GetWirelessDevices|0|2"), 1u);
@@ -223,8 +224,8 @@ TEST_F(Radio, AdapterWithoutItsCardIsNotListed)
 
 TEST_F(Radio, InstantAdapterNeedsNoPause)
 {
-    SimSetSetting(L"PowerOnMs", 0);
-    SimSetSetting(L"PowerOffMs", 0);
+    SimSetSetting(SIM_SETTING_POWER_ON_MS, 0);
+    SimSetSetting(SIM_SETTING_POWER_OFF_MS, 0);
     StoreDomain();
     TurnOnWiFiModule();
     EXPECT_EQ(RadioPower(ADAPTER_RADIO), 1u);
@@ -363,7 +364,7 @@ TEST_F(RadioPlatform, ChangeRadioStateUpdatesTheRecordAndRefusesOddStates)
     EXPECT_EQ(RadioPower(L"BTH1"), 1u);
     // The adapter switches through its model: the state shows it switching.
     EXPECT_EQ(change_(head->pNext, 1, RADIODEVICES_PRE_SAVE), S_OK);
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"),
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE),
               (DWORD)(SIM_STATE_ADAPTER | SIM_STATE_SWITCHING | SIM_STATE_POWERED));
     EXPECT_EQ(free_(head), S_OK);
 }

@@ -33,7 +33,7 @@ std::vector<DWORD> WorkerSleeps()
 // A domain is stored and the stack started, so state changes are followed.
 void StartStack()
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     InitWiFi();
 }
 
@@ -48,7 +48,7 @@ TEST_F(Reload, YesSwitchesOffThenOnAndLeavesTheFlagAlone)
     Signal();
     ASSERT_TRUE(WaitForWorkerIdle(1));
 
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 1u);
     EXPECT_EQ(RadioPower(), 1u);
     EXPECT_EQ(IfWiFiRegulatorySet(), 0);  // a No would have set it; Yes leaves it
     std::vector<std::wstring> radio = WorkerEntries(L"ChangeRadioState|");
@@ -68,7 +68,7 @@ TEST_F(Reload, YesSwitchesOffThenOnAndLeavesTheFlagAlone)
 TEST_F(Reload, NoSwitchesOffOnceAndSetsTheFlag)
 {
     TurnOnWiFiModule();  // refused: no domain; the radio stays off
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     TurnOnWiFiModule();
     ASSERT_EQ(RadioPower(), 1u);
     ASSERT_EQ(IfWiFiRegulatorySet(), 0);
@@ -77,7 +77,7 @@ TEST_F(Reload, NoSwitchesOffOnceAndSetsTheFlag)
     Signal();
     ASSERT_TRUE(WaitForWorkerIdle(1));
 
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);
     EXPECT_EQ(RadioPower(), 0u);
     EXPECT_EQ(IfWiFiRegulatorySet(), 1);
     EXPECT_EQ(WorkerEntries(L"ChangeRadioState|").size(), 1u);
@@ -91,7 +91,7 @@ TEST_F(Reload, SwitchOffPassThatNeverSeesZeroStopsAfterThirtySteps)
 {
     StartStack();
     TurnOnWiFiModule();
-    SimSetSetting(L"StateStuck", 1);  // the state word never reaches 0
+    SimSetSetting(SIM_SETTING_STATE_STUCK, 1);  // the state word never reaches 0
     SimJournalClear();
     SimQueueAnswer(IDNO);
     Signal();
@@ -104,7 +104,7 @@ TEST_F(Reload, SwitchOffPassThatNeverSeesZeroStopsAfterThirtySteps)
 
 TEST_F(Reload, SwitchOnPassWithTheBitStuckReadsTenTimes)
 {
-    SimSetSetting(L"StateStuck", 1);
+    SimSetSetting(SIM_SETTING_STATE_STUCK, 1);
     SimQueueAnswer(IDYES);
     Signal();
     ASSERT_TRUE(WaitForWorkerIdle(1));
@@ -120,8 +120,8 @@ TEST_F(Reload, SwitchOnPassWithTheBitStuckReadsTenTimes)
 TEST_F(Reload, SwitchOnPassWhoseFirstReadIsClearDoesNotSleep)
 {
     // The card is out: no adapter to switch, and the state reads 0 at once.
-    SimSetSetting(L"CardInserted", 0);
-    SetRegDword(REG_STATE_KEY, L"WiFi", 0);
+    SimSetSetting(SIM_SETTING_CARD_INSERTED, 0);
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, 0);
     SimQueueAnswer(IDYES);
     Signal();
     ASSERT_TRUE(WaitForWorkerIdle(1));
@@ -134,7 +134,7 @@ TEST_F(Reload, AnUnwritableParameterGivesASwitchOnPass)
     SimQueueAnswer(IDNO);
     Signal();
     ASSERT_TRUE(WaitForWorkerIdle(1));
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), std::nullopt);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), std::nullopt);
     std::vector<std::wstring> radio = WorkerEntries(L"ChangeRadioState|");
     ASSERT_EQ(radio.size(), 1u);
     EXPECT_NE(radio[0].find(L"|1|1"), std::wstring::npos) << Narrow(radio[0]);
@@ -220,7 +220,7 @@ TEST_F(Reload, CloseWhileTheQuestionIsOpenStillCarriesOutTheAnswerThenEnds)
     DWORD worker = ReloadWorkerThread();
     ASSERT_NE(worker, 0u);
     ASSERT_TRUE(WaitForThreadEnd(worker));
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);  // the No was carried out
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);  // the No was carried out
     EXPECT_EQ(CountJournal(L"SetCursor|none"), 1u);
     // The worker ended without waiting again; a later set finds no one here.
     EXPECT_EQ(CountJournal(kBegin), 0u);

@@ -70,10 +70,10 @@ std::string FileText(const wchar_t* devicePath)
 
 std::string Values()
 {
-    return "adapter.Domain=" + Dword(REG_ADAPTER_KEY, L"Domain") +
-           " adapter.WIFI=" + Dword(REG_ADAPTER_KEY, L"WIFI") +
-           " vendor.Domain=" + Dword(REG_VENDOR_KEY, L"Domain") +
-           " vendor.ChannelDomain=" + Dword(REG_VENDOR_KEY, L"ChannelDomain") +
+    return "adapter.Domain=" + Dword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE) +
+           " adapter.WIFI=" + Dword(REG_ADAPTER_KEY, REG_WIFI_VALUE) +
+           " vendor.Domain=" + Dword(REG_VENDOR_KEY, REG_DOMAIN_VALUE) +
+           " vendor.ChannelDomain=" + Dword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE) +
            " status=" + FileText(STATUS_FILE) + " canary.reg=" + Dword(kCanaryKey, L"Trial") +
            " canary.file=" + FileText(kCanaryFile);
 }

@@ -142,7 +142,7 @@ static int ShowTimedBox(const std::wstring& text, const std::wstring& caption, U
 // that never called it passes empty ones).
 static bool LoadQuestionStrings(std::wstring* pText, std::wstring* pCaption)
 {
-    DWORD lcid = DeviceDword(REG_LOCALE_KEY, L"SystemLCID").value_or(0);
+    DWORD lcid = DeviceDword(REG_LOCALE_KEY, REG_LCID_VALUE).value_or(0);
     const wchar_t* library = lcid == 0x0404   ? L"RDIOSTR0404.dll"
                              : lcid == 0x0410 ? L"RDIOSTR0410.dll"
                                               : L"RDIOSTR0409.dll";

@@ -95,14 +95,14 @@ JsonValue DriverJson()
     bool card = CardInserted();
     j.Set("card_inserted", card);
     j.Set("driver_loaded", card && DriverActive());
-    j.Set("wifi_parameter", DeviceDword(REG_ADAPTER_KEY, L"WIFI"));
+    j.Set("wifi_parameter", DeviceDword(REG_ADAPTER_KEY, REG_WIFI_VALUE));
     return j;
 }
 
 std::string DriverText()
 {
     bool card = CardInserted();
-    std::optional<DWORD> wifi = DeviceDword(REG_ADAPTER_KEY, L"WIFI");
+    std::optional<DWORD> wifi = DeviceDword(REG_ADAPTER_KEY, REG_WIFI_VALUE);
     return std::string(card ? "inserted" : "ejected") + ", driver " +
            (card && DriverActive() ? "loaded" : "not loaded") + ", adapter \"WIFI\" " +
            (wifi ? std::to_string(*wifi) : std::string("missing"));
@@ -160,11 +160,11 @@ std::string StatusFileText(const StatusFile& f)
 
 void AddSnapshot(JsonValue& doc)
 {
-    std::optional<DWORD> code = DeviceDword(REG_ADAPTER_KEY, L"Domain");
-    std::optional<DWORD> mask = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain");
+    std::optional<DWORD> code = DeviceDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE);
+    std::optional<DWORD> mask = DeviceDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE);
     doc.Set("domain", DomainJson(code, mask));
     doc.Set("driver", DriverJson());
-    doc.Set("state", StateJson(DeviceDword(REG_STATE_KEY, L"WiFi")));
+    doc.Set("state", StateJson(DeviceDword(REG_STATE_KEY, REG_STATE_VALUE)));
     doc.Set("status_file", StatusFileJson(ReadStatusFile()));
     JsonValue radios = JsonValue::MakeArray();
     for (const SimRadioInfo& r : ModelRadios()) {
@@ -176,11 +176,12 @@ void AddSnapshot(JsonValue& doc)
 void PrintSnapshot(FILE* out)
 {
     fprintf(out, "  domain:      %s\n",
-            DomainText(DeviceDword(REG_ADAPTER_KEY, L"Domain"),
-                       DeviceDword(REG_VENDOR_KEY, L"ChannelDomain"))
+            DomainText(DeviceDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE),
+                       DeviceDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE))
                 .c_str());
     fprintf(out, "  card:        %s\n", DriverText().c_str());
-    fprintf(out, "  state value: %s\n", StateText(DeviceDword(REG_STATE_KEY, L"WiFi")).c_str());
+    fprintf(out, "  state value: %s\n",
+            StateText(DeviceDword(REG_STATE_KEY, REG_STATE_VALUE)).c_str());
     fprintf(out, "  status file: %s\n", StatusFileText(ReadStatusFile()).c_str());
     std::vector<SimRadioInfo> radios = ModelRadios();
     fprintf(out, "  radios:      %s\n", radios.empty() ? "none" : RadioText(radios[0]).c_str());
