@@ -11,12 +11,12 @@
 #include "sim.h"
 
 #include <handheld_devmgr.h>
+#include <rendak_store.h>  // PCCARD_DRIVER_KEY: the card's driver, where the library looks for it
 
 #include <map>
 #include <mutex>
 
 #define STREAM_DEVICE_NAME L"NDL1:"
-#define PCCARD_DRIVER_KEY L"Drivers\\PCMCIA\\VELMONT-TRX3850_802.11g_PC_Card-A103"
 
 static std::mutex g_devLock;
 static std::map<HANDLE, DWORD> g_streams;  // open "NDL1:" handles and their driver instance

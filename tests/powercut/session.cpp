@@ -29,6 +29,7 @@ namespace {
 const wchar_t kCanaryKey[] = L"SOFTWARE\\PowerCutTrial";
 const wchar_t kCanaryFile[] = L"\\canary.txt";
 const std::wstring kWaitBegin = handheld::WaitBeginEntry(RELOAD_EVENT_NAME);
+const std::wstring kReloadSet = handheld::EventSetEntry(RELOAD_EVENT_NAME);
 
 std::string Dword(const wchar_t* key, const wchar_t* name)
 {
@@ -132,7 +133,7 @@ void Settle()
     bool signalled = false;
     for (DWORD i = 0, count = SimJournalCount(); i < count; i++) {
         SimJournalEntry(i, entry, 128);
-        signalled = signalled || wcscmp(entry, L"EventModify|Olbrin_ReloadWiFi|3|1") == 0;
+        signalled = signalled || kReloadSet == entry;
     }
     if (signalled) {
         SimJournalWaitFor(kWaitBegin.c_str(), 1, 120000);
@@ -150,9 +151,13 @@ void SignalReload()
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"coredll.dll"), "CreateEventW")));
     auto modify = reinterpret_cast<BOOL(WINAPI*)(HANDLE, DWORD)>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"coredll.dll"), "EventModify")));
-    HANDLE h = create(NULL, FALSE, FALSE, L"Olbrin_ReloadWiFi");
+    // Closed by the device that made it: kernel32's CloseHandle would leave
+    // the device's record of the name behind.
+    auto close = reinterpret_cast<BOOL(WINAPI*)(HANDLE)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"coredll.dll"), "CloseHandle")));
+    HANDLE h = create(NULL, FALSE, FALSE, RELOAD_EVENT_NAME);
     modify(h, 3 /* EVENT_SET */);
-    CloseHandle(h);
+    close(h);
 }
 
 // The log's last line.
