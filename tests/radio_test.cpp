@@ -8,7 +8,7 @@
 
 namespace {
 
-#define STATE_READS L"RegQueryValueExW|" REG_STATE_KEY L"\\WiFi|"
+#define STATE_READS L"RegQueryValueExW|" REG_STATE_KEY L"\\" REG_STATE_VALUE L"|"
 
 class Radio : public DeviceTest {
 protected:
@@ -36,15 +36,52 @@ void StoreDomain()
     SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
 }
 
-SIMRADIO MakeRadio(const wchar_t* name, DWORD type, DWORD power, BOOL adapter)
+// Collects the checks of one helper into one result that names each miss.
+class Checks {
+public:
+    void operator()(bool same, const std::string& what)
+    {
+        if (!same) {
+            misses_ += what + "; ";
+        }
+    }
+    testing::AssertionResult Result() const
+    {
+        return misses_.empty() ? testing::AssertionSuccess()
+                               : testing::AssertionFailure() << misses_;
+    }
+
+private:
+    std::string misses_;
+};
+
+// The driver's parameter and the status file both record the radio as on (1) or off (0).
+testing::AssertionResult Recorded(DWORD on)
 {
-    SIMRADIO r = {};
-    wcsncpy(r.szName, name, SIM_RADIO_NAME_CCH - 1);
-    wcsncpy(r.szDisplay, name, SIM_RADIO_NAME_CCH - 1);
-    r.dwType = type;
-    r.dwPower = power;
-    r.bAdapter = adapter;
-    return r;
+    Checks check;
+    std::optional<DWORD> parameter = RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE);
+    std::optional<std::string> file = ReadDeviceFile(STATUS_FILE);
+    check(parameter == on,
+          "the driver's parameter is " + (parameter ? std::to_string(*parameter) : "missing"));
+    check(file == std::to_string(on), "the status file holds " + file.value_or("nothing"));
+    return check.Result();
+}
+
+// What a finished switch of the adapter leaves behind: its power, the one
+// ChangeRadioState call (its arguments after the radio's name), what is
+// recorded and what IfWiFiHasTurnedOn says.
+testing::AssertionResult SwitchedTo(DWORD on, const std::wstring& call)
+{
+    Checks check;
+    std::vector<std::wstring> calls = JournalMatching(L"ChangeRadioState|");
+    check(RadioPower(ADAPTER_RADIO) == on, "the adapter's power is not " + std::to_string(on));
+    check(calls == std::vector<std::wstring>{SIM_J_CHANGE_RADIO L"|" ADAPTER_RADIO L"|" + call},
+          std::to_string(calls.size()) + " radio changes, the first " +
+              (calls.empty() ? std::string("none") : Narrow(calls[0])));
+    testing::AssertionResult recorded = Recorded(on);
+    check(recorded, recorded.message());
+    check(IfWiFiHasTurnedOn() == (int)on, "IfWiFiHasTurnedOn is not " + std::to_string(on));
+    return check.Result();
 }
 
 TEST_F(Radio, TurnOnWithoutDomainShowsMessageAndChangesNothing)
@@ -59,8 +96,7 @@ TEST_F(Radio, TurnOnWithoutDomainShowsMessageAndChangesNothing)
     EXPECT_EQ(boxes[0].caption, L"Error !");
     EXPECT_EQ(boxes[0].flags, 0x10010u);
     EXPECT_EQ(RadioPower(ADAPTER_RADIO), 0u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
+    EXPECT_TRUE(Recorded(0));
     EXPECT_EQ(CountJournal(L"GetWirelessDevices|"), 0u);
     EXPECT_TRUE(Sleeps().empty());
 }
@@ -71,12 +107,7 @@ TEST_F(Radio, TurnOnSwitchesTheAdapterAndWaitsOneReadingOut)
     ULONGLONG start = SimNow();
     TurnOnWiFiModule();
 
-    EXPECT_EQ(RadioPower(ADAPTER_RADIO), 1u);
-    EXPECT_EQ(JournalMatching(L"ChangeRadioState|"),
-              std::vector<std::wstring>{SIM_J_CHANGE_RADIO L"|" ADAPTER_RADIO L"|1|1|0x00000000"});
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 1u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
-    EXPECT_EQ(IfWiFiHasTurnedOn(), 1);
+    EXPECT_TRUE(SwitchedTo(1, L"1|1|0x00000000"));
     // Switching on takes SIM_POWER_ON_MS: the first reading shows it, one 4000 ms pause.
     EXPECT_EQ(Sleeps(), std::vector<DWORD>{4000});
     EXPECT_EQ(CountJournal(STATE_READS), 2u);
@@ -115,13 +146,8 @@ TEST_F(Radio, TurnOffWithoutDomainStillSwitchesOffAndRecordsZero)
     TurnOffWiFiModule();
 
     EXPECT_TRUE(MessageBoxes().empty());
-    EXPECT_EQ(RadioPower(ADAPTER_RADIO), 0u);
-    EXPECT_EQ(JournalMatching(L"ChangeRadioState|"),
-              std::vector<std::wstring>{SIM_J_CHANGE_RADIO L"|" ADAPTER_RADIO L"|0|2|0x00000000"});
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);
-    // Two writes in a row: only the last number is left.
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
-    EXPECT_EQ(IfWiFiHasTurnedOn(), 0);
+    // Two writes of the status file in a row: only the last number is left.
+    EXPECT_TRUE(SwitchedTo(0, L"0|2|0x00000000"));
     // Switching off takes SIM_POWER_OFF_MS: one 3000 ms pause.
     EXPECT_EQ(Sleeps(), std::vector<DWORD>{3000});
     EXPECT_EQ(SimNow() - start, 3000u);
@@ -164,8 +190,9 @@ TEST_F(Radio, TwoManagedRadiosBothOnOnlyFirstOff)
 TEST_F(Radio, FirstManagedRadioInListOrderIsTheOneSwitchedOff)
 {
     // A plain managed radio ahead of the adapter: it is the "first" one.
-    const SIMRADIO radios[] = {MakeRadio(L"WLAN0", 1, 1, FALSE),
-                               MakeRadio(ADAPTER_RADIO, 1, 1, TRUE)};
+    const SIMRADIO radios[] = {
+        {L"WLAN0", L"WLAN0", RADIODEVICES_MANAGED, 1, FALSE, FALSE},
+        {ADAPTER_RADIO, ADAPTER_RADIO, RADIODEVICES_MANAGED, 1, TRUE, FALSE}};
     ASSERT_TRUE(SimSetRadios(radios, 2));
     TurnOffWiFiModule();
     EXPECT_EQ(RadioPower(L"WLAN0"), 0u);
@@ -181,15 +208,13 @@ TEST_F(Radio, NoRadiosAtAllStillWritesParameterAndStatus)
     TurnOnWiFiModule();
     EXPECT_EQ(CountJournal(L"GetWirelessDevices|0|0"), 1u);
     EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 1u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
+    EXPECT_TRUE(Recorded(1));
     // Nothing switches, so the bit is clear at the first reading: no pause.
     EXPECT_TRUE(Sleeps().empty());
     EXPECT_EQ(CountJournal(STATE_READS), 1u);
 
     TurnOffWiFiModule();
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
+    EXPECT_TRUE(Recorded(0));
     EXPECT_TRUE(Sleeps().empty());
     // No list came back, so none is freed.
     ExpectListsFreedOnce(0);
@@ -204,8 +229,7 @@ TEST_F(Radio, NoManagedRadioSwitchesNothingButFreesTheList)
     EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
     EXPECT_EQ(RadioPower(L"CELL1"), 1u);
     EXPECT_EQ(RadioPower(L"BTH1"), 0u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
+    EXPECT_TRUE(Recorded(0));
     EXPECT_TRUE(Sleeps().empty());
     ExpectListsFreedOnce(2);
 }
