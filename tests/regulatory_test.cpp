@@ -103,11 +103,11 @@ TEST_F(Regulatory, SameNewRowTwiceStoresAndSignalsTwiceUntilTheDomainIsReRead)
     ASSERT_TRUE(WaitForWorkerIdle(1));
     ChangeWiFiRegulatory(3);
     ASSERT_TRUE(WaitForWorkerIdle(2));
-    EXPECT_EQ(CountJournal(SIM_J_REG_SET L"|" REG_ADAPTER_KEY L"\\Domain|0x30"), 2u);
+    EXPECT_EQ(CountJournal(SIM_J_REG_SET L"|" REG_ADAPTER_KEY L"\\" REG_DOMAIN_VALUE L"|0x30"), 2u);
     EXPECT_EQ(ReloadSignals(), 2u);
     // Row 1 equals the domain last read: nothing stored or signalled.
     ChangeWiFiRegulatory(1);
-    EXPECT_EQ(CountJournal(SIM_J_REG_SET L"|" REG_ADAPTER_KEY L"\\Domain"), 2u);
+    EXPECT_EQ(CountJournal(SIM_J_REG_SET L"|" REG_ADAPTER_KEY L"\\" REG_DOMAIN_VALUE), 2u);
     EXPECT_EQ(ReloadSignals(), 2u);
     // The index still reports the domain last read, not the one stored since.
     EXPECT_EQ(GetLastWiFiRegulatoryIndex(), 1);

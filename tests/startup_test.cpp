@@ -14,7 +14,9 @@ const wchar_t kNoDomainText[] =
     L"Rendak.DLL: Wi-Fi regulatory has not been set. Please call ChangeWiFiRegulatory() at "
     L"first!";
 const wchar_t kLostDomainText[] = L"The Wi-Fi Regulatory was lost, please set it again.";
+// The library registers for the state value under the spelling "WIFI".
 const wchar_t kStateNotify[] = SIM_J_NOTIFY L"|" REG_STATE_KEY L"\\WIFI|";
+const wchar_t kStateNotifyClose[] = SIM_J_NOTIFY_CLOSE L"|" REG_STATE_KEY L"\\WIFI|";
 
 class Startup : public DeviceTest {
 protected:
@@ -47,7 +49,7 @@ TEST_F(Startup, SwitchingBitCountsAsADomainWithoutLookingAtTheStoredOne)
     InitWiFi();
     EXPECT_EQ(IfWiFiRegulatorySet(), 1);
     EXPECT_TRUE(MessageBoxes().empty());
-    EXPECT_EQ(CountJournal(SIM_J_REG_QUERY L"|" REG_ADAPTER_KEY L"\\Domain"), 1u)
+    EXPECT_EQ(CountJournal(SIM_J_REG_QUERY L"|" REG_ADAPTER_KEY L"\\" REG_DOMAIN_VALUE), 1u)
         << "only StartWiFiStack's refresh reads the domain";
     EXPECT_EQ(SimOpenNotifications(), 1u);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
@@ -251,7 +253,7 @@ TEST_F(Startup, NotificationWithoutDataOnlyRereadsTheAdapterParameter)
               L"|missing");
     EXPECT_EQ(CountJournal(L"Debug|"), 0u);
     EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
-    EXPECT_EQ(CountJournal(SIM_J_REG_QUERY L"|" REG_ADAPTER_KEY L"\\WIFI|0"), 1u);
+    EXPECT_EQ(CountJournal(SIM_J_REG_QUERY L"|" REG_ADAPTER_KEY L"\\" REG_WIFI_VALUE L"|0"), 1u);
     EXPECT_EQ(CountJournal(L"RegSetValueExW|"), 0u);
 }
 
@@ -273,7 +275,7 @@ TEST_F(Startup, CloseWiFiTwiceReleasesOnceAndNothingIsDeliveredAfterwards)
     ASSERT_EQ(SimOpenNotifications(), 1u);
     EXPECT_NE(CloseWiFi(), 0);  // CloseHandle's TRUE
     EXPECT_EQ(SimOpenNotifications(), 0u);
-    EXPECT_EQ(CountJournal(SIM_J_NOTIFY_CLOSE L"|" REG_STATE_KEY L"\\WIFI|"), 1u);
+    EXPECT_EQ(CountJournal(kStateNotifyClose), 1u);
     EXPECT_EQ(CloseWiFi(), 0);
     EXPECT_EQ(CountJournal(L"RegistryCloseNotification|"), 1u);
 
@@ -289,7 +291,7 @@ TEST_F(Startup, SecondInitWiFiReleasesTheOlderRegistration)
     InitWiFi();
     InitWiFi();
     EXPECT_EQ(SimOpenNotifications(), 1u);
-    EXPECT_EQ(CountJournal(SIM_J_NOTIFY_CLOSE L"|" REG_STATE_KEY L"\\WIFI|"), 1u);
+    EXPECT_EQ(CountJournal(kStateNotifyClose), 1u);
     SimJournalClear();
     SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, SIM_STATE_ADAPTER | SIM_STATE_POWERED);
     SimDeliverNotifications();
@@ -321,7 +323,8 @@ TEST_F(Startup, ChangeByAnotherProcessReachesTheCallback)
     ASSERT_EQ(exitCode, 0u);
 
     ASSERT_TRUE(SimJournalWaitFor(L"Debug|cbData=", 1, 20000));
-    ASSERT_TRUE(SimJournalWaitFor(SIM_J_REG_QUERY L"|" REG_ADAPTER_KEY L"\\WIFI", 1, 5000));
+    ASSERT_TRUE(
+        SimJournalWaitFor(SIM_J_REG_QUERY L"|" REG_ADAPTER_KEY L"\\" REG_WIFI_VALUE, 1, 5000));
     EXPECT_EQ(CountJournal(L"Debug|g_lWiFiState=0\n"), 1u);
     EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);
 }
@@ -405,31 +408,38 @@ HMODULE LoadTestStrings(const char* variant)
     return LoadLibraryW(path.c_str());
 }
 
-TEST_F(Startup, LongStringsAreCutToTheBuffersAndTerminated)
+// Each variant in a process of its own: only one library of that name can be loaded.
+struct TestStrings {
+    const char* variant;
+    const wchar_t* text;
+    const wchar_t* caption;
+};
+const TestStrings kTestStrings[] = {
+    // Longer than the buffers: cut to them and terminated.
+    {"long", L"0123456789012345678901234567890123456789012345678", L"ABCDEFGHI"},
+    // Without the two strings: empty prompts.
+    {"missing", L"", L""},
+};
+
+class StringLibrary : public Startup, public testing::WithParamInterface<TestStrings> {};
+
+TEST_P(StringLibrary, PromptsAreWhatTheLoadedLibraryHolds)
 {
-    HMODULE h = LoadTestStrings("long");
+    HMODULE h = LoadTestStrings(GetParam().variant);
     ASSERT_NE(h, nullptr);
     StoreDomain(0x10);
     InitWiFi();
     std::optional<MessageBoxRecord> box = AskReloadQuestion(3);
     ASSERT_TRUE(box) << "no reload question";
-    EXPECT_EQ(box->text, L"0123456789012345678901234567890123456789012345678");
-    EXPECT_EQ(box->caption, L"ABCDEFGHI");
+    EXPECT_EQ(box->text, GetParam().text);
+    EXPECT_EQ(box->caption, GetParam().caption);
     FreeLibrary(h);
 }
 
-TEST_F(Startup, StringLibraryWithoutTheStringsGivesEmptyPrompts)
-{
-    HMODULE h = LoadTestStrings("missing");
-    ASSERT_NE(h, nullptr);
-    StoreDomain(0x10);
-    InitWiFi();
-    std::optional<MessageBoxRecord> box = AskReloadQuestion(3);
-    ASSERT_TRUE(box) << "no reload question";
-    EXPECT_EQ(box->text, L"");
-    EXPECT_EQ(box->caption, L"");
-    FreeLibrary(h);
-}
+INSTANTIATE_TEST_SUITE_P(Variants, StringLibrary, testing::ValuesIn(kTestStrings),
+                         [](const testing::TestParamInfo<TestStrings>& info) {
+                             return std::string(info.param.variant);
+                         });
 
 // --- DirectlyTurnOnWiFi --------------------------------------------------------------
 
