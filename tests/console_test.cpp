@@ -110,32 +110,29 @@ public:
     }
 
     // Presses a control; its action is done when this returns.
-    void Press(int id)
+    void Press(int id, Caller at = Caller()) { Notify(id, BN_CLICKED, at); }
+    void Choose(int list, int index, Caller at = Caller())
     {
-        DWORD_PTR result = 0;
-        ASSERT_NE(SendMessageTimeoutW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                                      (LPARAM)Item(id), SMTO_NORMAL, 60000, &result),
-                  0);
-    }
-    void Choose(int list, int index)
-    {
-        ASSERT_EQ(SendMessageW(Item(list), CB_SETCURSEL, index, 0), index);
+        if (SendMessageW(Item(list), CB_SETCURSEL, index, 0) != index) {
+            FAIL_AT(at) << "list " << list << " has no entry " << index;
+        }
     }
     // Tells the console what a control did, as the control itself would.
-    void Notify(int id, int code)
+    void Notify(int id, int code, Caller at = Caller())
     {
         DWORD_PTR result = 0;
-        ASSERT_NE(SendMessageTimeoutW(window_, WM_COMMAND, MAKEWPARAM(id, code), (LPARAM)Item(id),
-                                      SMTO_NORMAL, 60000, &result),
-                  0);
+        if (SendMessageTimeoutW(window_, WM_COMMAND, MAKEWPARAM(id, code), (LPARAM)Item(id),
+                                SMTO_NORMAL, 60000, &result) == 0) {
+            FAIL_AT(at) << "control " << id << " (code " << code << ") was not taken";
+        }
     }
     // Types into a combo box's field, or chooses the entry with this text.
-    void Type(int combo, const std::wstring& text)
+    void Type(int combo, const std::wstring& text, Caller at = Caller())
     {
         SendMessageW(Item(combo), WM_SETTEXT, 0, (LPARAM)text.c_str());
-        Notify(combo, CBN_EDITCHANGE);
+        Notify(combo, CBN_EDITCHANGE, at);
     }
-    void ChooseText(int combo, const std::wstring& text)
+    void ChooseText(int combo, const std::wstring& text, Caller at = Caller())
     {
         LRESULT count = SendMessageW(Item(combo), CB_GETCOUNT, 0, 0);
         for (LRESULT i = 0; i < count; i++) {
@@ -144,12 +141,12 @@ public:
                 SendMessageW(Item(combo), CB_GETLBTEXT, i, (LPARAM)entry);
             }
             if (text == entry) {
-                Choose(combo, (int)i);
-                Notify(combo, CBN_SELCHANGE);
+                Choose(combo, (int)i, at);
+                Notify(combo, CBN_SELCHANGE, at);
                 return;
             }
         }
-        ADD_FAILURE() << "no entry " << Narrow(text);
+        FAIL_AT(at) << "no entry " << Narrow(text);
     }
 
 private:
@@ -159,8 +156,6 @@ private:
 };
 
 #define HAS(text, part) EXPECT_NE((text).find(part), std::wstring::npos) << Narrow(text)
-
-const wchar_t kDriverKey[] = L"Drivers\\PCMCIA\\VELMONT-TRX3850_802.11g_PC_Card-A103";
 
 DWORD ColdReset()
 {
@@ -174,7 +169,7 @@ DWORD ColdReset()
 DWORD ActivateDriver()
 {
     SetLastError(0xDEAD);
-    HANDLE h = ActivateDeviceEx(kDriverKey, NULL, 0, NULL);
+    HANDLE h = ActivateDeviceEx(PCCARD_DRIVER_KEY, NULL, 0, NULL);
     return h ? 0 : GetLastError();
 }
 
@@ -525,7 +520,7 @@ TEST_F(ConsoleTest, EveryActionDoesWhatItsControlDoes)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.act);
         if (std::string(c.act) == "clear-faults") {
-            SimSetFault(L"ActivateDeviceEx", kDriverKey, ERROR_GEN_FAILURE, TRUE);
+            SimSetFault(L"ActivateDeviceEx", PCCARD_DRIVER_KEY, ERROR_GEN_FAILURE, TRUE);
         }
         g_cutsBefore = SimKernelCounter(L"PowerCuts");
         RunResult r = Console_(L"--act " + Widen(c.act));
