@@ -126,10 +126,17 @@ static std::wstring RadioText(const RadioLine& r, bool adapterPresent)
     return text;
 }
 
-static std::wstring OptionalDword(const wchar_t* key, const wchar_t* value, int digits)
+// A value in hex with what it stands for ("0x30 (Europe ETSI)"), `unnamed`
+// after it when nothing does; "not set" without the value.
+static std::wstring NamedDword(const wchar_t* key, const wchar_t* value, int digits,
+                               std::wstring (*nameOf)(DWORD), const wchar_t* unnamed)
 {
     DWORD data = 0;
-    return DeviceDword(key, value, &data) ? Hex(data, digits) : std::wstring(L"not set");
+    if (!DeviceDword(key, value, &data)) {
+        return L"not set";
+    }
+    std::wstring name = nameOf(data);
+    return Hex(data, digits) + (name.empty() ? std::wstring(unnamed) : L" (" + name + L")");
 }
 
 static std::wstring StatusFileView()
@@ -288,13 +295,9 @@ void RefreshViews(HWND hWnd)
         !present ? L"not set"
                  : std::to_wstring(value) + (value ? L" (switched on)" : L" (switched off)"));
 
-    present = DeviceDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, &value);
-    std::wstring domain = OptionalDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 2);
-    if (present) {
-        std::wstring name = DomainName(value);
-        domain += name.empty() ? L" (no such domain)" : L" (" + name + L")";
-    }
-    SetTextIfChanged(hWnd, IDC_DOMAIN, domain);
+    SetTextIfChanged(
+        hWnd, IDC_DOMAIN,
+        NamedDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 2, DomainName, L" (no such domain)"));
 
     present = DeviceDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE, &value);
     SetTextIfChanged(hWnd, IDC_CHANNELS, ChannelText(present, value));
@@ -304,13 +307,8 @@ void RefreshViews(HWND hWnd)
         hWnd, IDC_OEM,
         !present ? L"not set (off)" : std::to_wstring(value) + (value ? L" (on)" : L" (off)"));
 
-    present = DeviceDword(REG_LOCALE_KEY, REG_LCID_VALUE, &value);
-    std::wstring locale = OptionalDword(REG_LOCALE_KEY, REG_LCID_VALUE, 4);
-    if (present) {
-        std::wstring name = LocaleName(value);
-        locale += name.empty() ? L"" : L" (" + name + L")";
-    }
-    SetTextIfChanged(hWnd, IDC_LOCALE, locale);
+    SetTextIfChanged(hWnd, IDC_LOCALE,
+                     NamedDword(REG_LOCALE_KEY, REG_LCID_VALUE, 4, LocaleName, L""));
 
     SetTextIfChanged(hWnd, IDC_STATUS_FILE, StatusFileView());
     SetTextIfChanged(hWnd, IDC_CARD, CardView());

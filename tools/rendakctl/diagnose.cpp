@@ -261,12 +261,10 @@ int CmdDiagnose(const Options& opt, const std::vector<std::string>& args)
 
     JsonValue list = JsonValue::MakeArray();
     for (const Finding& f : found) {
-        JsonValue j = JsonValue::MakeObject();
-        j.Set("cause", f.cause);
-        j.Set("finding", f.what);
-        j.Set("fix", f.why);
-        j.Set("commands", JsonStrings(f.commands));
-        list.Add(j);
+        list.Add(JsonValue::MakeObject({{"cause", f.cause},
+                                        {"finding", f.what},
+                                        {"fix", f.why},
+                                        {"commands", JsonStrings(f.commands)}}));
     }
     JsonValue& fields = ReportFields();
     fields.Set("wifi_on", on);

@@ -17,7 +17,7 @@ static bool IsReloadSignal(const handheld::JournalEntry& e)
 }
 static bool IsDomainStore(const handheld::JournalEntry& e)
 {
-    return e.Is(SIM_J_REG_SET) && e.Field(0) == REG_ADAPTER_KEY L"\\Domain";
+    return e.Is(SIM_J_REG_SET) && e.Field(0) == REG_ADAPTER_KEY L"\\" REG_DOMAIN_VALUE;
 }
 
 static void PrintDomain(std::optional<DWORD> code, std::optional<DWORD> mask)

@@ -18,12 +18,13 @@ JsonValue ChannelsJson(DWORD mask)
 // A stored domain: no code stored reads as "None", as the library reads it.
 JsonValue DomainJson(std::optional<DWORD> code, std::optional<DWORD> mask)
 {
+    // The row the stored code names (nulls when none names it), with the code
+    // and mask as stored in place of the row's own.
     int index = code ? DomainIndexOfCode(*code) : 0;
-    const Domain* row = index >= 0 ? &DeviceDomains()[index] : NULL;
-    JsonValue j = JsonValue::MakeObject();
-    j.Set("index", row ? JsonValue(index) : JsonValue());
-    j.Set("name", row ? JsonValue(row->name) : JsonValue());
-    j.Set("alias", row ? JsonValue(row->alias) : JsonValue());
+    JsonValue j =
+        index >= 0
+            ? DomainRowJson(DeviceDomains()[index])
+            : JsonValue::MakeObject({{"index", nullptr}, {"name", nullptr}, {"alias", nullptr}});
     j.Set("code", code);
     j.Set("mask", mask);
     j.Set("channels", ChannelsJson(mask.value_or(0)));
@@ -32,14 +33,12 @@ JsonValue DomainJson(std::optional<DWORD> code, std::optional<DWORD> mask)
 
 JsonValue DomainRowJson(const Domain& d)
 {
-    JsonValue j = JsonValue::MakeObject();
-    j.Set("index", d.index);
-    j.Set("name", d.name);
-    j.Set("alias", d.alias);
-    j.Set("code", d.code);
-    j.Set("mask", d.mask);
-    j.Set("channels", ChannelsJson(d.mask));
-    return j;
+    return JsonValue::MakeObject({{"index", d.index},
+                                  {"name", d.name},
+                                  {"alias", d.alias},
+                                  {"code", d.code},
+                                  {"mask", d.mask},
+                                  {"channels", ChannelsJson(d.mask)}});
 }
 
 std::string DomainText(std::optional<DWORD> code, std::optional<DWORD> mask)
@@ -110,15 +109,13 @@ std::string DriverText()
 
 JsonValue RadioJson(const SimRadioInfo& r)
 {
-    JsonValue j = JsonValue::MakeObject();
-    j.Set("name", r.name);
-    j.Set("display", r.display);
-    j.Set("type", r.type);
-    j.Set("type_name", RadioTypeName(r.type));
-    j.Set("on", r.on);
-    j.Set("adapter", r.adapter);
-    j.Set("listed", r.listed);
-    return j;
+    return JsonValue::MakeObject({{"name", r.name},
+                                  {"display", r.display},
+                                  {"type", r.type},
+                                  {"type_name", RadioTypeName(r.type)},
+                                  {"on", r.on},
+                                  {"adapter", r.adapter},
+                                  {"listed", r.listed}});
 }
 
 std::string RadioText(const SimRadioInfo& r)
