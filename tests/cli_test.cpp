@@ -850,7 +850,8 @@ TEST_F(Cli, OnAndOffThatDidNotTakeEffectExitThreeAndSayWhy)
 TEST_F(Cli, WhatTheLibraryCouldNotWriteIsNamed)
 {
     SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x30);
-    SimSetFault(L"RegSetValueExW", REG_ADAPTER_KEY L"\\" REG_WIFI_VALUE, ERROR_ACCESS_DENIED, FALSE);
+    SimSetFault(L"RegSetValueExW", REG_ADAPTER_KEY L"\\" REG_WIFI_VALUE, ERROR_ACCESS_DENIED,
+                FALSE);
     Json wifi = Doc("on");
     EXPECT_EQ(wifi["exit_code"].n, 3);
     ASSERT_EQ(wifi["error"]["details"].items.size(), 1u);
@@ -869,7 +870,8 @@ TEST_F(Cli, WhatTheLibraryCouldNotWriteIsNamed)
     RemoveDirectoryW(file.c_str());
 
     SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);
-    SimSetFault(L"RegSetValueExW", REG_ADAPTER_KEY L"\\" REG_DOMAIN_VALUE, ERROR_ACCESS_DENIED, FALSE);
+    SimSetFault(L"RegSetValueExW", REG_ADAPTER_KEY L"\\" REG_DOMAIN_VALUE, ERROR_ACCESS_DENIED,
+                FALSE);
     Json domain = Doc("regulatory set fr");
     EXPECT_EQ(domain["exit_code"].n, 3);
     HAS(domain["error"]["details"].items[0].s, "\"Domain\" is 0x30, not 0x32 (France)");
@@ -1564,11 +1566,21 @@ TEST_F(Cli, WatchJsonPrintsEachChangeAsItHappensThenHowItEnded)
     EXPECT_EQ(end["exit_code"].n, 0);
 }
 
+// Answers this process's reload question only once the watch has shown a
+// line after its first: the signal reaches journal.log after the event is
+// set, so an answer given at once could change the driver's parameter first.
+int WINAPI AnswerAfterTheWatchSawTheSignal(HWND, LPCWSTR, LPCWSTR, UINT, void* p)
+{
+    static_cast<Background*>(p)->WaitLines(2);
+    return IDNO;
+}
+
 TEST_F(Cli, WatchSeesAnotherProgramsReloadSignalThroughItsJournal)
 {
     LetOwnWorkerTakeSignals();
     Background watch(L"--json watch --count 1");
     ASSERT_TRUE(watch.WaitLines(1));
+    SimSetMessageBoxHook(AnswerAfterTheWatchSawTheSignal, &watch);
     SetEnvironmentVariableW(L"HANDHELD_JOURNAL", L"1");
     RunResult signal = Run("reload-signal");
     SetEnvironmentVariableW(L"HANDHELD_JOURNAL", NULL);
@@ -1580,6 +1592,7 @@ TEST_F(Cli, WatchSeesAnotherProgramsReloadSignalThroughItsJournal)
     EXPECT_EQ(reload["name"].s, Narrow(RELOAD_EVENT_NAME));
     EXPECT_EQ(watch.Line(2)["event"].s, "end");
     EXPECT_TRUE(WaitForWorkerIdle(1));  // this process's worker took it
+    SimSetMessageBoxHook(NULL, NULL);
 }
 
 }  // namespace
