@@ -224,7 +224,7 @@ TEST_F(Cli, HelpForTheToolAndForEachCommandWhereverItIsAsked)
     EXPECT_EQ(none.exitCode, 2u);
     HAS(none.err, "no command");
     // Help changes nothing on the device.
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0x100u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), 0x100u);
 }
 
 TEST_F(Cli, BadInputExitsTwoNamesWhatIsValidAndChangesNothing)
@@ -303,17 +303,17 @@ TEST_F(Cli, BadInputExitsTwoNamesWhatIsValidAndChangesNothing)
         HAS(doc["error"]["message"].s, c.hint);
         EXPECT_FALSE(doc["error"]["next_step"].s.empty());
     }
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), std::nullopt);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), std::nullopt);
     EXPECT_FALSE(SimRegKeyExists(REG_VENDOR_KEY));
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), std::nullopt);
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0x100u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), std::nullopt);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), 0x100u);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), std::nullopt);
     EXPECT_EQ(SimKernelCounter(L"Reboots"), 0u);
 }
 
 TEST_F(Cli, OptionsMayStandBeforeOrAfterTheCommand)
 {
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);  // no reload: this is about the line
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);  // no reload: this is about the line
     EXPECT_EQ(Run("--json status").out, Run("status --json").out);
     EXPECT_EQ(Run("--json regulatory").out, Run("regulatory --json").out);
     EXPECT_EQ(Run("--device " + device_ + " --json status").out,
@@ -376,8 +376,8 @@ TEST_F(Cli, EveryCommandLeavesOneDocumentFollowingTheSchemaSuccessOrFailure)
 
 TEST_F(Cli, TheSchemaRejectsWhatWouldBreakTheContract)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
-    SetRegDword(REG_VENDOR_KEY, L"ChannelDomain", 0x1FFF);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x30);
+    SetRegDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE, 0x1FFF);
     RunResult r = Run("--json status");
     ASSERT_EQ(r.exitCode, 0u);
     std::string good = Lines(r.out)[0];
@@ -413,15 +413,15 @@ TEST_F(Cli, TheSchemaRejectsWhatWouldBreakTheContract)
 
 TEST_F(Cli, EveryRowIsStoredByIndexAndReadBack)
 {
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);  // no reloads: this is about what is stored
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);  // no reloads: this is about what is stored
     for (const Row& row : kRows) {
         SCOPED_TRACE(row.name);
         // From another row, so that storing this one is a change.
-        SetRegDword(REG_ADAPTER_KEY, L"Domain", row.index == 6 ? 0x10 : 0x40);
+        SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, row.index == 6 ? 0x10 : 0x40);
         Json set = Doc("regulatory set " + std::to_string(row.index));
         ASSERT_EQ(set["exit_code"].n, 0);
-        EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), row.code);
-        EXPECT_EQ(RegDword(REG_VENDOR_KEY, L"ChannelDomain"), row.mask);
+        EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), row.code);
+        EXPECT_EQ(RegDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE), row.mask);
         ExpectDomain(set["domain"], row);
         ExpectDomain(set["requested"], row);
         EXPECT_TRUE(set["stored"].b);
@@ -438,15 +438,15 @@ TEST_F(Cli, EveryRowIsStoredByIndexAndReadBack)
 
 TEST_F(Cli, EveryRowIsFoundByNameInAnyCaseAndByItsShortForm)
 {
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);
     for (const Row& row : kRows) {
         for (const std::string& word :
              {std::string(row.name), Lower(row.name), std::string(row.alias)}) {
             SCOPED_TRACE(word);
-            SetRegDword(REG_ADAPTER_KEY, L"Domain", row.index == 6 ? 0x10 : 0x40);
+            SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, row.index == 6 ? 0x10 : 0x40);
             Json set = Doc("regulatory set \"" + word + "\"");
             ASSERT_EQ(set["exit_code"].n, 0);
-            EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), row.code);
+            EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), row.code);
             ExpectDomain(set["domain"], row);
         }
     }
@@ -469,10 +469,10 @@ TEST_F(Cli, StatusShowsTheWholeDeviceInOneShape)
     EXPECT_FALSE(s["radios"].items[1]["on"].b);
     EXPECT_TRUE(s["radios"].items[0]["on"].b);  // the phone
 
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x31);
-    SetRegDword(REG_VENDOR_KEY, L"ChannelDomain", 0x0600);
-    SetRegDword(REG_ADAPTER_KEY, L"WIFI", 0);
-    SimRegDeleteValue(REG_STATE_KEY, L"WiFi");
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x31);
+    SetRegDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE, 0x0600);
+    SetRegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE, 0);
+    SimRegDeleteValue(REG_STATE_KEY, REG_STATE_VALUE);
     WriteDeviceFile(STATUS_FILE, "1\n");
     s = Doc("status");
     ExpectDomain(s["domain"], kRows[5]);
@@ -483,8 +483,8 @@ TEST_F(Cli, StatusShowsTheWholeDeviceInOneShape)
     WriteDeviceFile(STATUS_FILE, "2");
     EXPECT_FALSE(Doc("status")["status_file"]["says_on"].b);
     // A code no row has, and the library's mark of a cleared domain.
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x77);
-    SetRegDword(REG_STATE_KEY, L"WiFi", 0x099);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x77);
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, 0x099);
     s = Doc("status");
     EXPECT_TRUE(s["domain"]["index"].IsNull());
     EXPECT_EQ(s["domain"]["code"].n, 0x77);
@@ -493,7 +493,7 @@ TEST_F(Cli, StatusShowsTheWholeDeviceInOneShape)
 
 TEST_F(Cli, StatusSpellsOutTheStateBits)
 {
-    SetRegDword(REG_STATE_KEY, L"WiFi", 0x103);
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, 0x103);
     RunResult r = Run("status");
     ASSERT_EQ(r.exitCode, 0u);
     HAS(r.out, "0x103 (adapter present, switching, powered)");
@@ -653,8 +653,8 @@ TEST_F(Cli, SuggestGivesTheRowToStoreAndWhatItGainsAndLoses)
 
 TEST_F(Cli, SuggestJudgesTheDomainStoredNowAsItIsStored)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x40);
-    SetRegDword(REG_VENDOR_KEY, L"ChannelDomain", 0x3FFF);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x40);
+    SetRegDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE, 0x3FFF);
     Json us = Doc("regulatory suggest us");
     ExpectDomain(us["domain"], kRows[6]);
     EXPECT_EQ(us["domain_judged"]["index"].n, 6);
@@ -664,8 +664,8 @@ TEST_F(Cli, SuggestJudgesTheDomainStoredNowAsItIsStored)
         "stored now: 6 \"Japan MKK\": not lawful: 12-14 not allowed");
 
     // Its own mask, not the table's: ETSI's code with 1-11 is lawful in the US.
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
-    SetRegDword(REG_VENDOR_KEY, L"ChannelDomain", 0x07FF);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x30);
+    SetRegDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE, 0x07FF);
     const Json& etsi = Doc("regulatory suggest us")["domain_judged"];
     EXPECT_EQ(etsi["index"].n, 3);
     EXPECT_EQ(etsi["verdict"].s, "lawful");
@@ -673,12 +673,12 @@ TEST_F(Cli, SuggestJudgesTheDomainStoredNowAsItIsStored)
         "stored now: 3 \"Europe ETSI\", mask 0x07FF (channels 1-11): lawful");
 
     // A code no row has; and nothing stored, which the library reads as "None".
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x77);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x77);
     Json odd = Doc("regulatory suggest us")["domain_judged"];
     EXPECT_TRUE(odd["index"].IsNull());
     EXPECT_EQ(odd["verdict"].s, "lawful");
-    SimRegDeleteValue(REG_ADAPTER_KEY, L"Domain");
-    SimRegDeleteValue(REG_VENDOR_KEY, L"ChannelDomain");
+    SimRegDeleteValue(REG_ADAPTER_KEY, REG_DOMAIN_VALUE);
+    SimRegDeleteValue(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE);
     Json none = Doc("regulatory suggest us")["domain_judged"];
     EXPECT_EQ(none["index"].n, 0);
     EXPECT_EQ(Numbers(none["left_out"]), Range(1, 11));
@@ -696,23 +696,23 @@ TEST_F(Cli, AnUnknownCountryIsRefusedWithTheCountriesTheDatabaseHolds)
 
 TEST_F(Cli, SetCountryStoresTheSuggestedRow)
 {
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);  // no reload: this is about what is stored
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);  // no reload: this is about what is stored
     Json fr = Doc("regulatory set --country Fr");
     ASSERT_EQ(fr["exit_code"].n, 0);
     EXPECT_EQ(fr["country"].s, "FR");
     ExpectDomain(fr["requested"], kRows[3]);
     ExpectDomain(fr["suggestion"]["row"], kRows[3]);
     EXPECT_TRUE(fr["stored"].b);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x30u);
-    EXPECT_EQ(RegDword(REG_VENDOR_KEY, L"ChannelDomain"), 0x1FFFu);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x30u);
+    EXPECT_EQ(RegDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE), 0x1FFFu);
 
     RunResult jp = Run("regulatory set --country=jp");
     EXPECT_EQ(jp.exitCode, 0u) << jp.err;
     HAS(jp.out, "for JP, today's rules (" + std::string(regdb::g_dbOrigin.package) +
                     ") suggest 6 \"Japan MKK\": lawful, 14 for 802.11b only");
     HAS(jp.out, "regulatory domain: 6 \"Japan MKK\"");
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x40u);
-    EXPECT_EQ(RegDword(REG_VENDOR_KEY, L"ChannelDomain"), 0x3FFFu);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x40u);
+    EXPECT_EQ(RegDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE), 0x3FFFu);
 }
 
 // A database made to measure, in a file for --regdb; removed with the object.
@@ -760,14 +760,14 @@ TEST_F(Cli, WhereNoRowIsLawfulOnlyNoneIsAndSetStoresNothing)
     EXPECT_EQ(text.out.find("to store the suggestion"), std::string::npos) << text.out;
 
     // set --country refuses, stores nothing, and says what is left to do.
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     Json set = Doc(regdb + "regulatory set --country qn", &exit);
     EXPECT_EQ(exit, 4u);
     EXPECT_EQ(set["error"]["kind"].s, "no_lawful_row");
     HAS(set["error"]["next_step"].s, "regulatory set none");
     EXPECT_EQ(set["suggestion"]["status"].s, "no lawful row");
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x10u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x10u);
     EXPECT_FALSE(SimRegKeyExists(REG_VENDOR_KEY));
 
     // The file's other country, and a country only the built-in data holds.
@@ -777,7 +777,7 @@ TEST_F(Cli, WhereNoRowIsLawfulOnlyNoneIsAndSetStoresNothing)
     HAS(fr["error"]["message"].s, db.path() + ", given with --regdb) does not hold it");
     Json set2 = Doc(regdb + "regulatory set --country qm");
     EXPECT_EQ(set2["exit_code"].n, 0);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x30u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x30u);
 }
 
 // --- refusals and shortfalls ---------------------------------------------------------------
@@ -791,7 +791,7 @@ TEST_F(Cli, ARefusalShowsTheLibrarysTextAndEndsWithTheNextStep)
         "next: store a domain first: rendakctl --device " + device_ + " regulatory set DOMAIN";
     HAS(r.err, next);
     EXPECT_EQ(Lines(r.err).back().compare(0, 6, "next: "), 0) << r.err;
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), std::nullopt);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), std::nullopt);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), std::nullopt);
 
     Json init = Doc("init");
@@ -804,7 +804,7 @@ TEST_F(Cli, ARefusalShowsTheLibrarysTextAndEndsWithTheNextStep)
     EXPECT_TRUE(init["boxes"].items[0]["error"].b);
 
     // The kernel's refusal points at the console's action that lifts it, and it does.
-    SimSetSetting(L"RefuseColdReset", 1);
+    SimSetSetting(SIM_SETTING_REFUSE_COLD_RESET, 1);
     Json reset = Doc("--yes hard-reset");
     EXPECT_EQ(reset["exit_code"].n, 1);
     std::string lift = "handheld-console --device " + device_ + " --act accept-reset";
@@ -815,22 +815,22 @@ TEST_F(Cli, ARefusalShowsTheLibrarysTextAndEndsWithTheNextStep)
 
 TEST_F(Cli, SwitchingOnAndOffWithADomainSucceeds)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x30);
     RunResult on = Run("on");
     EXPECT_EQ(on.exitCode, 0u) << on.err;
     EXPECT_EQ(on.err, "");
     HAS(on.out, "Wi-Fi is on");
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 1u);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
     RunResult off = Run("off");
     EXPECT_EQ(off.exitCode, 0u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
 }
 
 TEST_F(Cli, OnAndOffThatDidNotTakeEffectExitThreeAndSayWhy)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x30);
     SimEjectCard();
     RunResult out = Run("on");
     EXPECT_EQ(out.exitCode, 3u);
@@ -854,8 +854,9 @@ TEST_F(Cli, OnAndOffThatDidNotTakeEffectExitThreeAndSayWhy)
 
 TEST_F(Cli, WhatTheLibraryCouldNotWriteIsNamed)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
-    SimSetFault(L"RegSetValueExW", REG_ADAPTER_KEY L"\\WIFI", ERROR_ACCESS_DENIED, FALSE);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x30);
+    SimSetFault(L"RegSetValueExW", REG_ADAPTER_KEY L"\\" REG_WIFI_VALUE, ERROR_ACCESS_DENIED,
+                FALSE);
     Json wifi = Doc("on");
     EXPECT_EQ(wifi["exit_code"].n, 3);
     ASSERT_EQ(wifi["error"]["details"].items.size(), 1u);
@@ -873,8 +874,9 @@ TEST_F(Cli, WhatTheLibraryCouldNotWriteIsNamed)
     HAS(folder.err, "is a folder");
     RemoveDirectoryW(file.c_str());
 
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
-    SimSetFault(L"RegSetValueExW", REG_ADAPTER_KEY L"\\Domain", ERROR_ACCESS_DENIED, FALSE);
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);
+    SimSetFault(L"RegSetValueExW", REG_ADAPTER_KEY L"\\" REG_DOMAIN_VALUE, ERROR_ACCESS_DENIED,
+                FALSE);
     Json domain = Doc("regulatory set fr");
     EXPECT_EQ(domain["exit_code"].n, 3);
     HAS(domain["error"]["details"].items[0].s, "\"Domain\" is 0x30, not 0x32 (France)");
@@ -882,24 +884,24 @@ TEST_F(Cli, WhatTheLibraryCouldNotWriteIsNamed)
 
 TEST_F(Cli, InitChecksTheDriverItMustLoad)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x30);
     SimEjectCard();
     SimInsertCard(FALSE);  // the card in, its driver not loaded: the value is 0
     RunResult loads = Run("init");
     EXPECT_EQ(loads.exitCode, 0u) << loads.err;
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0x100u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), 0x100u);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
 
     SimEjectCard();
     SimInsertCard(FALSE);
-    SimSetSetting(L"FailActivation", 1);
+    SimSetSetting(SIM_SETTING_FAIL_ACTIVATION, 1);
     RunResult fails = Run("init");
     EXPECT_EQ(fails.exitCode, 3u);
     HAS(fails.err, "activation failed (device setting FailActivation=1)");
-    SimSetSetting(L"FailActivation", 0);
+    SimSetSetting(SIM_SETTING_FAIL_ACTIVATION, 0);
 
     // A value that is not 0 keeps InitWiFi from reloading the driver, for ever.
-    SetRegDword(REG_STATE_KEY, L"WiFi", 0x099);
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, 0x099);
     RunResult never = Run("init");
     EXPECT_EQ(never.exitCode, 3u);
     HAS(never.err, "reloads it only when the state value is 0, and it was 0x099");
@@ -907,7 +909,7 @@ TEST_F(Cli, InitChecksTheDriverItMustLoad)
 
 TEST_F(Cli, ARadioThatDidNotChangeIsNamed)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x30);
     SimSetupRadios(SIM_RADIOS_TWO_WIFI);
     RunResult on = Run("on");
     EXPECT_EQ(on.exitCode, 0u) << on.err;
@@ -979,7 +981,7 @@ struct BusyWorker {
 
 TEST_F(Cli, TheToolServesItsOwnReloadAndWaitsUntilItsPassesSettle)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     ASSERT_EQ(Run("on").exitCode, 0u);
     BusyWorker busy(this);
     // Answered No: the pass switches Wi-Fi off, and the tool says so.
@@ -991,8 +993,8 @@ TEST_F(Cli, TheToolServesItsOwnReloadAndWaitsUntilItsPassesSettle)
         << no.out;
     HAS(no.err, "message box [Wi-Fi]: Restart Wi-Fi now to apply the new region? -> No");
     // Settled before the tool ended: not left switching at 0x102.
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0x100u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), 0x100u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);
 
     Json yes = Doc("--yes reload-signal");
     EXPECT_EQ(yes["exit_code"].n, 0);
@@ -1058,7 +1060,7 @@ TEST_F(Cli, DeviceOptionWorksOnThatDeviceAloneWithItsOwnEvent)
     EXPECT_EQ(r["reload"]["answer"].s, "Yes");
     EXPECT_EQ(Doc("--device " + other + " status")["device"].s, other);
     // Nothing reached this device or its worker.
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), std::nullopt);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), std::nullopt);
     EXPECT_EQ(CountJournal(handheld::WaitWokenEntry(RELOAD_EVENT_NAME)), 0u);
     SimDeleteDevice(Widen(other).c_str());
 }
@@ -1072,10 +1074,10 @@ TEST_F(Cli, ABoxLeftUnansweredGetsTheDefaultWhenTheTimeIsUp)
         RunResult r = Run("--answer-timeout 30 --default yes reload-signal");
         EXPECT_EQ(r.exitCode, 0u) << r.err;
         HAS(r.err, "-> Yes (unanswered after 30 s)");
-        EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+        EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 1u);
     }
     // An error box closes with OK, and still counts as a refusal.
-    SimRegDeleteValue(REG_ADAPTER_KEY, L"Domain");
+    SimRegDeleteValue(REG_ADAPTER_KEY, REG_DOMAIN_VALUE);
     RunResult on = Run("--answer-timeout 5 on");
     EXPECT_EQ(on.exitCode, 1u);
     HAS(on.err,
@@ -1141,7 +1143,7 @@ TEST_F(Cli, AnAnsweredBoxEndsTheWaitAtOnceAndShowsTheLibrarysOwnTextAndCaption)
 
 TEST_F(Cli, ProgressIsShownOnlyOnATerminal)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x30);
     SimSetStateStuck(TRUE);  // the library waits its whole bound
     RunResult r = Run("on");
     EXPECT_EQ(r.exitCode, 3u);
@@ -1179,24 +1181,15 @@ struct Background {
     std::condition_variable grew;
     std::vector<std::string> lines;
 
-    explicit Background(const std::wstring& args)
+    explicit Background(const std::wstring& args, Caller at = Caller())
     {
         SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
         HANDLE hWrite, hNul;
         CreatePipe(&hOut, &hWrite, &sa, 0);
         SetHandleInformation(hOut, HANDLE_FLAG_INHERIT, 0);
         hNul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, NULL);
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        si.hStdOutput = hWrite;
-        si.hStdError = hNul;
-        PROCESS_INFORMATION pi = {};
-        std::wstring exe = Widen(BUILD_BIN_DIR) + L"/rendakctl.exe";
-        std::wstring command = L"\"" + exe + L"\" " + args;
-        EXPECT_TRUE(
-            CreateProcessW(exe.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi));
+        PROCESS_INFORMATION pi = StartProgramWith(L"rendakctl.exe", args,
+                                                  GetStdHandle(STD_INPUT_HANDLE), hWrite, hNul, at);
         CloseHandle(hWrite);
         CloseHandle(hNul);
         CloseHandle(pi.hThread);
@@ -1231,12 +1224,12 @@ struct Background {
         std::lock_guard<std::mutex> hold(lock);
         return Conforming(i < lines.size() ? lines[i] : "");
     }
-    DWORD Finish()
+    DWORD Finish(Caller at = Caller())
     {
         DWORD code = (DWORD)-1;
         if (WaitForSingleObject(hProcess, 30000) != WAIT_OBJECT_0) {
             TerminateProcess(hProcess, 99);
-            ADD_FAILURE() << "the program did not end";
+            FAIL_AT(at) << "the program did not end";
         }
         GetExitCodeProcess(hProcess, &code);
         reader.join();
@@ -1260,7 +1253,7 @@ protected:
 
 TEST_F(CliRestart, TheToolsOwnHardResetRestartsTheDeviceAndSaysSo)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x30);
     DWORD boot = SimKernelCounter(L"Boot");
     Json r = Doc("--yes hard-reset");
     Reselect();
@@ -1270,13 +1263,13 @@ TEST_F(CliRestart, TheToolsOwnHardResetRestartsTheDeviceAndSaysSo)
     EXPECT_FALSE(r["restart"]["recorded_only"].b);
     EXPECT_TRUE(r["restart"]["cold"].b);
     EXPECT_TRUE(r["domain"]["code"].IsNull());  // the factory state
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), std::nullopt);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), std::nullopt);
     HAS(Run("--yes hard-reset").out, "the device cold-reset and restarted");
 }
 
 TEST_F(CliRestart, ACommandTheDeviceRestartsUnderEndsWithFiveAndSaysWhatItLeft)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x30);
     SimSetStateStuck(TRUE);  // "on" waits 40 s for the value to settle
     SetEnvironmentVariableW(L"HANDHELD_JOURNAL", L"1");
     Background on(L"--json on");
@@ -1338,9 +1331,9 @@ TEST_F(Cli, APowerCutEndsWatchWith137AndNothingMore)
 // Wi-Fi on as a user leaves it: a domain, the radio on, the status file 1.
 void TurnWiFiOnHere()
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x30);
     TurnOnWiFiModule();
-    ASSERT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0x101u);
+    ASSERT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), 0x101u);
 }
 
 std::vector<std::string> Causes(const Json& report)
@@ -1407,21 +1400,22 @@ TEST_F(Cli, DiagnoseFindsEachStateTheConsoleMakesAndItsFixesChangeIt)
          [] {
              SimEjectCard();
              SimInsertCard(FALSE);
-             SimRegSetDword(REG_STATE_KEY, L"WiFi", 0x099);
+             SimRegSetDword(REG_STATE_KEY, REG_STATE_VALUE, 0x099);
          },
          "driver_missing"},
         {"the library's mark of a cleared domain", NULL, [] { ChangeWiFiRegulatory(0); },
          "state_mismatch"},
         {"a value another program wrote", NULL,
-         [] { SimRegSetDword(REG_STATE_KEY, L"WiFi", 0x102); }, "state_mismatch"},
+         [] { SimRegSetDword(REG_STATE_KEY, REG_STATE_VALUE, 0x102); }, "state_mismatch"},
         {"radio off", NULL,
          [] {
-             SimSetSetting(L"PowerOffMs", 0);  // settled at once
+             SimSetSetting(SIM_SETTING_POWER_OFF_MS, 0);  // settled at once
              SimRadioSwitch(L"TRXD385L1", 0);
          },
          "radio_off"},
         {"status file off", NULL, [] { WriteDeviceFile(STATUS_FILE, "0"); }, "status_file_off"},
-        {"no domain", NULL, [] { SimRegDeleteValue(REG_ADAPTER_KEY, L"Domain"); }, "no_domain"},
+        {"no domain", NULL, [] { SimRegDeleteValue(REG_ADAPTER_KEY, REG_DOMAIN_VALUE); },
+         "no_domain"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1528,7 +1522,7 @@ TEST_F(Cli, WatchJsonPrintsEachChangeAsItHappensThenHowItEnded)
     EXPECT_EQ(now["state"]["bits"].items[0].s, status["state"]["bits"].items[0].s);
 
     // One change at a time, each waited for, so the order is the device's.
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x32);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x32);
     ASSERT_TRUE(watch.WaitLines(2));
     SIMRADIO radios[3];
     for (DWORD i = 0; i < 3; i++) {
@@ -1537,9 +1531,10 @@ TEST_F(Cli, WatchJsonPrintsEachChangeAsItHappensThenHowItEnded)
     radios[2].dwPower = 1;  // Bluetooth
     SimSetRadios(radios, 3);
     ASSERT_TRUE(watch.WaitLines(3));
-    SimRegSetDword(REG_STATE_KEY, L"WiFi", 0x103);
+    SimRegSetDword(REG_STATE_KEY, REG_STATE_VALUE, 0x103);
     ASSERT_TRUE(watch.WaitLines(4));
-    SimSetSetting(L"DriverActive", 0);  // the driver and the adapter's listing, one reading
+    // The driver and the adapter's listing, one reading.
+    SimSetSetting(SIM_SETTING_DRIVER_ACTIVE, 0);
     ASSERT_TRUE(watch.WaitLines(7));
     EXPECT_EQ(watch.Finish(), 0u);
 
@@ -1576,11 +1571,21 @@ TEST_F(Cli, WatchJsonPrintsEachChangeAsItHappensThenHowItEnded)
     EXPECT_EQ(end["exit_code"].n, 0);
 }
 
+// Answers this process's reload question only once the watch has shown a
+// line after its first: the signal reaches journal.log after the event is
+// set, so an answer given at once could change the driver's parameter first.
+int WINAPI AnswerAfterTheWatchSawTheSignal(HWND, LPCWSTR, LPCWSTR, UINT, void* p)
+{
+    static_cast<Background*>(p)->WaitLines(2);
+    return IDNO;
+}
+
 TEST_F(Cli, WatchSeesAnotherProgramsReloadSignalThroughItsJournal)
 {
     LetOwnWorkerTakeSignals();
     Background watch(L"--json watch --count 1");
     ASSERT_TRUE(watch.WaitLines(1));
+    SimSetMessageBoxHook(AnswerAfterTheWatchSawTheSignal, &watch);
     SetEnvironmentVariableW(L"HANDHELD_JOURNAL", L"1");
     RunResult signal = Run("reload-signal");
     SetEnvironmentVariableW(L"HANDHELD_JOURNAL", NULL);
@@ -1592,6 +1597,7 @@ TEST_F(Cli, WatchSeesAnotherProgramsReloadSignalThroughItsJournal)
     EXPECT_EQ(reload["name"].s, Narrow(RELOAD_EVENT_NAME));
     EXPECT_EQ(watch.Line(2)["event"].s, "end");
     EXPECT_TRUE(WaitForWorkerIdle(1));  // this process's worker took it
+    SimSetMessageBoxHook(NULL, NULL);
 }
 
 }  // namespace

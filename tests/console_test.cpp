@@ -110,32 +110,29 @@ public:
     }
 
     // Presses a control; its action is done when this returns.
-    void Press(int id)
+    void Press(int id, Caller at = Caller()) { Notify(id, BN_CLICKED, at); }
+    void Choose(int list, int index, Caller at = Caller())
     {
-        DWORD_PTR result = 0;
-        ASSERT_NE(SendMessageTimeoutW(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                                      (LPARAM)Item(id), SMTO_NORMAL, 60000, &result),
-                  0);
-    }
-    void Choose(int list, int index)
-    {
-        ASSERT_EQ(SendMessageW(Item(list), CB_SETCURSEL, index, 0), index);
+        if (SendMessageW(Item(list), CB_SETCURSEL, index, 0) != index) {
+            FAIL_AT(at) << "list " << list << " has no entry " << index;
+        }
     }
     // Tells the console what a control did, as the control itself would.
-    void Notify(int id, int code)
+    void Notify(int id, int code, Caller at = Caller())
     {
         DWORD_PTR result = 0;
-        ASSERT_NE(SendMessageTimeoutW(window_, WM_COMMAND, MAKEWPARAM(id, code), (LPARAM)Item(id),
-                                      SMTO_NORMAL, 60000, &result),
-                  0);
+        if (SendMessageTimeoutW(window_, WM_COMMAND, MAKEWPARAM(id, code), (LPARAM)Item(id),
+                                SMTO_NORMAL, 60000, &result) == 0) {
+            FAIL_AT(at) << "control " << id << " (code " << code << ") was not taken";
+        }
     }
     // Types into a combo box's field, or chooses the entry with this text.
-    void Type(int combo, const std::wstring& text)
+    void Type(int combo, const std::wstring& text, Caller at = Caller())
     {
         SendMessageW(Item(combo), WM_SETTEXT, 0, (LPARAM)text.c_str());
-        Notify(combo, CBN_EDITCHANGE);
+        Notify(combo, CBN_EDITCHANGE, at);
     }
-    void ChooseText(int combo, const std::wstring& text)
+    void ChooseText(int combo, const std::wstring& text, Caller at = Caller())
     {
         LRESULT count = SendMessageW(Item(combo), CB_GETCOUNT, 0, 0);
         for (LRESULT i = 0; i < count; i++) {
@@ -144,12 +141,12 @@ public:
                 SendMessageW(Item(combo), CB_GETLBTEXT, i, (LPARAM)entry);
             }
             if (text == entry) {
-                Choose(combo, (int)i);
-                Notify(combo, CBN_SELCHANGE);
+                Choose(combo, (int)i, at);
+                Notify(combo, CBN_SELCHANGE, at);
                 return;
             }
         }
-        ADD_FAILURE() << "no entry " << Narrow(text);
+        FAIL_AT(at) << "no entry " << Narrow(text);
     }
 
 private:
@@ -165,8 +162,6 @@ private:
         EXPECT_NE(has_text_.find(part), std::wstring::npos) << Narrow(has_text_); \
     } while (0)
 
-const wchar_t kDriverKey[] = L"Drivers\\PCMCIA\\VELMONT-TRX3850_802.11g_PC_Card-A103";
-
 DWORD ColdReset()
 {
     DWORD one = 1;
@@ -179,7 +174,7 @@ DWORD ColdReset()
 DWORD ActivateDriver()
 {
     SetLastError(0xDEAD);
-    HANDLE h = ActivateDeviceEx(kDriverKey, NULL, 0, NULL);
+    HANDLE h = ActivateDeviceEx(PCCARD_DRIVER_KEY, NULL, 0, NULL);
     return h ? 0 : GetLastError();
 }
 
@@ -213,7 +208,7 @@ TEST_F(ConsoleTest, FollowsTheLibraryAndTheDeviceInAnotherProcess)
 {
     Console console;
     ASSERT_NE(console.window(), (HWND)NULL);
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);  // no reload question on the way
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);  // no reload question on the way
     EXPECT_EQ(console.WaitText(IDC_OEM, L"0 (off)"), L"0 (off)");
 
     ChangeWiFiRegulatory(4);
@@ -226,7 +221,7 @@ TEST_F(ConsoleTest, FollowsTheLibraryAndTheDeviceInAnotherProcess)
     EXPECT_EQ(console.WaitText(IDC_STATUS_FILE, L"was on"), L"\"1\" (was on)");
     EXPECT_TRUE(console.WaitLine(IDC_RADIOS, L"Wi-Fi (TRXD385L1, managed): on"));
 
-    SetRegDword(REG_LOCALE_KEY, L"SystemLCID", 0x0404);
+    SetRegDword(REG_LOCALE_KEY, REG_LCID_VALUE, 0x0404);
     EXPECT_EQ(console.WaitText(IDC_LOCALE, L"Taiwan"), L"0x0404 (Chinese, Taiwan)");
 
     SimEjectCard();
@@ -274,10 +269,10 @@ TEST_F(ConsoleTest, SurvivesAColdRebootAndFollowsTheRestoredDevice)
     // Still watching the keys made anew, and still able to act on them.
     std::wstring device = SimDeviceName();
     SimSelectDevice(device.c_str());
-    SetRegDword(REG_LOCALE_KEY, L"SystemLCID", 0x0410);
+    SetRegDword(REG_LOCALE_KEY, REG_LCID_VALUE, 0x0410);
     EXPECT_EQ(console.WaitText(IDC_LOCALE, L"Italian"), L"0x0410 (Italian, Italy)");
     console.Press(IDC_OEM_OFF);
-    EXPECT_EQ(RegDword(REG_OEM_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(RegDword(REG_OEM_KEY, REG_WIFI_VALUE), 0u);
 }
 
 TEST_F(ConsoleTest, CardOemSwitchAndLocaleControls)
@@ -286,25 +281,25 @@ TEST_F(ConsoleTest, CardOemSwitchAndLocaleControls)
     ASSERT_NE(console.window(), (HWND)NULL);
     console.Press(IDC_EJECT);
     EXPECT_EQ(SimAdapterState(), 0u);
-    EXPECT_EQ(SimGetSetting(L"CardInserted", 1), 0u);
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0u);
+    EXPECT_EQ(SimGetSetting(SIM_SETTING_CARD_INSERTED, 1), 0u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), 0u);
     EXPECT_EQ(console.Text(IDC_MESSAGE), L"card ejected");
     console.Press(IDC_INSERT);
     EXPECT_EQ(SimAdapterState(), 0x100u);
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0x100u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), 0x100u);
     EXPECT_EQ(SimDriverActivations(), 1u);  // the bus loaded a new instance
 
     console.Press(IDC_OEM_OFF);
-    EXPECT_EQ(RegDword(REG_OEM_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(RegDword(REG_OEM_KEY, REG_WIFI_VALUE), 0u);
     console.Press(IDC_OEM_ON);
-    EXPECT_EQ(RegDword(REG_OEM_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(REG_OEM_KEY, REG_WIFI_VALUE), 1u);
 
     console.Choose(IDC_LOCALE_LIST, 2);
     console.Press(IDC_LOCALE_SET);
-    EXPECT_EQ(RegDword(REG_LOCALE_KEY, L"SystemLCID"), 0x0410u);
+    EXPECT_EQ(RegDword(REG_LOCALE_KEY, REG_LCID_VALUE), 0x0410u);
     console.Choose(IDC_LOCALE_LIST, 4);  // "none": the value deleted
     console.Press(IDC_LOCALE_SET);
-    EXPECT_EQ(RegDword(REG_LOCALE_KEY, L"SystemLCID"), std::nullopt);
+    EXPECT_EQ(RegDword(REG_LOCALE_KEY, REG_LCID_VALUE), std::nullopt);
 }
 
 TEST_F(ConsoleTest, ActivationFaultsFailTheDriverActivation)
@@ -344,15 +339,15 @@ TEST_F(ConsoleTest, RefuseColdResetAndStuckStateControls)
 
     console.Press(IDC_STUCK);
     EXPECT_TRUE(console.Checked(IDC_STUCK));
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0x102u);  // published at once
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), 0x102u);  // published at once
     HAS(console.WaitText(IDC_STATE, L"switching"), L"0x002 switching");
     // Switching on and waiting out the settling time leaves the bit set.
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);  // no reload question on the way
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);  // no reload question on the way
     ChangeWiFiRegulatory(1);
     TurnOnWiFiModule();
     EXPECT_EQ(SimAdapterState(), 0x103u);
     console.Press(IDC_STUCK);
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0x101u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), 0x101u);
 }
 
 TEST_F(ConsoleTest, SignalReloadWakesTheWorkerOfAnotherProcess)
@@ -374,22 +369,22 @@ TEST_F(ConsoleTest, ClockAndFactoryControls)
     ASSERT_NE(console.window(), (HWND)NULL);
     console.Choose(IDC_CLOCK_LIST, 2);
     console.Press(IDC_CLOCK_SET);
-    EXPECT_EQ(SimGetSetting(L"ClockMode", 99), (DWORD)SIM_CLOCK_SCALED);
-    EXPECT_EQ(SimGetSetting(L"ClockScale", 99), 10u);
+    EXPECT_EQ(SimGetSetting(SIM_SETTING_CLOCK_MODE, 99), (DWORD)SIM_CLOCK_SCALED);
+    EXPECT_EQ(SimGetSetting(SIM_SETTING_CLOCK_SCALE, 99), 10u);
     HAS(console.WaitText(IDC_CLOCK, L"scaled x10"), L"programs started now: scaled x10");
 
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x32);
-    SimSetSetting(L"StateStuck", 1);
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x32);
+    SimSetSetting(SIM_SETTING_STATE_STUCK, 1);
     SimSetFault(L"LoadLibraryW", L"RDIOSTR0409.dll", ERROR_MOD_NOT_FOUND, FALSE);
     console.Press(IDC_FACTORY);
     // The reset made the device's keys anew: this process opens them again.
     std::wstring device = SimDeviceName();
     SimSelectDevice(device.c_str());
-    EXPECT_EQ(RegDword(REG_OEM_KEY, L"WIFI"), 1u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), std::nullopt);
-    EXPECT_EQ(SimGetSetting(L"StateStuck", 1), 0u);
-    EXPECT_EQ(SimGetSetting(L"ClockMode", 99), 99u);
+    EXPECT_EQ(RegDword(REG_OEM_KEY, REG_WIFI_VALUE), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), std::nullopt);
+    EXPECT_EQ(SimGetSetting(SIM_SETTING_STATE_STUCK, 1), 0u);
+    EXPECT_EQ(SimGetSetting(SIM_SETTING_CLOCK_MODE, 99), 99u);
     EXPECT_EQ(console.WaitText(IDC_FAULTS, L"none"), L"none");
 }
 
@@ -464,12 +459,12 @@ TEST_F(ConsoleTest, EveryActionDoesWhatItsControlDoes)
     } cases[] = {
         {"eject",
          [] {
-             return SimGetSetting(L"CardInserted", 1) == 0 &&
-                    RegDword(REG_STATE_KEY, L"WiFi") == 0u;
+             return SimGetSetting(SIM_SETTING_CARD_INSERTED, 1) == 0 &&
+                    RegDword(REG_STATE_KEY, REG_STATE_VALUE) == 0u;
          }},
-        {"insert", [] { return RegDword(REG_STATE_KEY, L"WiFi") == 0x100u; }},
-        {"oem-off", [] { return RegDword(REG_OEM_KEY, L"WIFI") == 0u; }},
-        {"oem-on", [] { return RegDword(REG_OEM_KEY, L"WIFI") == 1u; }},
+        {"insert", [] { return RegDword(REG_STATE_KEY, REG_STATE_VALUE) == 0x100u; }},
+        {"oem-off", [] { return RegDword(REG_OEM_KEY, REG_WIFI_VALUE) == 0u; }},
+        {"oem-on", [] { return RegDword(REG_OEM_KEY, REG_WIFI_VALUE) == 1u; }},
         {"refuse-reset", [] { return ColdReset() == (DWORD)ERROR_ACCESS_DENIED; }},
         {"accept-reset", [] { return ColdReset() == 0u; }},
         {"activation-fails",
@@ -491,28 +486,30 @@ TEST_F(ConsoleTest, EveryActionDoesWhatItsControlDoes)
              SimInsertCard(FALSE);
              return ActivateDriver() == 0u;  // the fault armed just before is gone
          }},
-        {"stuck-on", [] { return RegDword(REG_STATE_KEY, L"WiFi") == 0x102u; }},
-        {"stuck-off", [] { return RegDword(REG_STATE_KEY, L"WiFi") == 0x100u; }},
-        {"locale-0404", [] { return RegDword(REG_LOCALE_KEY, L"SystemLCID") == 0x0404u; }},
-        {"locale-0410", [] { return RegDword(REG_LOCALE_KEY, L"SystemLCID") == 0x0410u; }},
-        {"locale-0407", [] { return RegDword(REG_LOCALE_KEY, L"SystemLCID") == 0x0407u; }},
-        {"locale-none", [] { return RegDword(REG_LOCALE_KEY, L"SystemLCID") == std::nullopt; }},
-        {"locale-0409", [] { return RegDword(REG_LOCALE_KEY, L"SystemLCID") == 0x0409u; }},
-        {"clock-x2", [] { return SimGetSetting(L"ClockScale", 0) == 2u; }},
-        {"clock-x60", [] { return SimGetSetting(L"ClockScale", 0) == 60u; }},
+        {"stuck-on", [] { return RegDword(REG_STATE_KEY, REG_STATE_VALUE) == 0x102u; }},
+        {"stuck-off", [] { return RegDword(REG_STATE_KEY, REG_STATE_VALUE) == 0x100u; }},
+        {"locale-0404", [] { return RegDword(REG_LOCALE_KEY, REG_LCID_VALUE) == 0x0404u; }},
+        {"locale-0410", [] { return RegDword(REG_LOCALE_KEY, REG_LCID_VALUE) == 0x0410u; }},
+        {"locale-0407", [] { return RegDword(REG_LOCALE_KEY, REG_LCID_VALUE) == 0x0407u; }},
+        {"locale-none", [] { return RegDword(REG_LOCALE_KEY, REG_LCID_VALUE) == std::nullopt; }},
+        {"locale-0409", [] { return RegDword(REG_LOCALE_KEY, REG_LCID_VALUE) == 0x0409u; }},
+        {"clock-x2", [] { return SimGetSetting(SIM_SETTING_CLOCK_SCALE, 0) == 2u; }},
+        {"clock-x60", [] { return SimGetSetting(SIM_SETTING_CLOCK_SCALE, 0) == 60u; }},
         {"clock-x10",
          [] {
-             return SimGetSetting(L"ClockMode", 9) == (DWORD)SIM_CLOCK_SCALED &&
-                    SimGetSetting(L"ClockScale", 0) == 10u;
+             return SimGetSetting(SIM_SETTING_CLOCK_MODE, 9) == (DWORD)SIM_CLOCK_SCALED &&
+                    SimGetSetting(SIM_SETTING_CLOCK_SCALE, 0) == 10u;
          }},
         {"clock-virtual",
-         [] { return SimGetSetting(L"ClockMode", 9) == (DWORD)SIM_CLOCK_VIRTUAL; }},
-        {"clock-real", [] { return SimGetSetting(L"ClockMode", 9) == (DWORD)SIM_CLOCK_REAL; }},
+         [] { return SimGetSetting(SIM_SETTING_CLOCK_MODE, 9) == (DWORD)SIM_CLOCK_VIRTUAL; }},
+        {"clock-real",
+         [] { return SimGetSetting(SIM_SETTING_CLOCK_MODE, 9) == (DWORD)SIM_CLOCK_REAL; }},
         {"signal", [] { return WaitForWorkerIdle(1) && MessageBoxes().size() == 1; }},
         {"factory",
          [] {
              SimSelectDevice(SimDeviceName());
-             return SimGetSetting(L"ClockMode", 9) == 9u && RegDword(REG_OEM_KEY, L"WIFI") == 1u;
+             return SimGetSetting(SIM_SETTING_CLOCK_MODE, 9) == 9u &&
+                    RegDword(REG_OEM_KEY, REG_WIFI_VALUE) == 1u;
          }},
         // The phone, on in the factory state, is off after the device starts again.
         {"power-cut",
@@ -528,7 +525,7 @@ TEST_F(ConsoleTest, EveryActionDoesWhatItsControlDoes)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.act);
         if (std::string(c.act) == "clear-faults") {
-            SimSetFault(L"ActivateDeviceEx", kDriverKey, ERROR_GEN_FAILURE, TRUE);
+            SimSetFault(L"ActivateDeviceEx", PCCARD_DRIVER_KEY, ERROR_GEN_FAILURE, TRUE);
         }
         g_cutsBefore = SimKernelCounter(L"PowerCuts");
         RunResult r = Console_(L"--act " + Widen(c.act));
@@ -562,22 +559,22 @@ int WaitSelected(const Console& console, int id, int index)
 
 TEST_F(ConsoleTest, SelectorsShowTheDevicesSettingsAndKeepAChoiceNotYetApplied)
 {
-    SetRegDword(REG_LOCALE_KEY, L"SystemLCID", 0x0410);
-    SimSetSetting(L"ClockMode", SIM_CLOCK_SCALED);
-    SimSetSetting(L"ClockScale", 60);
+    SetRegDword(REG_LOCALE_KEY, REG_LCID_VALUE, 0x0410);
+    SimSetSetting(SIM_SETTING_CLOCK_MODE, SIM_CLOCK_SCALED);
+    SimSetSetting(SIM_SETTING_CLOCK_SCALE, 60);
     Console console;
     ASSERT_NE(console.window(), (HWND)NULL);
     EXPECT_EQ(WaitSelected(console, IDC_LOCALE_LIST, 2), 2);  // Italian
     EXPECT_EQ(WaitSelected(console, IDC_CLOCK_LIST, 3), 3);   // scaled x60
 
-    SetRegDword(REG_LOCALE_KEY, L"SystemLCID", 0x0404);
+    SetRegDword(REG_LOCALE_KEY, REG_LCID_VALUE, 0x0404);
     EXPECT_EQ(WaitSelected(console, IDC_LOCALE_LIST, 1), 1);
-    SimRegDeleteValue(REG_LOCALE_KEY, L"SystemLCID");
+    SimRegDeleteValue(REG_LOCALE_KEY, REG_LCID_VALUE);
     EXPECT_EQ(WaitSelected(console, IDC_LOCALE_LIST, 4), 4);  // none
 
     // A choice the user has made stays while other things change.
     console.Choose(IDC_CLOCK_LIST, 4);
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);
     EXPECT_EQ(console.WaitText(IDC_OEM, L"0 (off)"), L"0 (off)");
     console.Press(IDC_LOCALE_SET);  // another control, and a refresh
     EXPECT_EQ(Selected(console, IDC_CLOCK_LIST), 4);
@@ -651,7 +648,7 @@ TEST_F(ConsoleTest, CountryFieldShowsTheSuggestionAndWhetherTheStoredRowIsLawful
               L"nothing (read as 0 \"None\"): lawful; leaves out 1-13");
 
     // The stored row follows the device: the library here stores Japan MKK.
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);  // no reload question on the way
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);  // no reload question on the way
     ChangeWiFiRegulatory(6);
     // Waited for whole: between the library's two stores the view shows the
     // code with no mask yet, and says so.
@@ -681,7 +678,7 @@ TEST_F(ConsoleTest, CountryFieldShowsTheSuggestionAndWhetherTheStoredRowIsLawful
 
 TEST_F(ConsoleTest, CountryActionShowsWhatTheFieldShows)
 {
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);
     ChangeWiFiRegulatory(6);
     RunResult us = Console_(L"--act country-us");
     EXPECT_EQ(us.exitCode, 0u) << us.err;

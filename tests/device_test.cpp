@@ -21,7 +21,7 @@ const DWORD kSwitchingOn = kOn | SIM_STATE_SWITCHING;
 
 std::optional<DWORD> State()
 {
-    return RegDword(REG_STATE_KEY, L"WiFi");
+    return RegDword(REG_STATE_KEY, REG_STATE_VALUE);
 }
 
 // --- Power changes belong to the device -------------------------------------------
@@ -42,8 +42,8 @@ void CountState(HREGNOTIFY, DWORD, const PBYTE pData, const UINT cbData)
 TEST_F(Device, AChangeWhoseProcessWasKilledSettlesAtItsDueTime)
 {
     HREGNOTIFY hNotify = NULL;
-    ASSERT_EQ(SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, REG_STATE_KEY, L"WiFi", CountState, 0,
-                                        NULL, &hNotify),
+    ASSERT_EQ(SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, REG_STATE_KEY, REG_STATE_VALUE,
+                                        CountState, 0, NULL, &hNotify),
               S_OK);
     g_notified = 0;
     ULONGLONG start = SimNow();
@@ -130,7 +130,7 @@ TEST_F(Device, TheToolsOwnNoPassLeavesNothingSwitching)
     ASSERT_EQ(RunProgram(L"rendakctl.exe", L"on").exitCode, 0u);
     RunProgram(L"rendakctl.exe", L"--no regulatory set 3");
     DeviceSleep(5000);
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi").value_or(0) & 0x2, 0u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE).value_or(0) & 0x2, 0u);
 }
 
 // --- One name, one device ------------------------------------------------------------

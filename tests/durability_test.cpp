@@ -70,7 +70,8 @@ TEST_F(Durability, AFlushCommitsTheWholeRegistryAndAStartTakesTheNewerState)
 {
     ULONGLONG before = SimCommittedGeneration();
     ASSERT_TRUE(DeviceWrite(L"Nls", L"Other", 5, false));
-    ASSERT_TRUE(DeviceWrite(REG_ADAPTER_KEY, L"WIFI", 1, true));  // commits the Nls value too
+    ASSERT_TRUE(
+        DeviceWrite(REG_ADAPTER_KEY, REG_WIFI_VALUE, 1, true));  // commits the Nls value too
     EXPECT_EQ(SimCommittedGeneration(), before + 1);
     ASSERT_TRUE(DeviceWrite(REG_ADAPTER_KEY, L"Uncommitted", 7, false));
 
@@ -81,9 +82,9 @@ TEST_F(Durability, AFlushCommitsTheWholeRegistryAndAStartTakesTheNewerState)
     // The host lost everything since its last save: the commit stands.
     ASSERT_TRUE(HostLosesTheRegistry());
     ASSERT_EQ(StartAgain(), 0u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 1u);
     EXPECT_EQ(RegDword(L"Nls", L"Other"), 5u);
-    EXPECT_EQ(RegDword(L"Nls", L"SystemLCID"), 0x0409u);
+    EXPECT_EQ(RegDword(REG_LOCALE_KEY, REG_LCID_VALUE), 0x0409u);
     EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Uncommitted"), std::nullopt);
     EXPECT_EQ(SimCommittedGeneration(), before + 1);
 }
@@ -91,41 +92,41 @@ TEST_F(Durability, AFlushCommitsTheWholeRegistryAndAStartTakesTheNewerState)
 TEST_F(Durability, AStartNeverRebuildsAMadeDeviceNorTouchesItsStore)
 {
     WriteDeviceFile(L"\\Application Data\\keep.txt", "kept");
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);  // the harness's writes are committed
-    SimSetSetting(L"StateStuck", 1);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x30);  // the harness's writes are committed
+    SimSetSetting(SIM_SETTING_STATE_STUCK, 1);
     ASSERT_TRUE(HostLosesTheRegistry());
     ASSERT_EQ(StartAgain(), 0u);
     EXPECT_EQ(ReadDeviceFile(L"\\Application Data\\keep.txt"), "kept");
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x30u);
-    EXPECT_EQ(SimGetSetting(L"StateStuck", 0), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x30u);
+    EXPECT_EQ(SimGetSetting(SIM_SETTING_STATE_STUCK, 0), 1u);
 }
 
 TEST_F(Durability, AResetCutShortIsCompletedByTheNextStart)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x40);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x40);
     WriteDeviceFile(STATUS_FILE, "1");
     // A cut just after the reset's intent reached the disk.
     std::ofstream(HostFile(L"reset.pending").c_str()).put('\n');
     ASSERT_EQ(StartAgain(), 0u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), std::nullopt);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), std::nullopt);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), std::nullopt);
     EXPECT_TRUE(Exists(HostFile(L"Store\\Application Data")));
     EXPECT_FALSE(Exists(HostFile(L"reset.pending")));
 
     // A whole reset: registry and store together, and committed.
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x40);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x40);
     WriteDeviceFile(STATUS_FILE, "1");
     ASSERT_TRUE(SimResetDevice());
     ASSERT_TRUE(HostLosesTheRegistry());
     ASSERT_EQ(StartAgain(), 0u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), std::nullopt);
-    EXPECT_EQ(RegDword(REG_OEM_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), std::nullopt);
+    EXPECT_EQ(RegDword(REG_OEM_KEY, REG_WIFI_VALUE), 1u);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), std::nullopt);
 }
 
 TEST_F(Durability, AnImageThatIsNotWholeIsNotBelievedAndTheLiveDeviceIsCommittedAgain)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x31);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x31);
     ULONGLONG generation = SimCommittedGeneration();
     {
         std::fstream image(HostFile(L"registry.img").c_str(),
@@ -135,13 +136,13 @@ TEST_F(Durability, AnImageThatIsNotWholeIsNotBelievedAndTheLiveDeviceIsCommitted
     }
     EXPECT_EQ(SimCommittedGeneration(), 0u);
     ASSERT_EQ(StartAgain(), 0u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x31u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x31u);
     EXPECT_GT(SimCommittedGeneration(), generation);
 }
 
 TEST_F(Durability, ADeviceFromBeforeImagesKeepsItsRegistry)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x20);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x20);
     ASSERT_TRUE(DeleteFileW(HostFile(L"registry.img").c_str()));
     HKEY hDevice;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, HostKey().c_str(), 0, KEY_ALL_ACCESS, &hDevice),
@@ -151,7 +152,7 @@ TEST_F(Durability, ADeviceFromBeforeImagesKeepsItsRegistry)
     RegSetValueExW(hDevice, L"Made", 0, REG_DWORD, (const BYTE*)&made, sizeof(made));
     RegCloseKey(hDevice);
     ASSERT_EQ(StartAgain(), 0u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x20u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x20u);
     EXPECT_GT(SimCommittedGeneration(), 0u);
 }
 
@@ -162,7 +163,8 @@ TEST_F(Durability, APowerCutEndsTheDevicesProcessesAndBootsFromWhatWasCommitted)
     ASSERT_EQ(SimRadioSwitch(ADAPTER_RADIO, 1), S_OK);
     ASSERT_EQ(SimRadioSwitch(L"BTH1", 1), S_OK);
     DeviceSleep(5000);
-    ASSERT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)(SIM_STATE_ADAPTER | SIM_STATE_POWERED));
+    ASSERT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE),
+              (DWORD)(SIM_STATE_ADAPTER | SIM_STATE_POWERED));
     ULONGLONG cuts = SimKernelCounter(L"PowerCuts");
 
     PROCESS_INFORMATION pi = StartSelf(L"DurabilityChild.WritesThenRunsUntilThePowerGoes");
@@ -184,7 +186,7 @@ TEST_F(Durability, APowerCutEndsTheDevicesProcessesAndBootsFromWhatWasCommitted)
         EXPECT_TRUE(SimGetRadioPower(radio, &power));
         EXPECT_EQ(power, 0u) << Narrow(radio);
     }
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)SIM_STATE_ADAPTER);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), (DWORD)SIM_STATE_ADAPTER);
     EXPECT_EQ(SimAdapterState(), (DWORD)SIM_STATE_ADAPTER);
     EXPECT_EQ(SimKernelCounter(L"PowerCuts"), cuts + 1);
     EXPECT_EQ(CountJournal(L"Device|power|cut|1"), 1u);
@@ -198,9 +200,9 @@ TEST_F(Durability, APowerCutKeepsTheCardWhereItWasAndWhatTheHarnessSet)
     ASSERT_TRUE(SimSetFault(L"RegOpenKeyExW", L"Nls", ERROR_ACCESS_DENIED, FALSE));
     ASSERT_TRUE(SimEjectCard());
     EXPECT_EQ(SimPowerCut(), 0u);
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0u);
-    EXPECT_EQ(SimGetSetting(L"CardInserted", 1), 0u);
-    EXPECT_EQ(SimGetSetting(L"DriverActive", 1), 0u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), 0u);
+    EXPECT_EQ(SimGetSetting(SIM_SETTING_CARD_INSERTED, 1), 0u);
+    EXPECT_EQ(SimGetSetting(SIM_SETTING_DRIVER_ACTIVE, 1), 0u);
     HKEY hKey;
     EXPECT_EQ(CoreFunction<decltype(&RegOpenKeyExW)>("RegOpenKeyExW")(HKEY_LOCAL_MACHINE, L"Nls", 0,
                                                                       KEY_READ, &hKey),
@@ -209,9 +211,10 @@ TEST_F(Durability, APowerCutKeepsTheCardWhereItWasAndWhatTheHarnessSet)
     ASSERT_TRUE(SimInsertCard(FALSE));
     SimSetStateStuck(TRUE);
     EXPECT_EQ(SimPowerCut(), 0u);
-    EXPECT_EQ(SimGetSetting(L"DriverActive", 0),
+    EXPECT_EQ(SimGetSetting(SIM_SETTING_DRIVER_ACTIVE, 0),
               1u);  // a boot loads the driver of a card that is in
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)(SIM_STATE_ADAPTER | SIM_STATE_SWITCHING));
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE),
+              (DWORD)(SIM_STATE_ADAPTER | SIM_STATE_SWITCHING));
 }
 
 // --- Second processes -------------------------------------------------------------------

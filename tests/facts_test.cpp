@@ -53,7 +53,7 @@ class DomainFacts : public DeviceTest {};
 // the stored code as that row again.
 TEST_F(DomainFacts, TheLibraryStoresEachRowAsTheToolsTableHasIt)
 {
-    SimRegSetDword(REG_OEM_KEY, L"WIFI", 0);  // stores without reloading Wi-Fi
+    SimRegSetDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);  // stores without reloading Wi-Fi
     const std::vector<DeviceDomain>& rows = DeviceDomains();
     // "None" last: the library stores it only over a domain it has read.
     for (size_t n = 1; n <= rows.size(); n++) {
@@ -62,9 +62,9 @@ TEST_F(DomainFacts, TheLibraryStoresEachRowAsTheToolsTableHasIt)
             GetLastWiFiRegulatoryIndex();
         }
         ChangeWiFiRegulatory(row.index);
-        std::optional<DWORD> code = RegDword(REG_ADAPTER_KEY, L"Domain");
+        std::optional<DWORD> code = RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE);
         EXPECT_EQ(code, row.code) << row.name;
-        EXPECT_EQ(RegDword(REG_VENDOR_KEY, L"ChannelDomain"), row.mask) << row.name;
+        EXPECT_EQ(RegDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE), row.mask) << row.name;
         const DeviceDomain* named = DeviceDomainOfCode(code.value_or(0xFFFF));
         EXPECT_EQ(named, &row) << row.name;
     }
@@ -73,7 +73,7 @@ TEST_F(DomainFacts, TheLibraryStoresEachRowAsTheToolsTableHasIt)
 // The panel's list, as a person sees it in the running Quenta.exe.
 TEST_F(DomainFacts, ThePanelListsTheToolsRowsInTheirOrder)
 {
-    SimRegSetDword(REG_ADAPTER_KEY, L"Domain", DeviceDomains()[1].code);  // it asks for none
+    SimRegSetDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, DeviceDomains()[1].code);  // it asks for none
     SetEnvironmentVariableW(L"HANDHELD_USER", L"scripted");
     PROCESS_INFORMATION panel = StartProgram(L"Quenta.exe", L"");
     SetEnvironmentVariableW(L"HANDHELD_USER", NULL);

@@ -62,7 +62,7 @@ std::wstring ClockEntry(const SYSTEMTIME& st, const wchar_t* answer)
 
 TEST_F(HardResetTest, SendsColdResetClockAndRebootInOrderOnce)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     HardReset();
 
     SYSTEMTIME sent;
@@ -78,7 +78,7 @@ TEST_F(HardResetTest, SendsColdResetClockAndRebootInOrderOnce)
     EXPECT_EQ(Count(L"Reboots"), 1u);
     EXPECT_EQ(Count(L"Restarts"), 0u);
     // Recorded only: the device keeps what it held.
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x10u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x10u);
 }
 
 TEST_F(HardResetTest, ClockCarriesTheDevicesCurrentTime)
@@ -97,7 +97,7 @@ TEST_F(HardResetTest, ClockCarriesTheDevicesCurrentTime)
 
 TEST_F(HardResetTest, RefusedColdResetStopsAfterItsMessage)
 {
-    SimSetSetting(L"RefuseColdReset", 1);
+    SimSetSetting(SIM_SETTING_REFUSE_COLD_RESET, 1);
     HardReset();
 
     std::vector<MessageBoxRecord> boxes = MessageBoxes();
@@ -116,7 +116,7 @@ TEST_F(HardResetTest, RefusedColdResetStopsAfterItsMessage)
 
 TEST_F(HardResetTest, RefusedClockIsStillFollowedByTheReboot)
 {
-    SimSetSetting(L"RefuseClock", 1);
+    SimSetSetting(SIM_SETTING_REFUSE_CLOCK, 1);
     HardReset();
     std::vector<std::wstring> requests = JournalMatching(SIM_J_KERNEL L"|");
     ASSERT_EQ(requests.size(), 3u);

@@ -95,6 +95,24 @@ public:
         return testing::AssertionSuccess();
     }
     void Select(int index) { SendMessageW(item(kList), CB_SETCURSEL, (WPARAM)index, 0); }
+    // Selects a row and presses "Set Wi-Fi Regulatory".
+    [[nodiscard]] testing::AssertionResult SetRegulatory(int index)
+    {
+        Select(index);
+        return Press(kSetRegulatory);
+    }
+    // Stores a row and initialises Wi-Fi: the state the radio buttons act from.
+    [[nodiscard]] testing::AssertionResult StoreAndInit(int index)
+    {
+        testing::AssertionResult done = SetRegulatory(index);
+        if (done) {
+            done = Press(kInit);
+        }
+        if (done && Buttons() != "Off") {
+            return testing::AssertionFailure() << "buttons after Init: " << Buttons();
+        }
+        return done;
+    }
     LRESULT Selection() { return SendMessageW(item(kList), CB_GETCURSEL, 0, 0); }
 
     std::vector<std::wstring> Items()
@@ -196,11 +214,25 @@ protected:
 
 using Boxes = std::vector<std::string>;
 
+// The panel showed one box, the library's own error.
+testing::AssertionResult OneErrorBox()
+{
+    Boxes boxes = PanelBoxes();
+    if (boxes.size() != 1 || boxes[0].rfind("Error !|", 0) != 0) {
+        testing::AssertionResult failure = testing::AssertionFailure() << "boxes:";
+        for (const std::string& box : boxes) {
+            failure << " [" << box << "]";
+        }
+        return failure;
+    }
+    return testing::AssertionSuccess();
+}
+
 // --- Start -------------------------------------------------------------------------
 
 TEST_F(PanelTest, NormalStartOffersInitAndSelectsTheStoredDomain)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x32);  // France
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x32);  // France
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
     EXPECT_EQ(panel.Buttons(), "Closed");
@@ -215,14 +247,14 @@ TEST_F(PanelTest, NormalStartOffersInitAndSelectsTheStoredDomain)
 
 TEST_F(PanelTest, RadioLeftOnIsAnnouncedThenSwitchedOnAgain)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     WriteDeviceFile(STATUS_FILE, "1");
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
     EXPECT_EQ(PanelBoxes(), (Boxes{Box(kLastOn, 0x40)}));
     EXPECT_EQ(panel.Buttons(), "On");
     EXPECT_EQ(panel.Selection(), 1);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 1u);
     // The box came before the radio was touched.
     std::vector<std::wstring> journal = PanelJournal();
     size_t box = SIZE_MAX, radio = SIZE_MAX;
@@ -242,8 +274,8 @@ TEST_F(PanelTest, RadioLeftOnIsAnnouncedThenSwitchedOnAgain)
 TEST_F(PanelTest, WithoutTheLibraryByNameEverythingStaysEnabledAndLookupsFail)
 {
     ASSERT_TRUE(SimSetFault(L"LoadLibraryW", L"Rendak.dll", ERROR_MOD_NOT_FOUND, FALSE));
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x30);
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x30);
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
     EXPECT_EQ(PanelBoxes(), (Boxes{Box(kRendakLoadFailed)}));
@@ -252,18 +284,17 @@ TEST_F(PanelTest, WithoutTheLibraryByNameEverythingStaysEnabledAndLookupsFail)
     EXPECT_EQ(panel.Selection(), CB_ERR);
 
     ASSERT_TRUE(panel.Press(kSetRegulatory));
-    panel.Select(5);
-    ASSERT_TRUE(panel.Press(kSetRegulatory));
+    ASSERT_TRUE(panel.SetRegulatory(5));
     ASSERT_TRUE(panel.Press(kInit));  // nothing set the regulatory flag in this process
     EXPECT_EQ(PanelBoxes(), (Boxes{Box(kRendakLoadFailed), Box(kNoSelection), Box(kNoChange),
                                    Box(kSetRegulatoryFirst)}));
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x30u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x30u);
     EXPECT_EQ(panel.Buttons(), "Template");
 
     // The linked exports still work.
     ASSERT_TRUE(panel.Press(kTurnOn));
     EXPECT_EQ(panel.Buttons(), "On");
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 1u);
     EXPECT_EQ(panel.Cancel(), 0u);
 }
 
@@ -271,21 +302,19 @@ TEST_F(PanelTest, WithoutTheLibraryByNameEverythingStaysEnabledAndLookupsFail)
 
 TEST_F(PanelTest, SetRegulatoryPassesTheSelectedIndexAndRefusesNone)
 {
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);  // no reload question to answer
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);  // no reload question to answer
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
     EXPECT_EQ(panel.Selection(), 0);  // nothing stored: "None"
     ASSERT_TRUE(panel.Press(kSetRegulatory));
     EXPECT_EQ(PanelBoxes(), (Boxes{Box(kNoneSelected)}));
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), std::nullopt);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), std::nullopt);
     EXPECT_EQ(CountPanelJournal(L"GetProcAddressW|ChangeWiFiRegulatory"), 0u);
 
-    panel.Select(5);  // Spain
-    ASSERT_TRUE(panel.Press(kSetRegulatory));
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x31u);
-    panel.Select(1);  // USA, FCC
-    ASSERT_TRUE(panel.Press(kSetRegulatory));
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x10u);
+    ASSERT_TRUE(panel.SetRegulatory(5));  // Spain
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x31u);
+    ASSERT_TRUE(panel.SetRegulatory(1));  // USA, FCC
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x10u);
     // Looked up anew at each press.
     EXPECT_EQ(CountPanelJournal(L"GetProcAddressW|ChangeWiFiRegulatory|found"), 2u);
     EXPECT_EQ(PanelBoxes().size(), 1u);
@@ -295,17 +324,16 @@ TEST_F(PanelTest, SetRegulatoryPassesTheSelectedIndexAndRefusesNone)
 
 TEST_F(PanelTest, EntriesThatCannotBeFoundAreReportedAndNothingChanges)
 {
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x20);
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x20);
     ASSERT_TRUE(
         SimSetFault(L"GetProcAddressW", L"ChangeWiFiRegulatory", ERROR_PROC_NOT_FOUND, TRUE));
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
-    panel.Select(3);
-    ASSERT_TRUE(panel.Press(kSetRegulatory));
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x20u);
+    ASSERT_TRUE(panel.SetRegulatory(3));
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x20u);
     ASSERT_TRUE(panel.Press(kSetRegulatory));  // the fault was for one look-up only
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x30u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x30u);
 
     ASSERT_TRUE(SimSetFault(L"GetProcAddressW", L"InitWiFi", ERROR_PROC_NOT_FOUND, TRUE));
     ASSERT_TRUE(panel.Press(kInit));
@@ -331,40 +359,36 @@ TEST_F(PanelTest, InitWithoutARegulatoryDomainAsksForOneFirst)
 
 TEST_F(PanelTest, InitThatFindsTheDomainGoneLeavesTheClosedState)
 {
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
-    panel.Select(2);
-    ASSERT_TRUE(panel.Press(kSetRegulatory));
-    ASSERT_TRUE(SimRegDeleteValue(REG_ADAPTER_KEY, L"Domain"));
+    ASSERT_TRUE(panel.SetRegulatory(2));
+    ASSERT_TRUE(SimRegDeleteValue(REG_ADAPTER_KEY, REG_DOMAIN_VALUE));
     ASSERT_TRUE(panel.Press(kInit));
     // InitWiFi found no domain, said so itself and cleared the flag.
     ASSERT_EQ(CountPanelJournal(L"GetProcAddressW|InitWiFi|found"), 1u);
-    std::vector<std::string> boxes = PanelBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].rfind("Error !|", 0), 0u) << boxes[0];
+    EXPECT_TRUE(OneErrorBox());
     EXPECT_EQ(panel.Buttons(), "Closed");
     EXPECT_EQ(panel.Cancel(), 0u);
 }
 
 TEST_F(PanelTest, LifeCycleButtonsFollowEachAction)
 {
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
-    panel.Select(5);
-    ASSERT_TRUE(panel.Press(kSetRegulatory));
+    ASSERT_TRUE(panel.SetRegulatory(5));
     EXPECT_EQ(panel.Buttons(), "Closed");
 
     ASSERT_TRUE(panel.Press(kInit));
     EXPECT_EQ(panel.Buttons(), "Off");
     ASSERT_TRUE(panel.Press(kTurnOn));
     EXPECT_EQ(panel.Buttons(), "On");
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 1u);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE).value_or("").substr(0, 1), "1");
     ASSERT_TRUE(panel.Press(kTurnOff));
     EXPECT_EQ(panel.Buttons(), "Off");
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);
     ASSERT_TRUE(panel.Press(kClose));
     EXPECT_EQ(panel.Buttons(), "Closed");
     ASSERT_TRUE(panel.Press(kInit));
@@ -377,42 +401,33 @@ TEST_F(PanelTest, LifeCycleButtonsFollowEachAction)
     ASSERT_TRUE(panel.Press(kHardReset));
     EXPECT_EQ(panel.Buttons(), "Off");
     EXPECT_GE(CountPanelJournal(L"KernelIoControl|"), 1u);
-    panel.Select(6);
-    ASSERT_TRUE(panel.Press(kSetRegulatory));
+    ASSERT_TRUE(panel.SetRegulatory(6));
     EXPECT_EQ(panel.Buttons(), "Off");
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x40u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x40u);
     EXPECT_EQ(PanelBoxes(), Boxes{});
     EXPECT_EQ(panel.Cancel(), 0u);
 }
 
 TEST_F(PanelTest, TurnOnShowsTheOnStateEvenWhenTheLibraryRefused)
 {
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
-    panel.Select(4);
-    ASSERT_TRUE(panel.Press(kSetRegulatory));
-    ASSERT_TRUE(panel.Press(kInit));
-    ASSERT_EQ(panel.Buttons(), "Off");
-    ASSERT_TRUE(SimRegDeleteValue(REG_ADAPTER_KEY, L"Domain"));
+    ASSERT_TRUE(panel.StoreAndInit(4));
+    ASSERT_TRUE(SimRegDeleteValue(REG_ADAPTER_KEY, REG_DOMAIN_VALUE));
     ASSERT_TRUE(panel.Press(kTurnOn));
     EXPECT_EQ(panel.Buttons(), "On");
-    std::vector<std::string> boxes = PanelBoxes();
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].rfind("Error !|", 0), 0u) << boxes[0];
-    EXPECT_NE(RegDword(REG_ADAPTER_KEY, L"WIFI"), std::optional<DWORD>(1));
+    EXPECT_TRUE(OneErrorBox());
+    EXPECT_NE(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), std::optional<DWORD>(1));
     EXPECT_EQ(panel.Cancel(), 0u);
 }
 
 TEST_F(PanelTest, CancelClosesWiFiAndEndsTheProgramWithZero)
 {
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
-    panel.Select(1);
-    ASSERT_TRUE(panel.Press(kSetRegulatory));
-    ASSERT_TRUE(panel.Press(kInit));
-    ASSERT_EQ(panel.Buttons(), "Off");
+    ASSERT_TRUE(panel.StoreAndInit(1));
     EXPECT_EQ(CountPanelJournal(L"RegistryCloseNotification"), 0u);
     EXPECT_EQ(panel.Cancel(), 0u);
     EXPECT_EQ(CountPanelJournal(L"RegistryCloseNotification"), 1u);
@@ -420,7 +435,7 @@ TEST_F(PanelTest, CancelClosesWiFiAndEndsTheProgramWithZero)
 
 TEST_F(PanelTest, OtherCommandsAndTheAcceleratorsDoNothing)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
     size_t before = PanelJournal().size();
@@ -732,15 +747,17 @@ TEST(PanelResources, ShellResourcesAreThereUnderTheProgramsLanguage)
 
 // --- A picture of the real dialog ------------------------------------------------------
 
-bool HostHasFile(const char* unixPath)
+// A host path as this Wine prefix sees it (drive Z: is the host's root).
+std::wstring HostPath(const std::string& unixPath)
 {
     std::wstring path = L"Z:" + Widen(unixPath);
-    for (wchar_t& c : path) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+bool HostHasFile(const char* unixPath)
+{
+    return GetFileAttributesW(HostPath(unixPath).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 TEST(PanelScreenshot, TheDialogIsDrawnOnAVirtualDisplay)
@@ -753,12 +770,7 @@ TEST(PanelScreenshot, TheDialogIsDrawnOnAVirtualDisplay)
     std::string bin = BUILD_BIN_DIR;
     std::string out = bin + "/panel_test_screenshot";
     std::string script = bin + "/../../tools/screenshot";
-    std::wstring done = L"Z:" + Widen(out) + L".rc";
-    for (wchar_t& c : done) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
+    std::wstring done = HostPath(out + ".rc");
     DeleteFileW(done.c_str());
     std::string command = "Z:\\bin\\sh -c \"'" + script + "' --build '" + bin + "/..' --out '" +
                           out + ".png' --ppm '" + out + ".ppm' >'" + out +
@@ -779,13 +791,7 @@ TEST(PanelScreenshot, TheDialogIsDrawnOnAVirtualDisplay)
     }
     ASSERT_EQ(rc, "0") << "see " << out << ".log";
 
-    std::wstring ppm = Widen(out + ".ppm");
-    for (wchar_t& c : ppm) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
-    std::ifstream in((L"Z:" + ppm).c_str(), std::ios::binary);
+    std::ifstream in(HostPath(out + ".ppm").c_str(), std::ios::binary);
     std::string magic;
     int width = 0, height = 0, maxval = 0;
     in >> magic >> width >> height >> maxval;

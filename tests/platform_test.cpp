@@ -11,12 +11,12 @@ class Platform : public DeviceTest {};
 
 TEST_F(Platform, FactoryImage)
 {
-    EXPECT_EQ(RegDword(REG_OEM_KEY, L"WIFI"), 1u);
-    EXPECT_EQ(RegDword(L"Nls", L"SystemLCID"), 0x0409u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), std::nullopt);
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)SIM_STATE_ADAPTER);
+    EXPECT_EQ(RegDword(REG_OEM_KEY, REG_WIFI_VALUE), 1u);
+    EXPECT_EQ(RegDword(REG_LOCALE_KEY, REG_LCID_VALUE), 0x0409u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), std::nullopt);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), (DWORD)SIM_STATE_ADAPTER);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), std::nullopt);
-    EXPECT_EQ(SimGetSetting(L"CardInserted", 0), 1u);
+    EXPECT_EQ(SimGetSetting(SIM_SETTING_CARD_INSERTED, 0), 1u);
 }
 
 TEST_F(Platform, RegistryFollowsTheDevicesRules)
@@ -29,10 +29,10 @@ TEST_F(Platform, RegistryFollowsTheDevicesRules)
     auto close = CoreFunction<decltype(&RegCloseKey)>("RegCloseKey");
 
     // A key opened with access 0 can be read; the three spellings are one value.
-    SetRegDword(REG_STATE_KEY, L"WiFi", 0x123);
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, 0x123);
     HKEY hKey;
     ASSERT_EQ(open(HKEY_LOCAL_MACHINE, L"system\\STATE\\hardware", 0, 0, &hKey), ERROR_SUCCESS);
-    for (const wchar_t* name : {L"WIFI", L"WiFi", L"Wifi"}) {
+    for (const wchar_t* name : {L"WIFI", REG_STATE_VALUE, L"Wifi"}) {
         DWORD value = 0xCCCC, cb = sizeof(value);
         EXPECT_EQ(query(hKey, name, NULL, NULL, (LPBYTE)&value, &cb), ERROR_SUCCESS) << name;
         EXPECT_EQ(value, 0x123u) << name;
@@ -54,7 +54,7 @@ TEST_F(Platform, RegistryFollowsTheDevicesRules)
     // A reset restores the factory image.
     SimResetDevice();
     EXPECT_FALSE(SimRegKeyExists(L"Comm\\Test"));
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)SIM_STATE_ADAPTER);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), (DWORD)SIM_STATE_ADAPTER);
 }
 
 // Another process restoring the factory image deletes and remakes the

@@ -8,7 +8,7 @@
 
 namespace {
 
-#define STATE_READS L"RegQueryValueExW|" REG_STATE_KEY L"\\WiFi|"
+#define STATE_READS L"RegQueryValueExW|" REG_STATE_KEY L"\\" REG_STATE_VALUE L"|"
 
 class Radio : public DeviceTest {
 protected:
@@ -33,24 +33,61 @@ protected:
 
 void StoreDomain()
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
 }
 
-SIMRADIO MakeRadio(const wchar_t* name, DWORD type, DWORD power, BOOL adapter)
+// Collects the checks of one helper into one result that names each miss.
+class Checks {
+public:
+    void operator()(bool same, const std::string& what)
+    {
+        if (!same) {
+            misses_ += what + "; ";
+        }
+    }
+    testing::AssertionResult Result() const
+    {
+        return misses_.empty() ? testing::AssertionSuccess()
+                               : testing::AssertionFailure() << misses_;
+    }
+
+private:
+    std::string misses_;
+};
+
+// The driver's parameter and the status file both record the radio as on (1) or off (0).
+testing::AssertionResult Recorded(DWORD on)
 {
-    SIMRADIO r = {};
-    wcsncpy(r.szName, name, SIM_RADIO_NAME_CCH - 1);
-    wcsncpy(r.szDisplay, name, SIM_RADIO_NAME_CCH - 1);
-    r.dwType = type;
-    r.dwPower = power;
-    r.bAdapter = adapter;
-    return r;
+    Checks check;
+    std::optional<DWORD> parameter = RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE);
+    std::optional<std::string> file = ReadDeviceFile(STATUS_FILE);
+    check(parameter == on,
+          "the driver's parameter is " + (parameter ? std::to_string(*parameter) : "missing"));
+    check(file == std::to_string(on), "the status file holds " + file.value_or("nothing"));
+    return check.Result();
+}
+
+// What a finished switch of the adapter leaves behind: its power, the one
+// ChangeRadioState call (its arguments after the radio's name), what is
+// recorded and what IfWiFiHasTurnedOn says.
+testing::AssertionResult SwitchedTo(DWORD on, const std::wstring& call)
+{
+    Checks check;
+    std::vector<std::wstring> calls = JournalMatching(L"ChangeRadioState|");
+    check(RadioPower(ADAPTER_RADIO) == on, "the adapter's power is not " + std::to_string(on));
+    check(calls == std::vector<std::wstring>{SIM_J_CHANGE_RADIO L"|" ADAPTER_RADIO L"|" + call},
+          std::to_string(calls.size()) + " radio changes, the first " +
+              (calls.empty() ? std::string("none") : Narrow(calls[0])));
+    testing::AssertionResult recorded = Recorded(on);
+    check(recorded, recorded.message());
+    check(IfWiFiHasTurnedOn() == (int)on, "IfWiFiHasTurnedOn is not " + std::to_string(on));
+    return check.Result();
 }
 
 TEST_F(Radio, TurnOnWithoutDomainShowsMessageAndChangesNothing)
 {
     WriteDeviceFile(STATUS_FILE, "0");
-    SetRegDword(REG_ADAPTER_KEY, L"WIFI", 0);
+    SetRegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE, 0);
     TurnOnWiFiModule();
 
     std::vector<MessageBoxRecord> boxes = MessageBoxes();
@@ -59,8 +96,7 @@ TEST_F(Radio, TurnOnWithoutDomainShowsMessageAndChangesNothing)
     EXPECT_EQ(boxes[0].caption, L"Error !");
     EXPECT_EQ(boxes[0].flags, 0x10010u);
     EXPECT_EQ(RadioPower(ADAPTER_RADIO), 0u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
+    EXPECT_TRUE(Recorded(0));
     EXPECT_EQ(CountJournal(L"GetWirelessDevices|"), 0u);
     EXPECT_TRUE(Sleeps().empty());
 }
@@ -71,17 +107,13 @@ TEST_F(Radio, TurnOnSwitchesTheAdapterAndWaitsOneReadingOut)
     ULONGLONG start = SimNow();
     TurnOnWiFiModule();
 
-    EXPECT_EQ(RadioPower(ADAPTER_RADIO), 1u);
-    EXPECT_EQ(JournalMatching(L"ChangeRadioState|"),
-              std::vector<std::wstring>{SIM_J_CHANGE_RADIO L"|" ADAPTER_RADIO L"|1|1|0x00000000"});
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
-    EXPECT_EQ(IfWiFiHasTurnedOn(), 1);
+    EXPECT_TRUE(SwitchedTo(1, L"1|1|0x00000000"));
     // Switching on takes SIM_POWER_ON_MS: the first reading shows it, one 4000 ms pause.
     EXPECT_EQ(Sleeps(), std::vector<DWORD>{4000});
     EXPECT_EQ(CountJournal(STATE_READS), 2u);
     EXPECT_EQ(SimNow() - start, 4000u);
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)(SIM_STATE_ADAPTER | SIM_STATE_POWERED));
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE),
+              (DWORD)(SIM_STATE_ADAPTER | SIM_STATE_POWERED));
     // The wait cursor is shown and the previous one put back.
     EXPECT_EQ(JournalMatching(L"SetCursor|"),
               (std::vector<std::wstring>{L"SetCursor|wait", L"SetCursor|none"}));
@@ -108,23 +140,18 @@ TEST_F(Radio, TurnOffWithoutDomainStillSwitchesOffAndRecordsZero)
 {
     StoreDomain();
     TurnOnWiFiModule();
-    SimRegDeleteValue(REG_ADAPTER_KEY, L"Domain");
+    SimRegDeleteValue(REG_ADAPTER_KEY, REG_DOMAIN_VALUE);
     SimJournalClear();
     ULONGLONG start = SimNow();
     TurnOffWiFiModule();
 
     EXPECT_TRUE(MessageBoxes().empty());
-    EXPECT_EQ(RadioPower(ADAPTER_RADIO), 0u);
-    EXPECT_EQ(JournalMatching(L"ChangeRadioState|"),
-              std::vector<std::wstring>{SIM_J_CHANGE_RADIO L"|" ADAPTER_RADIO L"|0|2|0x00000000"});
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
-    // Two writes in a row: only the last number is left.
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
-    EXPECT_EQ(IfWiFiHasTurnedOn(), 0);
+    // Two writes of the status file in a row: only the last number is left.
+    EXPECT_TRUE(SwitchedTo(0, L"0|2|0x00000000"));
     // Switching off takes SIM_POWER_OFF_MS: one 3000 ms pause.
     EXPECT_EQ(Sleeps(), std::vector<DWORD>{3000});
     EXPECT_EQ(SimNow() - start, 3000u);
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)SIM_STATE_ADAPTER);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), (DWORD)SIM_STATE_ADAPTER);
 }
 
 // The "off" notification switches the radio off; a radio that is already off
@@ -139,7 +166,7 @@ TEST_F(Radio, OffNotificationDoesNotKeepSwitchingTheRadio)
     DeviceSleep(30000);
     EXPECT_EQ(CountJournal(L"Device|state|"), 0u);
     EXPECT_EQ(RadioPower(ADAPTER_RADIO), 0u);
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)SIM_STATE_ADAPTER);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), (DWORD)SIM_STATE_ADAPTER);
 }
 
 TEST_F(Radio, TwoManagedRadiosBothOnOnlyFirstOff)
@@ -163,8 +190,9 @@ TEST_F(Radio, TwoManagedRadiosBothOnOnlyFirstOff)
 TEST_F(Radio, FirstManagedRadioInListOrderIsTheOneSwitchedOff)
 {
     // A plain managed radio ahead of the adapter: it is the "first" one.
-    const SIMRADIO radios[] = {MakeRadio(L"WLAN0", 1, 1, FALSE),
-                               MakeRadio(ADAPTER_RADIO, 1, 1, TRUE)};
+    const SIMRADIO radios[] = {
+        {L"WLAN0", L"WLAN0", RADIODEVICES_MANAGED, 1, FALSE, FALSE},
+        {ADAPTER_RADIO, ADAPTER_RADIO, RADIODEVICES_MANAGED, 1, TRUE, FALSE}};
     ASSERT_TRUE(SimSetRadios(radios, 2));
     TurnOffWiFiModule();
     EXPECT_EQ(RadioPower(L"WLAN0"), 0u);
@@ -180,15 +208,13 @@ TEST_F(Radio, NoRadiosAtAllStillWritesParameterAndStatus)
     TurnOnWiFiModule();
     EXPECT_EQ(CountJournal(L"GetWirelessDevices|0|0"), 1u);
     EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
+    EXPECT_TRUE(Recorded(1));
     // Nothing switches, so the bit is clear at the first reading: no pause.
     EXPECT_TRUE(Sleeps().empty());
     EXPECT_EQ(CountJournal(STATE_READS), 1u);
 
     TurnOffWiFiModule();
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
+    EXPECT_TRUE(Recorded(0));
     EXPECT_TRUE(Sleeps().empty());
     // No list came back, so none is freed.
     ExpectListsFreedOnce(0);
@@ -203,15 +229,14 @@ TEST_F(Radio, NoManagedRadioSwitchesNothingButFreesTheList)
     EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
     EXPECT_EQ(RadioPower(L"CELL1"), 1u);
     EXPECT_EQ(RadioPower(L"BTH1"), 0u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
-    EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "0");
+    EXPECT_TRUE(Recorded(0));
     EXPECT_TRUE(Sleeps().empty());
     ExpectListsFreedOnce(2);
 }
 
 TEST_F(Radio, AdapterWithoutItsCardIsNotListed)
 {
-    SimSetSetting(L"CardInserted", 0);
+    SimSetSetting(SIM_SETTING_CARD_INSERTED, 0);
     StoreDomain();
     TurnOnWiFiModule();
     EXPECT_EQ(CountJournal(L"GetWirelessDevices|0|2"), 1u);
@@ -223,8 +248,8 @@ TEST_F(Radio, AdapterWithoutItsCardIsNotListed)
 
 TEST_F(Radio, InstantAdapterNeedsNoPause)
 {
-    SimSetSetting(L"PowerOnMs", 0);
-    SimSetSetting(L"PowerOffMs", 0);
+    SimSetSetting(SIM_SETTING_POWER_ON_MS, 0);
+    SimSetSetting(SIM_SETTING_POWER_OFF_MS, 0);
     StoreDomain();
     TurnOnWiFiModule();
     EXPECT_EQ(RadioPower(ADAPTER_RADIO), 1u);
@@ -363,7 +388,7 @@ TEST_F(RadioPlatform, ChangeRadioStateUpdatesTheRecordAndRefusesOddStates)
     EXPECT_EQ(RadioPower(L"BTH1"), 1u);
     // The adapter switches through its model: the state shows it switching.
     EXPECT_EQ(change_(head->pNext, 1, RADIODEVICES_PRE_SAVE), S_OK);
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"),
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE),
               (DWORD)(SIM_STATE_ADAPTER | SIM_STATE_SWITCHING | SIM_STATE_POWERED));
     EXPECT_EQ(free_(head), S_OK);
 }

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <tuple>
 
 using namespace regdb;
 
@@ -84,6 +85,15 @@ const std::vector<DomainRow> kDeviceTable = {
 constexpr uint32_t Channels(int first, int last)
 {
     return ((1u << last) - 1) & ~((1u << (first - 1)) - 1);
+}
+
+// What a suggestion says first: its status and row, the other rows as good,
+// the row named for the country, the channels gained and lost against that
+// row, and the chosen row's verdict and what it leaves out.
+auto Outline(const Suggestion& s)
+{
+    return std::make_tuple(s.status, s.row, s.equals, s.namedRow, s.gainedOverNamed,
+                           s.lostAgainstNamed, s.detail.verdict, s.detail.leftOut);
 }
 
 class SmallWorld : public ::testing::Test {
@@ -346,14 +356,8 @@ TEST_F(SmallWorld, SuggestsTheLawfulRowWithTheMostChannels)
 {
     // France allows 1-13: Europe ETSI, which gains 1-9 over the France row.
     Suggestion fr = Suggest(kDeviceTable, "FR", table_);
-    EXPECT_EQ(fr.status, SuggestStatus::kSuggested);
-    EXPECT_EQ(fr.row, 3);
-    EXPECT_TRUE(fr.equals.empty());
-    EXPECT_EQ(fr.namedRow, 4);
-    EXPECT_EQ(fr.gainedOverNamed, Channels(1, 9));
-    EXPECT_EQ(fr.lostAgainstNamed, 0u);
-    EXPECT_EQ(fr.detail.verdict, Verdict::kLawful);
-    EXPECT_EQ(fr.detail.leftOut, 0u);
+    EXPECT_EQ(Outline(fr), std::make_tuple(SuggestStatus::kSuggested, 3, std::vector<int>{}, 4,
+                                           Channels(1, 9), 0u, Verdict::kLawful, 0u));
     ASSERT_EQ(fr.rows.size(), kDeviceTable.size());
     EXPECT_EQ(fr.rows[6].verdict, Verdict::kUnlawful);  // Japan MKK: 14 is not allowed
     EXPECT_EQ(fr.rows[6].added, Channels(14, 14));
@@ -392,14 +396,8 @@ TEST_F(SmallWorld, An80211bOnlyChannelCountsAsAllowedAndIsMarked)
     // Japan allows 14 for 802.11b only: Japan MKK is lawful there and offers
     // the most, with 14 marked; ETSI is lawful too but leaves 14 out.
     Suggestion jp = Suggest(kDeviceTable, "jp", table_);
-    EXPECT_EQ(jp.status, SuggestStatus::kSuggested);
-    EXPECT_EQ(jp.row, 6);
-    EXPECT_TRUE(jp.equals.empty());
-    EXPECT_EQ(jp.namedRow, 6);
-    EXPECT_EQ(jp.gainedOverNamed, 0u);
-    EXPECT_EQ(jp.lostAgainstNamed, 0u);
-    EXPECT_EQ(jp.detail.verdict, Verdict::kLawful);
-    EXPECT_EQ(jp.detail.leftOut, 0u);
+    EXPECT_EQ(Outline(jp), std::make_tuple(SuggestStatus::kSuggested, 6, std::vector<int>{}, 6, 0u,
+                                           0u, Verdict::kLawful, 0u));
     EXPECT_EQ(jp.detail.rowBOnly, Channels(14, 14));
     EXPECT_EQ(jp.detail.allowed, Channels(1, 13));
     EXPECT_EQ(jp.detail.allowedBOnly, Channels(14, 14));

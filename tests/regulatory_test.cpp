@@ -33,11 +33,11 @@ TEST_F(Regulatory, EveryRowStoresItsCodeAndMaskAndSignalsAReload)
     size_t signals = 0;
     for (const Row& row : kRows) {
         SCOPED_TRACE(row.index);
-        SimRegSetDword(REG_VENDOR_KEY, L"Domain", 0);
+        SimRegSetDword(REG_VENDOR_KEY, REG_DOMAIN_VALUE, 0);
         ChangeWiFiRegulatory(row.index);
-        EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), row.code);
-        EXPECT_EQ(RegDword(REG_VENDOR_KEY, L"ChannelDomain"), row.mask);
-        EXPECT_EQ(RegDword(REG_VENDOR_KEY, L"Domain"), 0x99u);
+        EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), row.code);
+        EXPECT_EQ(RegDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE), row.mask);
+        EXPECT_EQ(RegDword(REG_VENDOR_KEY, REG_DOMAIN_VALUE), 0x99u);
         EXPECT_EQ(ReloadSignals(), ++signals);
         EXPECT_EQ(IfWiFiRegulatorySet(), 1);
         ASSERT_TRUE(WaitForWorkerIdle((DWORD)signals));
@@ -49,7 +49,7 @@ TEST_F(Regulatory, EveryRowStoresItsCodeAndMaskAndSignalsAReload)
 TEST_F(Regulatory, RowZeroRightAfterLoadStoresNothing)
 {
     ChangeWiFiRegulatory(0);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), std::nullopt);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), std::nullopt);
     EXPECT_FALSE(SimRegKeyExists(REG_VENDOR_KEY));
     EXPECT_EQ(ReloadSignals(), 0u);
     EXPECT_EQ(IfWiFiRegulatorySet(), 1);
@@ -57,12 +57,12 @@ TEST_F(Regulatory, RowZeroRightAfterLoadStoresNothing)
 
 TEST_F(Regulatory, OemSwitchOffOrMissingStoresWithoutSignal)
 {
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);
     ChangeWiFiRegulatory(3);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x30u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x30u);
     SimRegDeleteKey(REG_OEM_KEY);
     ChangeWiFiRegulatory(4);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x32u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x32u);
     EXPECT_EQ(ReloadSignals(), 0u);
     EXPECT_EQ(CountJournal(SIM_J_REG_SET L"|" REG_STATE_KEY), 0u);
     EXPECT_EQ(IfWiFiRegulatorySet(), 1);
@@ -70,7 +70,7 @@ TEST_F(Regulatory, OemSwitchOffOrMissingStoresWithoutSignal)
 
 TEST_F(Regulatory, AnyNonZeroOemSwitchCountsAsOn)
 {
-    SetRegDword(REG_OEM_KEY, L"WIFI", 5);
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 5);
     ChangeWiFiRegulatory(1);
     EXPECT_EQ(ReloadSignals(), 1u);
     ASSERT_TRUE(WaitForWorkerIdle(1));
@@ -78,15 +78,15 @@ TEST_F(Regulatory, AnyNonZeroOemSwitchCountsAsOn)
 
 TEST_F(Regulatory, ClearingAStoredDomainMarksTheStateWithTheWaitCursor)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     EXPECT_EQ(GetLastWiFiRegulatoryIndex(), 1);  // reads the stored domain
     SimJournalClear();
     ULONGLONG before = SimNow();
     ChangeWiFiRegulatory(0);
     EXPECT_EQ(SimNow() - before, 1000u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0u);
-    EXPECT_EQ(RegDword(REG_VENDOR_KEY, L"ChannelDomain"), 0u);
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0x99u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0u);
+    EXPECT_EQ(RegDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE), 0u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), 0x99u);
     EXPECT_EQ(ReloadSignals(), 0u);
     std::vector<std::wstring> cursor = JournalMatching(L"SetCursor|");
     ASSERT_EQ(cursor.size(), 2u);
@@ -97,17 +97,17 @@ TEST_F(Regulatory, ClearingAStoredDomainMarksTheStateWithTheWaitCursor)
 
 TEST_F(Regulatory, SameNewRowTwiceStoresAndSignalsTwiceUntilTheDomainIsReRead)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     ASSERT_EQ(GetLastWiFiRegulatoryIndex(), 1);
     ChangeWiFiRegulatory(3);
     ASSERT_TRUE(WaitForWorkerIdle(1));
     ChangeWiFiRegulatory(3);
     ASSERT_TRUE(WaitForWorkerIdle(2));
-    EXPECT_EQ(CountJournal(SIM_J_REG_SET L"|" REG_ADAPTER_KEY L"\\Domain|0x30"), 2u);
+    EXPECT_EQ(CountJournal(SIM_J_REG_SET L"|" REG_ADAPTER_KEY L"\\" REG_DOMAIN_VALUE L"|0x30"), 2u);
     EXPECT_EQ(ReloadSignals(), 2u);
     // Row 1 equals the domain last read: nothing stored or signalled.
     ChangeWiFiRegulatory(1);
-    EXPECT_EQ(CountJournal(SIM_J_REG_SET L"|" REG_ADAPTER_KEY L"\\Domain"), 2u);
+    EXPECT_EQ(CountJournal(SIM_J_REG_SET L"|" REG_ADAPTER_KEY L"\\" REG_DOMAIN_VALUE), 2u);
     EXPECT_EQ(ReloadSignals(), 2u);
     // The index still reports the domain last read, not the one stored since.
     EXPECT_EQ(GetLastWiFiRegulatoryIndex(), 1);
@@ -123,16 +123,16 @@ TEST_F(Regulatory, IndexOutsideTheTableReusesThePreviousCodeWithItsOwnMask)
     }
     EXPECT_FALSE(SimRegKeyExists(REG_VENDOR_KEY));
 
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     ASSERT_EQ(GetLastWiFiRegulatoryIndex(), 1);
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);
     ChangeWiFiRegulatory(4);  // requests France
     for (int index : {-1, 7, INT_MIN, INT_MAX}) {
         SCOPED_TRACE(index);
-        SetRegDword(REG_VENDOR_KEY, L"ChannelDomain", 0xDEAD);
+        SetRegDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE, 0xDEAD);
         ChangeWiFiRegulatory(index);
-        EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x32u);
-        EXPECT_EQ(RegDword(REG_VENDOR_KEY, L"ChannelDomain"), 0x1E00u);
+        EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x32u);
+        EXPECT_EQ(RegDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE), 0x1E00u);
     }
 }
 
@@ -142,10 +142,10 @@ class StoredRow : public DeviceTest, public ::testing::WithParamInterface<Row> {
 
 TEST_P(StoredRow, LastIndexIsTheRowOfTheStoredCode)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", GetParam().code);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, GetParam().code);
     EXPECT_EQ(GetLastWiFiRegulatoryIndex(), GetParam().index);
     // Once held, the code is not read again, even when the registry changes.
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     SimJournalClear();
     EXPECT_EQ(GetLastWiFiRegulatoryIndex(), GetParam().index);
     EXPECT_EQ(CountJournal(L"RegQueryValueExW|"), 0u);
@@ -167,17 +167,17 @@ TEST_F(Regulatory, MissingOrMisshapenDomainReadsAsZeroAndIsReadAgain)
     const unsigned char bytes[8] = {0x10, 0, 0, 0, 0, 0, 0, 0};
     for (DWORD size : {8u, 2u, 0u}) {
         SCOPED_TRACE(size);
-        SimRegSetRaw(REG_ADAPTER_KEY, L"Domain", REG_BINARY, bytes, size);
+        SimRegSetRaw(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, REG_BINARY, bytes, size);
         EXPECT_EQ(GetLastWiFiRegulatoryIndex(), 0);
     }
     // Four bytes of another type are taken as they are.
-    SimRegSetRaw(REG_ADAPTER_KEY, L"Domain", REG_BINARY, bytes, 4);
+    SimRegSetRaw(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, REG_BINARY, bytes, 4);
     EXPECT_EQ(GetLastWiFiRegulatoryIndex(), 1);
 }
 
 TEST_F(Regulatory, UnknownCodeGivesRowZero)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x33);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x33);
     EXPECT_EQ(GetLastWiFiRegulatoryIndex(), 0);
 }
 
@@ -186,7 +186,7 @@ TEST_F(Regulatory, FailingAdapterKeyStoresNothingButStillSignals)
     SimSetFault(L"RegCreateKeyExW", REG_ADAPTER_KEY, ERROR_ACCESS_DENIED, FALSE);
     ChangeWiFiRegulatory(2);
     EXPECT_FALSE(SimRegKeyExists(REG_VENDOR_KEY));
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), std::nullopt);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), std::nullopt);
     EXPECT_EQ(CountJournal(L"Debug|RegCreateKeyExW failed with 5\n"), 1u);
     EXPECT_EQ(ReloadSignals(), 1u);
     EXPECT_EQ(IfWiFiRegulatorySet(), 1);
@@ -196,9 +196,9 @@ TEST_F(Regulatory, FailingAdapterKeyStoresNothingButStillSignals)
 TEST_F(Regulatory, FailingVendorKeyStillStoresTheDomain)
 {
     SimSetFault(L"RegCreateKeyExW", REG_VENDOR_KEY, ERROR_ACCESS_DENIED, FALSE);
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);
     ChangeWiFiRegulatory(6);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x40u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x40u);
     EXPECT_FALSE(SimRegKeyExists(REG_VENDOR_KEY));
     EXPECT_EQ(CountJournal(L"Debug|RegCreateKeyExW succeeded\n"), 1u);
 }

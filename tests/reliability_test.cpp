@@ -93,8 +93,8 @@ class Concurrency : public DeviceTest {};
 // status file and the radio all say the same.
 void ExpectFinalSwitchAgrees(bool on)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);  // the storm may have cleared it
-    DeviceSleep(1);                                 // deliver what the storm left pending
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);  // the storm may have cleared it
+    DeviceSleep(1);                                        // deliver what the storm left pending
     if (on) {
         TurnOnWiFiModule();
     } else {
@@ -102,7 +102,7 @@ void ExpectFinalSwitchAgrees(bool on)
     }
     DeviceSleep(10000);  // the radio settles; late notifications arrive
     DWORD expected = on ? 1 : 0;
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), expected) << (on ? "on" : "off");
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), expected) << (on ? "on" : "off");
     EXPECT_EQ(StatusFile(), on ? "1" : "0");
     EXPECT_EQ(RadioPower(), expected);
     EXPECT_EQ(SimAdapterState() & (SIM_STATE_SWITCHING | SIM_STATE_POWERED), expected);
@@ -116,8 +116,8 @@ TEST_F(Concurrency, ExportsInRandomOrderWhileTheDeviceStormsAndOthersSignal)
     const int kOpsPerThread = 120;
     const ULONGLONG kCallBoundMs = 30000;  // host time; a call under the virtual clock takes ms
 
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
-    SetRegDword(REG_OEM_KEY, L"WIFI", 1);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 1);
     for (int i = 0; i < 6; i++) {
         SimQueueAnswer(IDYES);  // some reload questions are answered Yes
     }
@@ -161,18 +161,20 @@ TEST_F(Concurrency, ExportsInRandomOrderWhileTheDeviceStormsAndOthersSignal)
             switch (rng() % 4) {
             case 0:
             case 1:
-                SimRegSetDword(REG_STATE_KEY, rng() % 2 ? L"WiFi" : L"WIFI", states[rng() % 7]);
+                // Either spelling is the one value: names compare without case.
+                SimRegSetDword(REG_STATE_KEY, rng() % 2 ? REG_STATE_VALUE : L"WIFI",
+                               states[rng() % 7]);
                 break;
             case 2:
                 SimRadioSwitch(ADAPTER_RADIO, rng() % 2);
                 break;
             case 3:
-                SimSetSetting(L"StateStuck", rng() % 8 == 0);
+                SimSetSetting(SIM_SETTING_STATE_STUCK, rng() % 8 == 0);
                 break;
             }
             ::Sleep(rng() % 3);
         }
-        SimSetSetting(L"StateStuck", 0);
+        SimSetSetting(SIM_SETTING_STATE_STUCK, 0);
     });
     // Another program sets the reload event now and then.
     std::atomic<int> badSignals{0};
@@ -278,7 +280,7 @@ PROCESS_INFORMATION StartPanel()
 
 TEST_F(Processes, PanelsStartedWhileOneRunsNeverOpenASecondDialog)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     DeleteFileW((DeviceFolder() + L"\\journal.log").c_str());
     PROCESS_INFORMATION first = StartPanel();
     HWND dialog = WaitForWindow(first.dwProcessId, L"#32770", kPanelCaption);
@@ -300,7 +302,7 @@ TEST_F(Processes, PanelsStartedWhileOneRunsNeverOpenASecondDialog)
 // With none running, panels started at the same moment still open one dialog.
 TEST_F(Processes, PanelsStartedTogetherOpenOneDialog)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     PROCESS_INFORMATION panels[3];
     for (auto& p : panels) {
         p = StartPanel();
@@ -354,17 +356,17 @@ class Persistence : public DeviceTest {};
 
 TEST_F(Persistence, FlushedValuesSurviveTheWriterBeingKilled)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     HANDLE written = DeviceEvent(L"RelWritten");
     PROCESS_INFORMATION child = StartSelf(L"ReliabilityChild.DISABLED_WriteThenWaitToBeKilled");
     ASSERT_EQ(WaitForSingleObject(written, 60000), WAIT_OBJECT_0);
     TerminateProcess(child.hProcess, 9);
     EXPECT_EQ(WaitAndClose(child), 9u);
     // Seen from another process: everything the library committed.
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain"), 0x30u);
-    EXPECT_EQ(RegDword(REG_VENDOR_KEY, L"Domain"), 0x99u);
-    EXPECT_EQ(RegDword(REG_VENDOR_KEY, L"ChannelDomain"), 0x1FFFu);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), 0x30u);
+    EXPECT_EQ(RegDword(REG_VENDOR_KEY, REG_DOMAIN_VALUE), 0x99u);
+    EXPECT_EQ(RegDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE), 0x1FFFu);
     EXPECT_EQ(StatusFile(), "1");
     EXPECT_EQ(IfWiFiHasTurnedOn(), TRUE);
     CloseHandle(written);
@@ -372,7 +374,7 @@ TEST_F(Persistence, FlushedValuesSurviveTheWriterBeingKilled)
 
 TEST_F(Persistence, KillingASwitchingWriterLeavesOnlyZeroOneOrNothing)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     std::mt19937 rng(7);
     const int kCycles = 12;
     for (int cycle = 0; cycle < kCycles; cycle++) {
@@ -387,7 +389,7 @@ TEST_F(Persistence, KillingASwitchingWriterLeavesOnlyZeroOneOrNothing)
         std::string content = ReadDeviceFile(STATUS_FILE).value_or("");
         EXPECT_TRUE(content == "" || content == "0" || content == "1")
             << "cycle " << cycle << ": \"" << content << "\"";
-        std::optional<DWORD> wifi = RegDword(REG_ADAPTER_KEY, L"WIFI");
+        std::optional<DWORD> wifi = RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE);
         // Missing only when the writer was killed before its first write.
         EXPECT_TRUE(!wifi || *wifi == 0u || *wifi == 1u) << "cycle " << cycle;
     }
@@ -455,7 +457,7 @@ TEST_F(BadInput, AdapterDomainOfTheWrongShapeReadsAsNoDomain)
 {
     for (const Shape& s : Shapes(0x30)) {
         SimJournalClear();
-        ASSERT_TRUE(Apply(REG_ADAPTER_KEY, L"Domain", s)) << s.name;
+        ASSERT_TRUE(Apply(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, s)) << s.name;
         EXPECT_EQ(GetLastWiFiRegulatoryIndex(), IsReadable(s) ? 3 : 0) << s.name;
         TurnOnWiFiModule();
         EXPECT_EQ(MessageBoxes().size(), IsReadable(s) ? 0u : 1u) << s.name;
@@ -468,7 +470,7 @@ TEST_F(BadInput, OemSwitchOfTheWrongShapeReadsAsOff)
 {
     int index = 1;
     for (const Shape& s : Shapes(1)) {
-        ASSERT_TRUE(Apply(REG_OEM_KEY, L"WIFI", s)) << s.name;
+        ASSERT_TRUE(Apply(REG_OEM_KEY, REG_WIFI_VALUE, s)) << s.name;
         SimJournalClear();
         ChangeWiFiRegulatory(index);
         index = index % 6 + 1;  // a different domain each time, so it is stored
@@ -480,16 +482,16 @@ TEST_F(BadInput, OemSwitchOfTheWrongShapeReadsAsOff)
 
 TEST_F(BadInput, AdapterWiFiParameterOfTheWrongShapeIsRewrittenWhole)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     std::wstring hostKey = HostKey() + L"\\HKLM\\" REG_ADAPTER_KEY;
     for (const Shape& s : Shapes(1)) {
-        ASSERT_TRUE(Apply(REG_ADAPTER_KEY, L"WIFI", s)) << s.name;
+        ASSERT_TRUE(Apply(REG_ADAPTER_KEY, REG_WIFI_VALUE, s)) << s.name;
         InitWiFi();  // seeds the state from it
         CloseWiFi();
         TurnOffWiFiModule();
         DWORD type = 0, data = 99, cb = sizeof(data);
-        ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, hostKey.c_str(), L"WIFI", RRF_RT_ANY, &type,
-                               &data, &cb),
+        ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, hostKey.c_str(), REG_WIFI_VALUE, RRF_RT_ANY,
+                               &type, &data, &cb),
                   ERROR_SUCCESS)
             << s.name;
         EXPECT_EQ(type, (DWORD)REG_DWORD) << s.name;
@@ -500,8 +502,8 @@ TEST_F(BadInput, AdapterWiFiParameterOfTheWrongShapeIsRewrittenWhole)
 
 TEST_F(BadInput, StateValueOfTheWrongShapeUnderEverySpellingReadsAsNoDriver)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
-    const wchar_t* spellings[] = {L"WiFi", L"WIFI", L"Wifi"};
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
+    const wchar_t* spellings[] = {REG_STATE_VALUE, L"WIFI", L"Wifi"};
     int n = 0;
     for (const Shape& s : Shapes(0x100)) {
         ASSERT_TRUE(Apply(REG_STATE_KEY, spellings[n++ % 3], s)) << s.name;
@@ -515,7 +517,7 @@ TEST_F(BadInput, StateValueOfTheWrongShapeUnderEverySpellingReadsAsNoDriver)
 
 TEST_F(BadInput, LocaleOfTheWrongShapeAsksInEnglish)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     auto stringOf = [](const wchar_t* library) {
         HMODULE h = LoadLibraryExW((Widen(BUILD_BIN_DIR) + L"/" + library).c_str(), NULL,
                                    LOAD_LIBRARY_AS_DATAFILE);
@@ -527,7 +529,7 @@ TEST_F(BadInput, LocaleOfTheWrongShapeAsksInEnglish)
     std::wstring english = stringOf(L"RDIOSTR0409.dll"), italian = stringOf(L"RDIOSTR0410.dll");
     ASSERT_NE(english, italian);
     for (const Shape& s : Shapes(0x0410)) {
-        ASSERT_TRUE(Apply(L"Nls", L"SystemLCID", s)) << s.name;
+        ASSERT_TRUE(Apply(REG_LOCALE_KEY, REG_LCID_VALUE, s)) << s.name;
         InitWiFi();
         std::optional<MessageBoxRecord> box = AskOnce();
         ASSERT_TRUE(box) << s.name;
@@ -541,8 +543,8 @@ TEST_F(BadInput, LocaleOfTheWrongShapeAsksInEnglish)
 // empty at first, the last one loaded afterwards.
 TEST_F(BadInput, AStringLibraryThatCannotBeLoadedLeavesTheQuestionAsItWas)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
-    SetRegDword(L"Nls", L"SystemLCID", 0x0404);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
+    SetRegDword(REG_LOCALE_KEY, REG_LCID_VALUE, 0x0404);
     ASSERT_TRUE(SimSetFault(L"LoadLibraryW", L"RDIOSTR0404.dll", ERROR_MOD_NOT_FOUND, FALSE));
     InitWiFi();
     std::optional<MessageBoxRecord> box = AskOnce();
@@ -550,7 +552,7 @@ TEST_F(BadInput, AStringLibraryThatCannotBeLoadedLeavesTheQuestionAsItWas)
     EXPECT_EQ(box->text, L"");
     EXPECT_EQ(box->caption, L"");
     EXPECT_EQ(box->flags, (unsigned)(MB_YESNO | MB_ICONINFORMATION));
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);  // the No pass ran in full
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);  // the No pass ran in full
 
     SimClearFaults();
     InitWiFi();
@@ -558,7 +560,7 @@ TEST_F(BadInput, AStringLibraryThatCannotBeLoadedLeavesTheQuestionAsItWas)
     ASSERT_TRUE(box);
     std::wstring chinese = box->text;
     EXPECT_NE(chinese, L"");
-    SetRegDword(L"Nls", L"SystemLCID", 0x0409);
+    SetRegDword(REG_LOCALE_KEY, REG_LCID_VALUE, 0x0409);
     ASSERT_TRUE(SimSetFault(L"LoadLibraryW", L"RDIOSTR0409.dll", ERROR_MOD_NOT_FOUND, FALSE));
     InitWiFi();
     box = AskOnce();
@@ -708,7 +710,7 @@ TEST_F(BadInput, EveryExportTwiceBeforeAndAfterCloseWiFi)
         }
         EXPECT_EQ(anomalies.load(), 0) << phase;
     };
-    SetRegDword(REG_OEM_KEY, L"WIFI", 0);  // no reload pass runs beside the calls
+    SetRegDword(REG_OEM_KEY, REG_WIFI_VALUE, 0);  // no reload pass runs beside the calls
     EXPECT_EQ(CloseWiFi(), 0);
     EXPECT_EQ(CloseWiFi(), 0);
     everyExportTwice("before any close");
@@ -722,7 +724,7 @@ TEST_F(BadInput, EveryExportTwiceBeforeAndAfterCloseWiFi)
     EXPECT_EQ(SimOpenNotifications(), 0u);
     EXPECT_EQ(anomalies.load(), 0);
     // The last switch was TurnOnWiFiModule, with the domain of row 1 stored.
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 1u);
     EXPECT_EQ(StatusFile(), "1");
     EXPECT_EQ(GetLastWiFiRegulatoryIndex(), 1);
     EXPECT_EQ(IfWiFiRegulatorySet(), TRUE);
@@ -734,7 +736,7 @@ TEST_F(BadInput, EveryExportTwiceBeforeAndAfterCloseWiFi)
 
 TEST_F(BadInput, CommandLineToolGivenGeneratedArgumentsNeverCrashes)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     std::mt19937 rng(99);
     const std::vector<std::string> words = {
         "regulatory", "set",   "list",     "show",  "status", "on",     "off",
@@ -767,12 +769,13 @@ TEST_F(BadInput, CommandLineToolGivenGeneratedArgumentsNeverCrashes)
         if (run == kRuns - 1) {
             args = "regulatory set " + std::string(5000, 'x');
         }
-        DWORD domainBefore = RegDword(REG_ADAPTER_KEY, L"Domain").value_or(0);
+        DWORD domainBefore = RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE).value_or(0);
         RunResult r = RunProgram(L"rendakctl.exe", Widen(args), 30000);
         EXPECT_LE(r.exitCode, 2u) << "rendakctl " << args << "\n" << r.err;
         if (badFirst || run == kRuns - 1) {
             EXPECT_EQ(r.exitCode, 2u) << "rendakctl " << args;
-            EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"Domain").value_or(0), domainBefore) << args;
+            EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE).value_or(0), domainBefore)
+                << args;
         }
     }
 }
@@ -829,7 +832,7 @@ class Resources : public DeviceTest {};
 
 TEST_F(Resources, ManyCyclesOfInitCloseOnOffLeaveHandlesAndMemoryWhereTheyWere)
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     auto cycle = [] {
         InitWiFi();
         CloseWiFi();

@@ -14,6 +14,14 @@ class Reload : public DeviceTest {
 protected:
     // Sets the shared event as any other process would; reported at the test's line.
     void Signal(Caller at = Caller()) { SignalReloadEvent(at); }
+    // The user will answer the question with `answer`; the event is set and
+    // the worker has served it, its first wake, when this returns true.
+    bool Answered(int answer, Caller at = Caller())
+    {
+        SimQueueAnswer(answer);
+        Signal(at);
+        return WaitForWorkerIdle(1);
+    }
 };
 
 std::vector<std::wstring> WorkerEntries(const std::wstring& prefix)
@@ -33,7 +41,7 @@ std::vector<DWORD> WorkerSleeps()
 // A domain is stored and the stack started, so state changes are followed.
 void StartStack()
 {
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     InitWiFi();
 }
 
@@ -44,11 +52,9 @@ TEST_F(Reload, YesSwitchesOffThenOnAndLeavesTheFlagAlone)
     ASSERT_EQ(RadioPower(), 1u);
     ASSERT_EQ(IfWiFiRegulatorySet(), 0);
     SimJournalClear();
-    SimQueueAnswer(IDYES);
-    Signal();
-    ASSERT_TRUE(WaitForWorkerIdle(1));
+    ASSERT_TRUE(Answered(IDYES));
 
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 1u);
     EXPECT_EQ(RadioPower(), 1u);
     EXPECT_EQ(IfWiFiRegulatorySet(), 0);  // a No would have set it; Yes leaves it
     std::vector<std::wstring> radio = WorkerEntries(L"ChangeRadioState|");
@@ -59,25 +65,21 @@ TEST_F(Reload, YesSwitchesOffThenOnAndLeavesTheFlagAlone)
     // Off pass (steps of 500 until the state drops, 800 settle), 500, on pass (one
     // 4500 wait while the radio settles, 800 settle).
     ASSERT_GE(sleeps.size(), 5u);
-    EXPECT_EQ(sleeps[sleeps.size() - 1], 800u);
-    EXPECT_EQ(sleeps[sleeps.size() - 2], 4500u);
-    EXPECT_EQ(sleeps[sleeps.size() - 3], 500u);
-    EXPECT_EQ(sleeps[sleeps.size() - 4], 800u);
+    EXPECT_EQ(std::vector<DWORD>(sleeps.end() - 4, sleeps.end()),
+              (std::vector<DWORD>{800, 500, 4500, 800}));
 }
 
 TEST_F(Reload, NoSwitchesOffOnceAndSetsTheFlag)
 {
     TurnOnWiFiModule();  // refused: no domain; the radio stays off
-    SetRegDword(REG_ADAPTER_KEY, L"Domain", 0x10);
+    SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 0x10);
     TurnOnWiFiModule();
     ASSERT_EQ(RadioPower(), 1u);
     ASSERT_EQ(IfWiFiRegulatorySet(), 0);
     SimJournalClear();
-    SimQueueAnswer(IDNO);
-    Signal();
-    ASSERT_TRUE(WaitForWorkerIdle(1));
+    ASSERT_TRUE(Answered(IDNO));
 
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);
     EXPECT_EQ(RadioPower(), 0u);
     EXPECT_EQ(IfWiFiRegulatorySet(), 1);
     EXPECT_EQ(WorkerEntries(L"ChangeRadioState|").size(), 1u);
@@ -91,11 +93,9 @@ TEST_F(Reload, SwitchOffPassThatNeverSeesZeroStopsAfterThirtySteps)
 {
     StartStack();
     TurnOnWiFiModule();
-    SimSetSetting(L"StateStuck", 1);  // the state word never reaches 0
+    SimSetSetting(SIM_SETTING_STATE_STUCK, 1);  // the state word never reaches 0
     SimJournalClear();
-    SimQueueAnswer(IDNO);
-    Signal();
-    ASSERT_TRUE(WaitForWorkerIdle(1));
+    ASSERT_TRUE(Answered(IDNO));
     std::vector<DWORD> expected(30, 500);
     expected.push_back(800);
     EXPECT_EQ(WorkerSleeps(), expected);
@@ -104,37 +104,32 @@ TEST_F(Reload, SwitchOffPassThatNeverSeesZeroStopsAfterThirtySteps)
 
 TEST_F(Reload, SwitchOnPassWithTheBitStuckReadsTenTimes)
 {
-    SimSetSetting(L"StateStuck", 1);
-    SimQueueAnswer(IDYES);
-    Signal();
-    ASSERT_TRUE(WaitForWorkerIdle(1));
+    SimSetSetting(SIM_SETTING_STATE_STUCK, 1);
+    ASSERT_TRUE(Answered(IDYES));
     std::vector<DWORD> sleeps = WorkerSleeps();
     // Off pass: no step (no notification open), settle; the gap; ten 4500s; settle.
     std::vector<DWORD> expected = {800, 500};
     expected.insert(expected.end(), 10, 4500);
     expected.push_back(800);
     EXPECT_EQ(sleeps, expected);
-    EXPECT_EQ(WorkerEntries(L"RegQueryValueExW|" REG_STATE_KEY L"\\WiFi").size(), 10u);
+    EXPECT_EQ(WorkerEntries(L"RegQueryValueExW|" REG_STATE_KEY L"\\" REG_STATE_VALUE).size(), 10u);
 }
 
 TEST_F(Reload, SwitchOnPassWhoseFirstReadIsClearDoesNotSleep)
 {
     // The card is out: no adapter to switch, and the state reads 0 at once.
-    SimSetSetting(L"CardInserted", 0);
-    SetRegDword(REG_STATE_KEY, L"WiFi", 0);
-    SimQueueAnswer(IDYES);
-    Signal();
-    ASSERT_TRUE(WaitForWorkerIdle(1));
+    SimSetSetting(SIM_SETTING_CARD_INSERTED, 0);
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, 0);
+    ASSERT_TRUE(Answered(IDYES));
     EXPECT_EQ(WorkerSleeps(), (std::vector<DWORD>{800, 500, 800}));
 }
 
 TEST_F(Reload, AnUnwritableParameterGivesASwitchOnPass)
 {
-    SimSetFault(L"RegSetValueExW", REG_ADAPTER_KEY L"\\WIFI", ERROR_ACCESS_DENIED, FALSE);
-    SimQueueAnswer(IDNO);
-    Signal();
-    ASSERT_TRUE(WaitForWorkerIdle(1));
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), std::nullopt);
+    SimSetFault(L"RegSetValueExW", REG_ADAPTER_KEY L"\\" REG_WIFI_VALUE, ERROR_ACCESS_DENIED,
+                FALSE);
+    ASSERT_TRUE(Answered(IDNO));
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), std::nullopt);
     std::vector<std::wstring> radio = WorkerEntries(L"ChangeRadioState|");
     ASSERT_EQ(radio.size(), 1u);
     EXPECT_NE(radio[0].find(L"|1|1"), std::wstring::npos) << Narrow(radio[0]);
@@ -220,7 +215,7 @@ TEST_F(Reload, CloseWhileTheQuestionIsOpenStillCarriesOutTheAnswerThenEnds)
     DWORD worker = ReloadWorkerThread();
     ASSERT_NE(worker, 0u);
     ASSERT_TRUE(WaitForThreadEnd(worker));
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);  // the No was carried out
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);  // the No was carried out
     EXPECT_EQ(CountJournal(L"SetCursor|none"), 1u);
     // The worker ended without waiting again; a later set finds no one here.
     EXPECT_EQ(CountJournal(kBegin), 0u);

@@ -14,12 +14,14 @@ const wchar_t kNoDomainText[] =
     L"Rendak.DLL: Wi-Fi regulatory has not been set. Please call ChangeWiFiRegulatory() at "
     L"first!";
 const wchar_t kLostDomainText[] = L"The Wi-Fi Regulatory was lost, please set it again.";
+// The library registers for the state value under the spelling "WIFI".
 const wchar_t kStateNotify[] = SIM_J_NOTIFY L"|" REG_STATE_KEY L"\\WIFI|";
+const wchar_t kStateNotifyClose[] = SIM_J_NOTIFY_CLOSE L"|" REG_STATE_KEY L"\\WIFI|";
 
 class Startup : public DeviceTest {
 protected:
     // A domain stored for the adapter, so that InitWiFi starts the stack.
-    void StoreDomain(DWORD code = 0x10) { SetRegDword(REG_ADAPTER_KEY, L"Domain", code); }
+    void StoreDomain(DWORD code = 0x10) { SetRegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, code); }
 };
 
 // The reload question the worker asks after the next domain change, with
@@ -43,11 +45,11 @@ std::optional<MessageBoxRecord> AskReloadQuestion(int index)
 
 TEST_F(Startup, SwitchingBitCountsAsADomainWithoutLookingAtTheStoredOne)
 {
-    SetRegDword(REG_STATE_KEY, L"WiFi", SIM_STATE_ADAPTER | SIM_STATE_SWITCHING);
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, SIM_STATE_ADAPTER | SIM_STATE_SWITCHING);
     InitWiFi();
     EXPECT_EQ(IfWiFiRegulatorySet(), 1);
     EXPECT_TRUE(MessageBoxes().empty());
-    EXPECT_EQ(CountJournal(SIM_J_REG_QUERY L"|" REG_ADAPTER_KEY L"\\Domain"), 1u)
+    EXPECT_EQ(CountJournal(SIM_J_REG_QUERY L"|" REG_ADAPTER_KEY L"\\" REG_DOMAIN_VALUE), 1u)
         << "only StartWiFiStack's refresh reads the domain";
     EXPECT_EQ(SimOpenNotifications(), 1u);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
@@ -98,8 +100,8 @@ TEST_F(Startup, MissingStateKeyStartsWithoutCheckReloadOrRegistration)
 TEST_F(Startup, MissingStateValueReloadsTheDriverAndWaitsSixSeconds)
 {
     StoreDomain();
-    SetRegDword(REG_ADAPTER_KEY, L"WIFI", 1);
-    ASSERT_TRUE(SimRegDeleteValue(REG_STATE_KEY, L"WiFi"));
+    SetRegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE, 1);
+    ASSERT_TRUE(SimRegDeleteValue(REG_STATE_KEY, REG_STATE_VALUE));
     ULONGLONG before = SimNow();
     InitWiFi();
     EXPECT_EQ(SimNow() - before, 6000u);
@@ -128,12 +130,12 @@ TEST_F(Startup, MissingStateValueReloadsTheDriverAndWaitsSixSeconds)
     };
     EXPECT_EQ(steps, expected);
     EXPECT_EQ(SimDriverActivations(), 1u);
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)SIM_STATE_ADAPTER);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), (DWORD)SIM_STATE_ADAPTER);
     // The reloaded adapter's state reached the callback during the pause: its
     // first byte is 0, so the library switched its side off.
     EXPECT_GE(CountJournal(kStateNotify), 1u);
     EXPECT_EQ(JournalMatching(L"Debug|g_lWiFiState=").back(), L"Debug|g_lWiFiState=0\n");
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
 }
 
@@ -144,7 +146,7 @@ TEST_F(Startup, NonZeroStateNeitherReloadsNorWaits)
         SCOPED_TRACE(state);
         SimJournalClear();
         DeleteDeviceFile(STATUS_FILE);
-        SetRegDword(REG_STATE_KEY, L"WiFi", state);
+        SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, state);
         InitWiFi();
         EXPECT_EQ(CountJournal(L"CreateFileW|NDL1:"), 0u);
         EXPECT_EQ(CountJournal(L"ActivateDeviceEx"), 0u);
@@ -158,7 +160,7 @@ TEST_F(Startup, EjectedCardFailsTheActivationButStillWaitsAndRecords)
 {
     StoreDomain();
     SimEjectCard();
-    ASSERT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0u);
+    ASSERT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), 0u);
     SimJournalClear();
     InitWiFi();
     EXPECT_EQ(CountJournal(L"CreateFileW|NDL1:|failed 2"), 1u);
@@ -166,7 +168,7 @@ TEST_F(Startup, EjectedCardFailsTheActivationButStillWaitsAndRecords)
     EXPECT_EQ(CountJournal(L"DeactivateDevice|"), 0u);
     EXPECT_EQ(CountJournal(L"Debug|PCMCIA:LoadPCCardDriver: ActivateDeviceEx failed 55\r\n"), 1u);
     EXPECT_EQ(Sleeps(), std::vector<DWORD>{6000});
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), 0u);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
 
     // Put back without its driver, the card comes up at the next start.
@@ -174,26 +176,26 @@ TEST_F(Startup, EjectedCardFailsTheActivationButStillWaitsAndRecords)
     SimJournalClear();
     InitWiFi();
     EXPECT_EQ(CountJournal(SIM_J_ACTIVATE L"|" PCCARD_DRIVER_KEY L"|ok"), 1u);
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), (DWORD)SIM_STATE_ADAPTER);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), (DWORD)SIM_STATE_ADAPTER);
 }
 
 TEST_F(Startup, FailingActivationLeavesTheDriverUnloaded)
 {
     StoreDomain();
-    SimSetSetting(L"FailActivation", 1);
-    SetRegDword(REG_STATE_KEY, L"WiFi", 0);
+    SimSetSetting(SIM_SETTING_FAIL_ACTIVATION, 1);
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, 0);
     InitWiFi();
     EXPECT_EQ(CountJournal(L"DeactivateDevice|NDL1:|ok"), 1u);
     EXPECT_EQ(CountJournal(L"Debug|PCMCIA:LoadPCCardDriver: ActivateDeviceEx failed 31\r\n"), 1u);
     EXPECT_EQ(Sleeps(), std::vector<DWORD>{6000});
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), 0u);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
 }
 
 TEST_F(Startup, UnreadableDeviceRecordDeactivatesNothing)
 {
     StoreDomain();
-    SetRegDword(REG_STATE_KEY, L"WiFi", 0);
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, 0);
     ASSERT_TRUE(
         SimSetFault(L"GetDeviceInformationByFileHandle", L"NDL1:", ERROR_GEN_FAILURE, FALSE));
     InitWiFi();
@@ -211,12 +213,12 @@ TEST_F(Startup, StateWithLowByteZeroSwitchesTheLibrarySideOff)
 {
     StoreDomain();
     InitWiFi();
-    SetRegDword(REG_ADAPTER_KEY, L"WIFI", 1);
+    SetRegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE, 1);
     ASSERT_EQ(SimRadioSwitch(ADAPTER_RADIO, 1), S_OK);
     SimDeliverNotifications();
     SimJournalClear();
 
-    SetRegDword(REG_STATE_KEY, L"WiFi",
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE,
                 SIM_STATE_ADAPTER);  // adapter present, radio off: first byte 0
     SimDeliverNotifications();
     EXPECT_EQ(JournalMatching(kStateNotify).size(), 1u);
@@ -226,32 +228,32 @@ TEST_F(Startup, StateWithLowByteZeroSwitchesTheLibrarySideOff)
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(CountJournal(SIM_J_CHANGE_RADIO L"|" ADAPTER_RADIO L"|0|"), 1u);
     EXPECT_EQ(RadioPower(), 0u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);
 
     // A low byte other than 0 is recorded and switches nothing.
-    SetRegDword(REG_ADAPTER_KEY, L"WIFI", 1);
+    SetRegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE, 1);
     SimJournalClear();
-    SetRegDword(REG_STATE_KEY, L"WiFi", 0x0301);
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, 0x0301);
     SimDeliverNotifications();
     EXPECT_EQ(CountJournal(L"Debug|g_lWiFiState=1\n"), 1u);
     EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 1u);
 }
 
 TEST_F(Startup, NotificationWithoutDataOnlyRereadsTheAdapterParameter)
 {
     StoreDomain();
-    SetRegDword(REG_ADAPTER_KEY, L"WIFI", 1);
+    SetRegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE, 1);
     InitWiFi();
     SimJournalClear();
-    ASSERT_TRUE(SimRegDeleteValue(REG_STATE_KEY, L"WiFi"));
+    ASSERT_TRUE(SimRegDeleteValue(REG_STATE_KEY, REG_STATE_VALUE));
     SimDeliverNotifications();
     EXPECT_EQ(JournalMatching(kStateNotify).size(), 1u);
     EXPECT_EQ(JournalMatching(kStateNotify)[0].substr(JournalMatching(kStateNotify)[0].rfind(L'|')),
               L"|missing");
     EXPECT_EQ(CountJournal(L"Debug|"), 0u);
     EXPECT_EQ(CountJournal(L"ChangeRadioState|"), 0u);
-    EXPECT_EQ(CountJournal(SIM_J_REG_QUERY L"|" REG_ADAPTER_KEY L"\\WIFI|0"), 1u);
+    EXPECT_EQ(CountJournal(SIM_J_REG_QUERY L"|" REG_ADAPTER_KEY L"\\" REG_WIFI_VALUE L"|0"), 1u);
     EXPECT_EQ(CountJournal(L"RegSetValueExW|"), 0u);
 }
 
@@ -260,7 +262,7 @@ TEST_F(Startup, UnchangedValueIsNotDeliveredAgain)
     StoreDomain();
     InitWiFi();
     SimJournalClear();
-    SetRegDword(REG_STATE_KEY, L"WiFi", SIM_STATE_ADAPTER);  // what it held already
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, SIM_STATE_ADAPTER);  // what it held already
     SimDeliverNotifications();
     EXPECT_EQ(CountJournal(kStateNotify), 0u);
 }
@@ -273,11 +275,11 @@ TEST_F(Startup, CloseWiFiTwiceReleasesOnceAndNothingIsDeliveredAfterwards)
     ASSERT_EQ(SimOpenNotifications(), 1u);
     EXPECT_NE(CloseWiFi(), 0);  // CloseHandle's TRUE
     EXPECT_EQ(SimOpenNotifications(), 0u);
-    EXPECT_EQ(CountJournal(SIM_J_NOTIFY_CLOSE L"|" REG_STATE_KEY L"\\WIFI|"), 1u);
+    EXPECT_EQ(CountJournal(kStateNotifyClose), 1u);
     EXPECT_EQ(CloseWiFi(), 0);
     EXPECT_EQ(CountJournal(L"RegistryCloseNotification|"), 1u);
 
-    SetRegDword(REG_STATE_KEY, L"WiFi", 0);
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, 0);
     SimDeliverNotifications();
     EXPECT_EQ(CountJournal(L"Notify|"), 0u);
     EXPECT_EQ(CountJournal(L"Debug|g_lWiFiState"), 0u);
@@ -289,9 +291,9 @@ TEST_F(Startup, SecondInitWiFiReleasesTheOlderRegistration)
     InitWiFi();
     InitWiFi();
     EXPECT_EQ(SimOpenNotifications(), 1u);
-    EXPECT_EQ(CountJournal(SIM_J_NOTIFY_CLOSE L"|" REG_STATE_KEY L"\\WIFI|"), 1u);
+    EXPECT_EQ(CountJournal(kStateNotifyClose), 1u);
     SimJournalClear();
-    SetRegDword(REG_STATE_KEY, L"WiFi", SIM_STATE_ADAPTER | SIM_STATE_POWERED);
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, SIM_STATE_ADAPTER | SIM_STATE_POWERED);
     SimDeliverNotifications();
     EXPECT_EQ(CountJournal(kStateNotify), 1u) << "one callback, not one per InitWiFi";
     EXPECT_NE(CloseWiFi(), 0);
@@ -303,7 +305,7 @@ TEST_F(Startup, SecondInitWiFiReleasesTheOlderRegistration)
 TEST_F(Startup, ChangeByAnotherProcessReachesTheCallback)
 {
     StoreDomain();
-    SetRegDword(REG_ADAPTER_KEY, L"WIFI", 1);
+    SetRegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE, 1);
     InitWiFi();
     SimJournalClear();
 
@@ -321,9 +323,10 @@ TEST_F(Startup, ChangeByAnotherProcessReachesTheCallback)
     ASSERT_EQ(exitCode, 0u);
 
     ASSERT_TRUE(SimJournalWaitFor(L"Debug|cbData=", 1, 20000));
-    ASSERT_TRUE(SimJournalWaitFor(SIM_J_REG_QUERY L"|" REG_ADAPTER_KEY L"\\WIFI", 1, 5000));
+    ASSERT_TRUE(
+        SimJournalWaitFor(SIM_J_REG_QUERY L"|" REG_ADAPTER_KEY L"\\" REG_WIFI_VALUE, 1, 5000));
     EXPECT_EQ(CountJournal(L"Debug|g_lWiFiState=0\n"), 1u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 0u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 0u);
 }
 
 // --- The prompt strings -------------------------------------------------------------
@@ -357,9 +360,9 @@ TEST_F(Startup, EachLocaleLoadsItsStringLibrary)
         SCOPED_TRACE(Narrow(c.library) + (c.lcid ? " for " + std::to_string(*c.lcid) : ""));
         // Chinese first: each later case must replace what the one before loaded.
         if (c.lcid) {
-            SetRegDword(L"Nls", L"SystemLCID", *c.lcid);
+            SetRegDword(REG_LOCALE_KEY, REG_LCID_VALUE, *c.lcid);
         } else {
-            SimRegDeleteValue(L"Nls", L"SystemLCID");
+            SimRegDeleteValue(REG_LOCALE_KEY, REG_LCID_VALUE);
         }
         SimJournalClear();
         InitWiFi();
@@ -385,9 +388,9 @@ TEST_F(Startup, MissingStringLibraryKeepsWhatWasLoadedBefore)
     EXPECT_EQ(box->text, L"");
     EXPECT_EQ(box->caption, L"");
 
-    SetRegDword(L"Nls", L"SystemLCID", 0x0410);
+    SetRegDword(REG_LOCALE_KEY, REG_LCID_VALUE, 0x0410);
     InitWiFi();
-    SetRegDword(L"Nls", L"SystemLCID", 0x0409);
+    SetRegDword(REG_LOCALE_KEY, REG_LCID_VALUE, 0x0409);
     InitWiFi();  // English cannot be loaded: Italian stays
     SimJournalClear();
     box = AskReloadQuestion(4);
@@ -405,31 +408,38 @@ HMODULE LoadTestStrings(const char* variant)
     return LoadLibraryW(path.c_str());
 }
 
-TEST_F(Startup, LongStringsAreCutToTheBuffersAndTerminated)
+// Each variant in a process of its own: only one library of that name can be loaded.
+struct TestStrings {
+    const char* variant;
+    const wchar_t* text;
+    const wchar_t* caption;
+};
+const TestStrings kTestStrings[] = {
+    // Longer than the buffers: cut to them and terminated.
+    {"long", L"0123456789012345678901234567890123456789012345678", L"ABCDEFGHI"},
+    // Without the two strings: empty prompts.
+    {"missing", L"", L""},
+};
+
+class StringLibrary : public Startup, public testing::WithParamInterface<TestStrings> {};
+
+TEST_P(StringLibrary, PromptsAreWhatTheLoadedLibraryHolds)
 {
-    HMODULE h = LoadTestStrings("long");
+    HMODULE h = LoadTestStrings(GetParam().variant);
     ASSERT_NE(h, nullptr);
     StoreDomain(0x10);
     InitWiFi();
     std::optional<MessageBoxRecord> box = AskReloadQuestion(3);
     ASSERT_TRUE(box) << "no reload question";
-    EXPECT_EQ(box->text, L"0123456789012345678901234567890123456789012345678");
-    EXPECT_EQ(box->caption, L"ABCDEFGHI");
+    EXPECT_EQ(box->text, GetParam().text);
+    EXPECT_EQ(box->caption, GetParam().caption);
     FreeLibrary(h);
 }
 
-TEST_F(Startup, StringLibraryWithoutTheStringsGivesEmptyPrompts)
-{
-    HMODULE h = LoadTestStrings("missing");
-    ASSERT_NE(h, nullptr);
-    StoreDomain(0x10);
-    InitWiFi();
-    std::optional<MessageBoxRecord> box = AskReloadQuestion(3);
-    ASSERT_TRUE(box) << "no reload question";
-    EXPECT_EQ(box->text, L"");
-    EXPECT_EQ(box->caption, L"");
-    FreeLibrary(h);
-}
+INSTANTIATE_TEST_SUITE_P(Variants, StringLibrary, testing::ValuesIn(kTestStrings),
+                         [](const testing::TestParamInfo<TestStrings>& info) {
+                             return std::string(info.param.variant);
+                         });
 
 // --- DirectlyTurnOnWiFi --------------------------------------------------------------
 
@@ -456,7 +466,7 @@ TEST_F(Startup, DirectlyTurnOnWithDomainStartsAndSwitchesOn)
     EXPECT_EQ(SimOpenNotifications(), 1u);
     EXPECT_EQ(CountJournal(SIM_J_CHANGE_RADIO L"|" ADAPTER_RADIO L"|1|"), 1u);
     EXPECT_EQ(RadioPower(), 1u);
-    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, L"WIFI"), 1u);
+    EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_WIFI_VALUE), 1u);
     EXPECT_EQ(ReadDeviceFile(STATUS_FILE), "1");
 }
 
@@ -505,6 +515,7 @@ TEST_F(Notifications, DeliversNewContentsMissingAsNullAndStopsWhenClosed)
 {
     HREGNOTIFY h = NULL;
     ASSERT_EQ(
+        // Other spellings of REG_STATE_VALUE: value names compare without case.
         SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, REG_STATE_KEY, L"wifi", Record, 7, NULL, &h),
         S_OK);
     ASSERT_NE(h, nullptr);
@@ -513,7 +524,7 @@ TEST_F(Notifications, DeliversNewContentsMissingAsNullAndStopsWhenClosed)
 
     SetRegDword(REG_STATE_KEY, L"WIFI", 0x101);
     SimDeliverNotifications();
-    SimRegDeleteValue(REG_STATE_KEY, L"WiFi");
+    SimRegDeleteValue(REG_STATE_KEY, REG_STATE_VALUE);
     SimDeliverNotifications();
     std::vector<Delivery> got = TakeDeliveries();
     ASSERT_EQ(got.size(), 2u);
@@ -524,7 +535,7 @@ TEST_F(Notifications, DeliversNewContentsMissingAsNullAndStopsWhenClosed)
 
     EXPECT_EQ(SimRegistryCloseNotification(h), S_OK);
     EXPECT_EQ(SimRegistryCloseNotification(h), E_INVALIDARG);
-    SetRegDword(REG_STATE_KEY, L"WiFi", 5);
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, 5);
     SimDeliverNotifications();
     EXPECT_TRUE(TakeDeliveries().empty());
     // The handle is an object of its own: closing it after release is sound.
@@ -534,16 +545,16 @@ TEST_F(Notifications, DeliversNewContentsMissingAsNullAndStopsWhenClosed)
 TEST_F(Notifications, ClosingTheHandleEndsARegistrationLeftOpen)
 {
     HREGNOTIFY h = NULL;
-    ASSERT_EQ(
-        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, REG_STATE_KEY, L"WiFi", Record, 0, NULL, &h),
-        S_OK);
+    ASSERT_EQ(SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, REG_STATE_KEY, REG_STATE_VALUE, Record,
+                                        0, NULL, &h),
+              S_OK);
     ASSERT_EQ(SimOpenNotifications(), 1u);
     // The device's CloseHandle, as the library calls it.
     auto pfnClose = CoreFunction<BOOL(WINAPI*)(HANDLE)>("CloseHandle");
     ASSERT_NE(pfnClose, nullptr);
     EXPECT_TRUE(pfnClose((HANDLE)h));
     EXPECT_EQ(SimOpenNotifications(), 0u);
-    SetRegDword(REG_STATE_KEY, L"WiFi", 3);
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, 3);
     SimDeliverNotifications();
     EXPECT_TRUE(TakeDeliveries().empty());
 }
@@ -555,12 +566,12 @@ TEST_F(Notifications, ConditionFiltersDeliveriesAndBadArgumentsAreRefused)
     cond.dwMask = 0xFF;
     cond.TargetValue.dw = 0;
     HREGNOTIFY h = NULL;
-    ASSERT_EQ(
-        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, REG_STATE_KEY, L"WiFi", Record, 0, &cond, &h),
-        S_OK);
-    SetRegDword(REG_STATE_KEY, L"WiFi", SIM_STATE_ADAPTER | SIM_STATE_POWERED);
+    ASSERT_EQ(SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, REG_STATE_KEY, REG_STATE_VALUE, Record,
+                                        0, &cond, &h),
+              S_OK);
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, SIM_STATE_ADAPTER | SIM_STATE_POWERED);
     SimDeliverNotifications();
-    SetRegDword(REG_STATE_KEY, L"WiFi", 0x200);
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, 0x200);
     SimDeliverNotifications();
     std::vector<Delivery> got = TakeDeliveries();
     ASSERT_EQ(got.size(), 1u);
@@ -568,25 +579,25 @@ TEST_F(Notifications, ConditionFiltersDeliveriesAndBadArgumentsAreRefused)
     SimRegistryCloseNotification(h);
 
     HREGNOTIFY bad = (HREGNOTIFY)1;
-    EXPECT_EQ(SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, L"No\\Such\\Key", L"WiFi", Record, 0,
-                                        NULL, &bad),
+    EXPECT_EQ(SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, L"No\\Such\\Key", REG_STATE_VALUE,
+                                        Record, 0, NULL, &bad),
               HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(bad, nullptr);
-    EXPECT_EQ(
-        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, REG_STATE_KEY, L"WiFi", NULL, 0, NULL, &bad),
-        E_INVALIDARG);
+    EXPECT_EQ(SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, REG_STATE_KEY, REG_STATE_VALUE, NULL, 0,
+                                        NULL, &bad),
+              E_INVALIDARG);
     EXPECT_EQ(SimOpenNotifications(), 0u);
 }
 
 TEST_F(Notifications, KeyDeletedAndMadeAgainIsStillWatched)
 {
     HREGNOTIFY h = NULL;
-    ASSERT_EQ(
-        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, REG_STATE_KEY, L"WiFi", Record, 0, NULL, &h),
-        S_OK);
+    ASSERT_EQ(SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, REG_STATE_KEY, REG_STATE_VALUE, Record,
+                                        0, NULL, &h),
+              S_OK);
     SimRegDeleteKey(REG_STATE_KEY);
     SimDeliverNotifications();
-    SetRegDword(REG_STATE_KEY, L"WiFi", 0x103);
+    SetRegDword(REG_STATE_KEY, REG_STATE_VALUE, 0x103);
     SimDeliverNotifications();
     std::vector<Delivery> got = TakeDeliveries();
     ASSERT_EQ(got.size(), 2u);
@@ -630,7 +641,7 @@ TEST_F(DeviceManager, StreamDeviceFollowsTheDriverAndStaleHandlesFail)
     EXPECT_STREQ(di.szDeviceKey, PCCARD_DRIVER_KEY);
 
     ASSERT_TRUE(pfnDeactivate(di.hDevice));
-    EXPECT_EQ(RegDword(REG_STATE_KEY, L"WiFi"), 0u);
+    EXPECT_EQ(RegDword(REG_STATE_KEY, REG_STATE_VALUE), 0u);
     EXPECT_FALSE(pfnDeactivate(di.hDevice)) << "deactivated already";
     EXPECT_FALSE(pfnInfo(hFile, &di)) << "the device is gone";
     EXPECT_EQ(pfnCreate(L"NDL1:", GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL),

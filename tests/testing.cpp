@@ -352,6 +352,26 @@ static DWORD WINAPI DrainPipe(LPVOID p)
     }
 }
 
+PROCESS_INFORMATION StartProgramWith(const std::wstring& name, const std::wstring& args, HANDLE hIn,
+                                     HANDLE hOut, HANDLE hErr, Caller at)
+{
+    std::wstring exe = Widen(BUILD_BIN_DIR) + L"/" + name;
+    std::wstring command = L"\"" + exe + L"\" " + args;
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = hIn;
+    si.hStdOutput = hOut;
+    si.hStdError = hErr;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(exe.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
+        DWORD error = GetLastError();  // before anything else can change it
+        FAIL_AT(at) << "cannot start " << Narrow(exe) << " (error " << error << ")";
+        pi = {};
+    }
+    return pi;
+}
+
 RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD timeoutMs, Caller at)
 {
     RunResult result{(DWORD)-1, "", ""};
@@ -361,25 +381,13 @@ RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD t
     CreatePipe(&errRead, &errWrite, &sa, 0);
     SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = outWrite;
-    si.hStdError = errWrite;
-    PROCESS_INFORMATION pi = {};
-    std::wstring exe = Widen(BUILD_BIN_DIR) + L"/" + name;
-    std::wstring command = L"\"" + exe + L"\" " + args;
-    BOOL started =
-        CreateProcessW(exe.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi);
-    DWORD error = GetLastError();
+    PROCESS_INFORMATION pi =
+        StartProgramWith(name, args, GetStdHandle(STD_INPUT_HANDLE), outWrite, errWrite, at);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
-    if (!started) {
+    if (pi.hProcess == NULL) {
         CloseHandle(outRead);
         CloseHandle(errRead);
-        FAIL_AT(at) << "cannot start " << Narrow(exe) << " (error " << error << ")";
         return result;
     }
     PipeReader outReader{outRead, &result.out}, errReader{errRead, &result.err};
@@ -482,22 +490,13 @@ DWORD WaitAndClose(PROCESS_INFORMATION& pi, DWORD timeoutMs)
 PROCESS_INFORMATION StartProgram(const std::wstring& name, const std::wstring& args, bool journal,
                                  Caller at)
 {
-    std::wstring exe = Widen(BUILD_BIN_DIR) + L"/" + name;
-    std::wstring command = L"\"" + exe + L"\" " + args;
     SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
     HANDLE hNul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, NULL);
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = si.hStdOutput = si.hStdError = hNul;
-    PROCESS_INFORMATION pi = {};
     if (journal) {
         SetEnvironmentVariableW(L"HANDHELD_JOURNAL", L"1");
     }
-    if (!CreateProcessW(exe.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
-        FAIL_AT(at) << "cannot start " << Narrow(exe) << " (error " << GetLastError() << ")";
-    }
+    PROCESS_INFORMATION pi = StartProgramWith(name, args, hNul, hNul, hNul, at);
     if (journal) {
         SetEnvironmentVariableW(L"HANDHELD_JOURNAL", NULL);
     }

@@ -142,6 +142,12 @@ struct RunResult {
 RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD timeoutMs = 60000,
                      Caller at = Caller());
 
+// Starts a built program on this test's device with these standard handles,
+// which it inherits; one that cannot start is reported at the caller's line
+// and comes back with no process.
+PROCESS_INFORMATION StartProgramWith(const std::wstring& name, const std::wstring& args, HANDLE hIn,
+                                     HANDLE hOut, HANDLE hErr, Caller at = Caller());
+
 // Programs beside the test: this test program again, running one test of a
 // ...Child suite as a second process, or a built program with quiet handles.
 // Both mirror their journal into the device's journal.log when asked.

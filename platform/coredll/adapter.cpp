@@ -10,6 +10,7 @@
 #include "sim.h"
 
 #include <handheld_radio.h>
+#include <rendak_store.h>
 
 #include <algorithm>
 #include <atomic>
@@ -126,7 +127,8 @@ static void SetRadioPower(DWORD on)
 
 bool AdapterPresent()
 {
-    return SimGetSetting(L"CardInserted", 1) != 0 && SimGetSetting(L"DriverActive", 1) != 0;
+    return SimGetSetting(SIM_SETTING_CARD_INSERTED, 1) != 0 &&
+           SimGetSetting(SIM_SETTING_DRIVER_ACTIVE, 1) != 0;
 }
 
 DWORD AdapterStateValue()
@@ -138,7 +140,7 @@ DWORD AdapterStateValue()
     if (RadioPower()) {
         value |= SIM_STATE_POWERED;
     }
-    if (SimGetSetting(L"Switching", 0) || SimGetSetting(L"StateStuck", 0)) {
+    if (SimGetSetting(SIM_SETTING_SWITCHING, 0) || SimGetSetting(SIM_SETTING_STATE_STUCK, 0)) {
         value |= SIM_STATE_SWITCHING;
     }
     return value;
@@ -148,9 +150,9 @@ void AdapterPublishState()
 {
     DWORD value = AdapterStateValue();
     HKEY hKey;
-    if (RegCreateKeyExW(DeviceRegistryRoot(), L"System\\State\\Hardware", 0, NULL, 0,
-                        KEY_ALL_ACCESS, NULL, &hKey, NULL) == ERROR_SUCCESS) {
-        RegSetValueExW(hKey, L"WiFi", 0, REG_DWORD, (const BYTE*)&value, sizeof(value));
+    if (RegCreateKeyExW(DeviceRegistryRoot(), REG_STATE_KEY, 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                        &hKey, NULL) == ERROR_SUCCESS) {
+        RegSetValueExW(hKey, REG_STATE_VALUE, 0, REG_DWORD, (const BYTE*)&value, sizeof(value));
         RegCloseKey(hKey);
     }
     Journal(SIM_J_DEVICE L"|state|0x%lX", value);
@@ -159,10 +161,10 @@ void AdapterPublishState()
 
 void AdapterSetDriverActive(bool active)
 {
-    SetSetting(L"DriverActive", active ? 1 : 0);
+    SetSetting(SIM_SETTING_DRIVER_ACTIVE, active ? 1 : 0);
     if (!active) {
         SetRadioPower(0);
-        SetSetting(L"Switching", 0);
+        SetSetting(SIM_SETTING_SWITCHING, 0);
     }
     AdapterPublishState();
 }
@@ -173,8 +175,8 @@ void AdapterBoot()
     for (const RadioEntry& e : ReadRadios()) {
         SetPowerAt(e.key, 0);
     }
-    SetSetting(L"Switching", 0);
-    SetSetting(L"DriverActive", SimGetSetting(L"CardInserted", 1) != 0 ? 1 : 0);
+    SetSetting(SIM_SETTING_SWITCHING, 0);
+    SetSetting(SIM_SETTING_DRIVER_ACTIVE, SimGetSetting(SIM_SETTING_CARD_INSERTED, 1) != 0 ? 1 : 0);
     AdapterPublishState();
 }
 
@@ -202,24 +204,25 @@ static void WriteSwitchDue(ULONGLONG due, DWORD clock)
     HKEY hSettings = OpenSettingsKey(TRUE);
     if (hSettings) {
         RegSetValueExW(hSettings, L"SwitchDue", 0, REG_QWORD, (const BYTE*)&due, sizeof(due));
-        RegSetValueExW(hSettings, L"SwitchClock", 0, REG_DWORD, (const BYTE*)&clock, sizeof(clock));
+        RegSetValueExW(hSettings, SIM_SETTING_SWITCH_CLOCK, 0, REG_DWORD, (const BYTE*)&clock,
+                       sizeof(clock));
         RegCloseKey(hSettings);
     }
 }
 
 bool AdapterNextDue(ULONGLONG* pDue, bool* pVirtual)
 {
-    if (SimGetSetting(L"Switching", 0) == 0) {
+    if (SimGetSetting(SIM_SETTING_SWITCHING, 0) == 0) {
         return false;
     }
     *pDue = ReadSwitchDue();
-    *pVirtual = SimGetSetting(L"SwitchClock", SWITCH_CLOCK_HOST) == SWITCH_CLOCK_VIRTUAL;
+    *pVirtual = SimGetSetting(SIM_SETTING_SWITCH_CLOCK, SWITCH_CLOCK_HOST) == SWITCH_CLOCK_VIRTUAL;
     return true;
 }
 
 bool AdapterSettleDue()
 {
-    if (SimGetSetting(L"Switching", 0) == 0) {
+    if (SimGetSetting(SIM_SETTING_SWITCHING, 0) == 0) {
         return false;
     }
     DeviceLock lock(DeviceName());
@@ -232,7 +235,7 @@ bool AdapterSettleDue()
     if (now < due) {
         return false;
     }
-    SetSetting(L"Switching", 0);
+    SetSetting(SIM_SETTING_SWITCHING, 0);
     AdapterPublishState();
     return true;
 }
@@ -285,19 +288,19 @@ void AdapterSetPower(bool on)
     // A radio already settled at the power asked for does not change: no
     // state change reaches the notification, which would otherwise switch it
     // off again each time it reports "off".
-    if (RadioPower() == (on ? 1u : 0u) && SimGetSetting(L"Switching", 0) == 0) {
+    if (RadioPower() == (on ? 1u : 0u) && SimGetSetting(SIM_SETTING_SWITCHING, 0) == 0) {
         Journal(SIM_J_DEVICE L"|power|%ls|unchanged", on ? L"on" : L"off");
         return;
     }
     SetRadioPower(on ? 1 : 0);
-    DWORD delay =
-        SimGetSetting(on ? L"PowerOnMs" : L"PowerOffMs", on ? SIM_POWER_ON_MS : SIM_POWER_OFF_MS);
+    DWORD delay = SimGetSetting(on ? SIM_SETTING_POWER_ON_MS : SIM_SETTING_POWER_OFF_MS,
+                                on ? SIM_POWER_ON_MS : SIM_POWER_OFF_MS);
     if (delay) {
         bool onVirtualClock = ClockIsVirtual();
         WriteSwitchDue(onVirtualClock ? SimNow() + delay : GetTickCount64() + delay / ClockScale(),
                        onVirtualClock ? SWITCH_CLOCK_VIRTUAL : SWITCH_CLOCK_HOST);
     }
-    SetSetting(L"Switching", delay ? 1 : 0);
+    SetSetting(SIM_SETTING_SWITCHING, delay ? 1 : 0);
     AdapterPublishState();
 }
 
@@ -482,7 +485,7 @@ SIM_API HRESULT WINAPI SimRadioSwitch(LPCWSTR pszName, DWORD dwPower)
 
 SIM_API void WINAPI SimSetStateStuck(BOOL bStuck)
 {
-    SimSetSetting(L"StateStuck", bStuck ? 1 : 0);
+    SimSetSetting(SIM_SETTING_STATE_STUCK, bStuck ? 1 : 0);
     AdapterPublishState();
 }
 

@@ -48,8 +48,8 @@ static void DecideMode()
             scale = (DWORD)_wtoi(v + 7);
         }
     } else {
-        mode = SimGetSetting(L"ClockMode", SIM_CLOCK_REAL);
-        scale = SimGetSetting(L"ClockScale", 1);
+        mode = SimGetSetting(SIM_SETTING_CLOCK_MODE, SIM_CLOCK_REAL);
+        scale = SimGetSetting(SIM_SETTING_CLOCK_SCALE, 1);
     }
     g_scale = scale ? scale : 1;
     DWORD expected = 0xFFFFFFFF;

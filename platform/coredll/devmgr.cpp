@@ -11,12 +11,12 @@
 #include "sim.h"
 
 #include <handheld_devmgr.h>
+#include <rendak_store.h>  // PCCARD_DRIVER_KEY: the card's driver, where the library looks for it
 
 #include <map>
 #include <mutex>
 
 #define STREAM_DEVICE_NAME L"NDL1:"
-#define PCCARD_DRIVER_KEY L"Drivers\\PCMCIA\\VELMONT-TRX3850_802.11g_PC_Card-A103"
 
 static std::mutex g_devLock;
 static std::map<HANDLE, DWORD> g_streams;  // open "NDL1:" handles and their driver instance
@@ -26,12 +26,12 @@ static HANDLE g_bus = NULL;                // the PC-card bus, parent of the dri
 // Instance 0 is the driver loaded at boot; each activation makes the next one.
 static DWORD CurrentInstance()
 {
-    return SimGetSetting(L"DriverActivations", 0);
+    return SimGetSetting(SIM_SETTING_DRIVER_ACTIVATIONS, 0);
 }
 
 static bool DriverActive()
 {
-    return SimGetSetting(L"DriverActive", 1) != 0;
+    return SimGetSetting(SIM_SETTING_DRIVER_ACTIVE, 1) != 0;
 }
 
 // The device handle of a driver instance in this process, made on first use.
@@ -149,9 +149,9 @@ HANDLE WINAPI CeActivateDeviceEx(LPCWSTR lpszDevKey, LPCREGINI lpReg, DWORD cReg
     } else {
         RegCloseKey(hKey);
         error = FaultFor(L"ActivateDeviceEx", key);
-        if (error == 0 && SimGetSetting(L"CardInserted", 1) == 0) {
+        if (error == 0 && SimGetSetting(SIM_SETTING_CARD_INSERTED, 1) == 0) {
             error = ERROR_DEV_NOT_EXIST;
-        } else if (error == 0 && SimGetSetting(L"FailActivation", 0) != 0) {
+        } else if (error == 0 && SimGetSetting(SIM_SETTING_FAIL_ACTIVATION, 0) != 0) {
             error = ERROR_GEN_FAILURE;
         } else if (error == 0 && DriverActive()) {
             error = ERROR_DEVICE_IN_USE;  // its stream device name is taken
@@ -160,7 +160,7 @@ HANDLE WINAPI CeActivateDeviceEx(LPCWSTR lpszDevKey, LPCREGINI lpReg, DWORD cReg
     HANDLE h = NULL;
     if (error == 0) {
         DWORD instance = CurrentInstance() + 1;
-        SetSetting(L"DriverActivations", instance);
+        SetSetting(SIM_SETTING_DRIVER_ACTIVATIONS, instance);
         {
             std::lock_guard<std::mutex> lock(g_devLock);
             h = DeviceHandleLocked(instance);
@@ -200,7 +200,7 @@ BOOL WINAPI CeDeactivateDevice(HANDLE hDevice)
 // The card is part of the device's world: where it is, is committed at once.
 SIM_API BOOL WINAPI SimEjectCard(void)
 {
-    SetSetting(L"CardInserted", 0);
+    SetSetting(SIM_SETTING_CARD_INSERTED, 0);
     Journal(SIM_J_DEVICE L"|card|ejected");
     AdapterSetDriverActive(false);
     return DeviceCommit();
@@ -208,13 +208,13 @@ SIM_API BOOL WINAPI SimEjectCard(void)
 
 SIM_API BOOL WINAPI SimInsertCard(BOOL bLoadDriver)
 {
-    SetSetting(L"CardInserted", 1);
+    SetSetting(SIM_SETTING_CARD_INSERTED, 1);
     Journal(SIM_J_DEVICE L"|card|inserted");
     if (bLoadDriver) {
-        SetSetting(L"DriverActivations", CurrentInstance() + 1);
+        SetSetting(SIM_SETTING_DRIVER_ACTIVATIONS, CurrentInstance() + 1);
         AdapterSetDriverActive(true);
     } else {
-        SetSetting(L"DriverActive", 0);
+        SetSetting(SIM_SETTING_DRIVER_ACTIVE, 0);
         AdapterPublishState();
     }
     return DeviceCommit();

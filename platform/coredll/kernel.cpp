@@ -93,12 +93,12 @@ static BOOL ColdReset(LPVOID pIn, DWORD cbIn, LPDWORD pReturned)
     if (value != 1) {
         return Refuse(kColdReset, cbIn, input, ERROR_INVALID_PARAMETER);
     }
-    if (SimGetSetting(L"RefuseColdReset", 0)) {
+    if (SimGetSetting(SIM_SETTING_REFUSE_COLD_RESET, 0)) {
         CountRequest(L"ColdResetsRefused");
         return Refuse(kColdReset, cbIn, input, ERROR_ACCESS_DENIED);
     }
     CountRequest(L"ColdResets");
-    SetSetting(L"ColdResetArmed", 1);
+    SetSetting(SIM_SETTING_COLD_RESET_ARMED, 1);
     return Accept(kColdReset, cbIn, input, pReturned);
 }
 
@@ -116,7 +116,7 @@ static BOOL InitClock(LPVOID pIn, DWORD cbIn, LPDWORD pReturned)
     if (!SystemTimeToFileTime(&st, &ft) || st.wDayOfWeek > 6) {
         return Refuse(kInitClock, cbIn, input, ERROR_INVALID_PARAMETER);
     }
-    if (SimGetSetting(L"RefuseClock", 0)) {
+    if (SimGetSetting(SIM_SETTING_REFUSE_CLOCK, 0)) {
         CountRequest(L"ClockRefused");
         return Refuse(kInitClock, cbIn, input, ERROR_ACCESS_DENIED);
     }
@@ -131,7 +131,7 @@ static BOOL Reboot(LPVOID pIn, DWORD cbIn, LPDWORD pReturned)
     if (pIn || cbIn) {
         return Refuse(kReboot, cbIn, L"-", ERROR_INVALID_PARAMETER);
     }
-    bool cold = SimGetSetting(L"ColdResetArmed", 0) != 0;
+    bool cold = SimGetSetting(SIM_SETTING_COLD_RESET_ARMED, 0) != 0;
     CountRequest(L"Reboots");
     Accept(kReboot, cbIn, L"-", pReturned);
     if (ClockIsVirtual()) {
@@ -140,7 +140,7 @@ static BOOL Reboot(LPVOID pIn, DWORD cbIn, LPDWORD pReturned)
         return TRUE;
     }
     Journal(SIM_J_DEVICE L"|reboot|%ls|restarting", cold ? L"cold" : L"warm");
-    SetSetting(L"ColdResetArmed", 0);
+    SetSetting(SIM_SETTING_COLD_RESET_ARMED, 0);
     if (cold) {
         SimResetDevice();
     }
@@ -156,7 +156,7 @@ static BOOL Reboot(LPVOID pIn, DWORD cbIn, LPDWORD pReturned)
 // that held it, and the kernel's record counts the cut.
 void KernelBootAfterPowerCut()
 {
-    SetSetting(L"ColdResetArmed", 0);
+    SetSetting(SIM_SETTING_COLD_RESET_ARMED, 0);
     CountRequest(L"PowerCuts");
 }
 

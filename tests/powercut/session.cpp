@@ -29,6 +29,7 @@ namespace {
 const wchar_t kCanaryKey[] = L"SOFTWARE\\PowerCutTrial";
 const wchar_t kCanaryFile[] = L"\\canary.txt";
 const std::wstring kWaitBegin = handheld::WaitBeginEntry(RELOAD_EVENT_NAME);
+const std::wstring kReloadSet = handheld::EventSetEntry(RELOAD_EVENT_NAME);
 
 std::string Dword(const wchar_t* key, const wchar_t* name)
 {
@@ -70,10 +71,10 @@ std::string FileText(const wchar_t* devicePath)
 
 std::string Values()
 {
-    return "adapter.Domain=" + Dword(REG_ADAPTER_KEY, L"Domain") +
-           " adapter.WIFI=" + Dword(REG_ADAPTER_KEY, L"WIFI") +
-           " vendor.Domain=" + Dword(REG_VENDOR_KEY, L"Domain") +
-           " vendor.ChannelDomain=" + Dword(REG_VENDOR_KEY, L"ChannelDomain") +
+    return "adapter.Domain=" + Dword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE) +
+           " adapter.WIFI=" + Dword(REG_ADAPTER_KEY, REG_WIFI_VALUE) +
+           " vendor.Domain=" + Dword(REG_VENDOR_KEY, REG_DOMAIN_VALUE) +
+           " vendor.ChannelDomain=" + Dword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE) +
            " status=" + FileText(STATUS_FILE) + " canary.reg=" + Dword(kCanaryKey, L"Trial") +
            " canary.file=" + FileText(kCanaryFile);
 }
@@ -132,7 +133,7 @@ void Settle()
     bool signalled = false;
     for (DWORD i = 0, count = SimJournalCount(); i < count; i++) {
         SimJournalEntry(i, entry, 128);
-        signalled = signalled || wcscmp(entry, L"EventModify|Olbrin_ReloadWiFi|3|1") == 0;
+        signalled = signalled || kReloadSet == entry;
     }
     if (signalled) {
         SimJournalWaitFor(kWaitBegin.c_str(), 1, 120000);
@@ -150,9 +151,13 @@ void SignalReload()
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"coredll.dll"), "CreateEventW")));
     auto modify = reinterpret_cast<BOOL(WINAPI*)(HANDLE, DWORD)>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"coredll.dll"), "EventModify")));
-    HANDLE h = create(NULL, FALSE, FALSE, L"Olbrin_ReloadWiFi");
+    // Closed by the device that made it: kernel32's CloseHandle would leave
+    // the device's record of the name behind.
+    auto close = reinterpret_cast<BOOL(WINAPI*)(HANDLE)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"coredll.dll"), "CloseHandle")));
+    HANDLE h = create(NULL, FALSE, FALSE, RELOAD_EVENT_NAME);
     modify(h, 3 /* EVENT_SET */);
-    CloseHandle(h);
+    close(h);
 }
 
 // The log's last line.

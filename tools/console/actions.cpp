@@ -81,12 +81,12 @@ static bool SetDeviceDword(const wchar_t* key, const wchar_t* value, DWORD data,
 
 static bool OemOn(std::wstring* pSay)
 {
-    return SetDeviceDword(REG_OEM_KEY, L"WIFI", 1, L"OEM Wi-Fi switch on", pSay);
+    return SetDeviceDword(REG_OEM_KEY, REG_WIFI_VALUE, 1, L"OEM Wi-Fi switch on", pSay);
 }
 
 static bool OemOff(std::wstring* pSay)
 {
-    return SetDeviceDword(REG_OEM_KEY, L"WIFI", 0, L"OEM Wi-Fi switch off", pSay);
+    return SetDeviceDword(REG_OEM_KEY, REG_WIFI_VALUE, 0, L"OEM Wi-Fi switch off", pSay);
 }
 
 static bool SetSetting(const wchar_t* name, DWORD value, const wchar_t* done, std::wstring* pSay)
@@ -98,22 +98,22 @@ static bool SetSetting(const wchar_t* name, DWORD value, const wchar_t* done, st
 
 static bool RefuseReset(std::wstring* pSay)
 {
-    return SetSetting(L"RefuseColdReset", 1, L"the kernel refuses cold resets", pSay);
+    return SetSetting(SIM_SETTING_REFUSE_COLD_RESET, 1, L"the kernel refuses cold resets", pSay);
 }
 
 static bool AcceptReset(std::wstring* pSay)
 {
-    return SetSetting(L"RefuseColdReset", 0, L"the kernel accepts cold resets", pSay);
+    return SetSetting(SIM_SETTING_REFUSE_COLD_RESET, 0, L"the kernel accepts cold resets", pSay);
 }
 
 static bool ActivationFails(std::wstring* pSay)
 {
-    return SetSetting(L"FailActivation", 1, L"every driver activation fails", pSay);
+    return SetSetting(SIM_SETTING_FAIL_ACTIVATION, 1, L"every driver activation fails", pSay);
 }
 
 static bool ActivationOk(std::wstring* pSay)
 {
-    return SetSetting(L"FailActivation", 0, L"driver activations succeed", pSay);
+    return SetSetting(SIM_SETTING_FAIL_ACTIVATION, 0, L"driver activations succeed", pSay);
 }
 
 static bool FailNextActivation(std::wstring* pSay)
@@ -194,11 +194,11 @@ static const Act kActs[] = {
 static bool ApplyLocale(size_t i, std::wstring* pSay)
 {
     if (kLocales[i].value == 0) {
-        SimRegDeleteValue(REG_LOCALE_KEY, L"SystemLCID");
+        SimRegDeleteValue(REG_LOCALE_KEY, REG_LCID_VALUE);
         *pSay = L"SystemLCID deleted";
         return true;
     }
-    return SetDeviceDword(REG_LOCALE_KEY, L"SystemLCID", kLocales[i].value,
+    return SetDeviceDword(REG_LOCALE_KEY, REG_LCID_VALUE, kLocales[i].value,
                           (std::wstring(L"locale set to ") + kLocales[i].text).c_str(), pSay);
 }
 
@@ -206,8 +206,8 @@ static bool ApplyLocale(size_t i, std::wstring* pSay)
 // programs started from now on (where HANDHELD_CLOCK does not say otherwise).
 static bool ApplyClock(size_t i, std::wstring* pSay)
 {
-    bool ok = SimSetSetting(L"ClockMode", kClocks[i].value) &&
-              SimSetSetting(L"ClockScale", kClocks[i].scale);
+    bool ok = SimSetSetting(SIM_SETTING_CLOCK_MODE, kClocks[i].value) &&
+              SimSetSetting(SIM_SETTING_CLOCK_SCALE, kClocks[i].scale);
     *pSay = ok ? std::wstring(L"clock for programs started from now on: ") + kClocks[i].text
                : L"could not change the clock settings";
     return ok;
@@ -357,11 +357,11 @@ static const wchar_t* ToggleAct(int id)
 {
     switch (id) {
     case IDC_REFUSE_RESET:
-        return Setting(L"RefuseColdReset", 0) ? L"accept-reset" : L"refuse-reset";
+        return Setting(SIM_SETTING_REFUSE_COLD_RESET, 0) ? L"accept-reset" : L"refuse-reset";
     case IDC_FAIL_ACT:
-        return Setting(L"FailActivation", 0) ? L"activation-ok" : L"activation-fails";
+        return Setting(SIM_SETTING_FAIL_ACTIVATION, 0) ? L"activation-ok" : L"activation-fails";
     case IDC_STUCK:
-        return Setting(L"StateStuck", 0) ? L"stuck-off" : L"stuck-on";
+        return Setting(SIM_SETTING_STATE_STUCK, 0) ? L"stuck-off" : L"stuck-on";
     }
     return NULL;
 }

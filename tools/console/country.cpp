@@ -51,10 +51,10 @@ static bool CountryLines(const std::wstring& typed, std::wstring* pRules, std::w
 
     DWORD code = 0, mask = 0;
     std::optional<uint32_t> storedCode, storedMask;
-    if (DeviceDword(REG_ADAPTER_KEY, L"Domain", &code)) {
+    if (DeviceDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, &code)) {
         storedCode = code;
     }
-    if (DeviceDword(REG_VENDOR_KEY, L"ChannelDomain", &mask)) {
+    if (DeviceDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE, &mask)) {
         storedMask = mask;
     }
     RowInCountry stored =

@@ -126,10 +126,17 @@ static std::wstring RadioText(const RadioLine& r, bool adapterPresent)
     return text;
 }
 
-static std::wstring OptionalDword(const wchar_t* key, const wchar_t* value, int digits)
+// A value in hex with what it stands for ("0x30 (Europe ETSI)"), `unnamed`
+// after it when nothing does; "not set" without the value.
+static std::wstring NamedDword(const wchar_t* key, const wchar_t* value, int digits,
+                               std::wstring (*nameOf)(DWORD), const wchar_t* unnamed)
 {
     DWORD data = 0;
-    return DeviceDword(key, value, &data) ? Hex(data, digits) : std::wstring(L"not set");
+    if (!DeviceDword(key, value, &data)) {
+        return L"not set";
+    }
+    std::wstring name = nameOf(data);
+    return Hex(data, digits) + (name.empty() ? std::wstring(unnamed) : L" (" + name + L")");
 }
 
 static std::wstring StatusFileView()
@@ -166,16 +173,16 @@ static std::wstring StatusFileView()
 
 static std::wstring CardView()
 {
-    if (!Setting(L"CardInserted", 1)) {
+    if (!Setting(SIM_SETTING_CARD_INSERTED, 1)) {
         return L"ejected (no driver, no NDL1:)";
     }
-    if (!Setting(L"DriverActive", 1)) {
+    if (!Setting(SIM_SETTING_DRIVER_ACTIVE, 1)) {
         return L"inserted; driver not loaded";
     }
     std::wstring dll = L"?";
     HostString((std::wstring(L"HKLM\\") + PCCARD_DRIVER_KEY).c_str(), L"Dll", &dll);
     return L"inserted; driver " + dll + L" loaded as NDL1: (instance " +
-           std::to_wstring(Setting(L"DriverActivations", 0)) + L")";
+           std::to_wstring(Setting(SIM_SETTING_DRIVER_ACTIVATIONS, 0)) + L")";
 }
 
 static std::wstring KernelView()
@@ -207,10 +214,10 @@ static std::wstring FaultsView()
         const wchar_t* setting;
         const wchar_t* text;
     } aRefusals[] = {
-        {L"RefuseColdReset", L"kernel refuses cold resets"},
-        {L"RefuseClock", L"kernel refuses clock requests"},
-        {L"FailActivation", L"driver activation fails"},
-        {L"StateStuck", L"state value stuck at switching"},
+        {SIM_SETTING_REFUSE_COLD_RESET, L"kernel refuses cold resets"},
+        {SIM_SETTING_REFUSE_CLOCK, L"kernel refuses clock requests"},
+        {SIM_SETTING_FAIL_ACTIVATION, L"driver activation fails"},
+        {SIM_SETTING_STATE_STUCK, L"state value stuck at switching"},
     };
     for (const auto& r : aRefusals) {
         if (Setting(r.setting, 0)) {
@@ -271,54 +278,46 @@ static void RefreshRadios(HWND hWnd, bool adapterPresent)
 
 void RefreshViews(HWND hWnd)
 {
-    bool adapterPresent = Setting(L"CardInserted", 1) && Setting(L"DriverActive", 1);
+    bool adapterPresent =
+        Setting(SIM_SETTING_CARD_INSERTED, 1) && Setting(SIM_SETTING_DRIVER_ACTIVE, 1);
     SetTextIfChanged(
         hWnd, IDC_DEVICE,
         std::wstring(g_device) + L" (boot " + std::to_wstring(KernelCount(L"Boot")) + L")");
     RefreshRadios(hWnd, adapterPresent);
 
     DWORD value = 0;
-    bool present = DeviceDword(REG_STATE_KEY, L"WiFi", &value);
+    bool present = DeviceDword(REG_STATE_KEY, REG_STATE_VALUE, &value);
     SetTextIfChanged(hWnd, IDC_STATE, StateText(present, value));
 
-    present = DeviceDword(REG_ADAPTER_KEY, L"WIFI", &value);
+    present = DeviceDword(REG_ADAPTER_KEY, REG_WIFI_VALUE, &value);
     SetTextIfChanged(
         hWnd, IDC_WIFI_PARAM,
         !present ? L"not set"
                  : std::to_wstring(value) + (value ? L" (switched on)" : L" (switched off)"));
 
-    present = DeviceDword(REG_ADAPTER_KEY, L"Domain", &value);
-    std::wstring domain = OptionalDword(REG_ADAPTER_KEY, L"Domain", 2);
-    if (present) {
-        std::wstring name = DomainName(value);
-        domain += name.empty() ? L" (no such domain)" : L" (" + name + L")";
-    }
-    SetTextIfChanged(hWnd, IDC_DOMAIN, domain);
+    SetTextIfChanged(
+        hWnd, IDC_DOMAIN,
+        NamedDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE, 2, DomainName, L" (no such domain)"));
 
-    present = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain", &value);
+    present = DeviceDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE, &value);
     SetTextIfChanged(hWnd, IDC_CHANNELS, ChannelText(present, value));
 
-    present = DeviceDword(REG_OEM_KEY, L"WIFI", &value);
+    present = DeviceDword(REG_OEM_KEY, REG_WIFI_VALUE, &value);
     SetTextIfChanged(
         hWnd, IDC_OEM,
         !present ? L"not set (off)" : std::to_wstring(value) + (value ? L" (on)" : L" (off)"));
 
-    present = DeviceDword(REG_LOCALE_KEY, L"SystemLCID", &value);
-    std::wstring locale = OptionalDword(REG_LOCALE_KEY, L"SystemLCID", 4);
-    if (present) {
-        std::wstring name = LocaleName(value);
-        locale += name.empty() ? L"" : L" (" + name + L")";
-    }
-    SetTextIfChanged(hWnd, IDC_LOCALE, locale);
+    SetTextIfChanged(hWnd, IDC_LOCALE,
+                     NamedDword(REG_LOCALE_KEY, REG_LCID_VALUE, 4, LocaleName, L""));
 
     SetTextIfChanged(hWnd, IDC_STATUS_FILE, StatusFileView());
     SetTextIfChanged(hWnd, IDC_CARD, CardView());
     SetTextIfChanged(hWnd, IDC_KERNEL, KernelView());
     SetTextIfChanged(hWnd, IDC_FAULTS, FaultsView());
 
-    SetCheck(hWnd, IDC_REFUSE_RESET, Setting(L"RefuseColdReset", 0) != 0);
-    SetCheck(hWnd, IDC_FAIL_ACT, Setting(L"FailActivation", 0) != 0);
-    SetCheck(hWnd, IDC_STUCK, Setting(L"StateStuck", 0) != 0);
+    SetCheck(hWnd, IDC_REFUSE_RESET, Setting(SIM_SETTING_REFUSE_COLD_RESET, 0) != 0);
+    SetCheck(hWnd, IDC_FAIL_ACT, Setting(SIM_SETTING_FAIL_ACTIVATION, 0) != 0);
+    SetCheck(hWnd, IDC_STUCK, Setting(SIM_SETTING_STATE_STUCK, 0) != 0);
     SyncSelectors(hWnd);
     RefreshCountry(hWnd);  // the stored domain there
 }
@@ -342,11 +341,11 @@ void RefreshClock(HWND hWnd)
              (unsigned long long)SimNow());
     std::wstring line = text;
     DWORD setting = 0;
-    if (HostDword(L"Settings", L"ClockMode", &setting)) {
+    if (HostDword(L"Settings", SIM_SETTING_CLOCK_MODE, &setting)) {
         line += L"; programs started now: ";
         line += setting < 3 ? aModes[setting] : L"?";
         if (setting == 2) {
-            line += L" x" + std::to_wstring(Setting(L"ClockScale", 1));
+            line += L" x" + std::to_wstring(Setting(SIM_SETTING_CLOCK_SCALE, 1));
         }
         if (GetEnvironmentVariableW(L"HANDHELD_CLOCK", NULL, 0) > 0) {
             line += L" (unless HANDHELD_CLOCK is set)";
@@ -359,7 +358,7 @@ void RefreshClock(HWND hWnd)
 void DrawChannelRow(const DRAWITEMSTRUCT* pdis)
 {
     DWORD mask = 0;
-    bool present = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain", &mask);
+    bool present = DeviceDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE, &mask);
     RECT rc = pdis->rcItem;
     FillRect(pdis->hDC, &rc, GetSysColorBrush(COLOR_BTNFACE));
     int cell = (rc.right - rc.left) / 14;
@@ -388,7 +387,7 @@ static DWORD g_shownClock = 0xFFFFFFFF;
 void SyncSelectors(HWND hWnd)
 {
     DWORD lcid = 0;
-    if (!DeviceDword(REG_LOCALE_KEY, L"SystemLCID", &lcid)) {
+    if (!DeviceDword(REG_LOCALE_KEY, REG_LCID_VALUE, &lcid)) {
         lcid = 0;  // the "none" row
     }
     if (lcid != g_shownLocale) {
@@ -400,8 +399,8 @@ void SyncSelectors(HWND hWnd)
         SendDlgItemMessageW(hWnd, IDC_LOCALE_LIST, CB_SETCURSEL, (WPARAM)index, 0);
     }
     // Without the setting, programs get the real clock.
-    DWORD mode = Setting(L"ClockMode", SIM_CLOCK_REAL);
-    DWORD scale = mode == SIM_CLOCK_SCALED ? Setting(L"ClockScale", 1) : 1;
+    DWORD mode = Setting(SIM_SETTING_CLOCK_MODE, SIM_CLOCK_REAL);
+    DWORD scale = mode == SIM_CLOCK_SCALED ? Setting(SIM_SETTING_CLOCK_SCALE, 1) : 1;
     DWORD clock = mode << 16 | (scale & 0xFFFF);
     if (clock != g_shownClock) {
         g_shownClock = clock;

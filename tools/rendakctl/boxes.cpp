@@ -142,7 +142,7 @@ static int ShowTimedBox(const std::wstring& text, const std::wstring& caption, U
 // that never called it passes empty ones).
 static bool LoadQuestionStrings(std::wstring* pText, std::wstring* pCaption)
 {
-    DWORD lcid = DeviceDword(REG_LOCALE_KEY, L"SystemLCID").value_or(0);
+    DWORD lcid = DeviceDword(REG_LOCALE_KEY, REG_LCID_VALUE).value_or(0);
     const wchar_t* library = lcid == 0x0404   ? L"RDIOSTR0404.dll"
                              : lcid == 0x0410 ? L"RDIOSTR0410.dll"
                                               : L"RDIOSTR0409.dll";
@@ -245,15 +245,13 @@ JsonValue BoxesJson()
     std::lock_guard<std::mutex> lock(g_boxesLock);
     JsonValue a = JsonValue::MakeArray();
     for (const BoxRecord& b : g_boxes) {
-        JsonValue j = JsonValue::MakeObject();
-        j.Set("caption", b.caption);
-        j.Set("text", b.text);
-        j.Set("type", b.type);
-        j.Set("error", b.error);
-        j.Set("answer", b.answer);
-        j.Set("answered_by", b.answeredBy);
-        j.Set("text_from_string_library", b.fromStrings);
-        a.Add(j);
+        a.Add(JsonValue::MakeObject({{"caption", b.caption},
+                                     {"text", b.text},
+                                     {"type", b.type},
+                                     {"error", b.error},
+                                     {"answer", b.answer},
+                                     {"answered_by", b.answeredBy},
+                                     {"text_from_string_library", b.fromStrings}}));
     }
     return a;
 }

@@ -13,7 +13,7 @@ struct CommandHelp {
 };
 
 // Every command, in the order --help lists them.
-static const CommandHelp g_aCommands[] = {
+static const CommandHelp kCommands[] = {
     {"regulatory",
      "regulatory [show | list | explain DOMAIN | suggest COUNTRY | set DOMAIN | set --country "
      "COUNTRY]",
@@ -87,7 +87,7 @@ static const CommandHelp g_aCommands[] = {
      "  other program's worker takes it, the tool serves it like regulatory set does.\n"},
 };
 
-static const char g_szOptions[] =
+static const char kOptionsHelp[] =
     "options (before or after the command):\n"
     "  --device NAME   work on device NAME (default: $HANDHELD_DEVICE, else \"default\")\n"
     "  --json          one JSON document on stdout, success or failure (watch: one a\n"
@@ -105,7 +105,7 @@ static const char g_szOptions[] =
     "  -h, --help      this text; after a command, that command's\n"
     "  --version       the tool's version, alone on the line\n";
 
-static const char g_szExitCodes[] =
+static const char kExitCodesHelp[] =
     "exit codes:\n"
     "  0    done (diagnose: Wi-Fi is on and nothing is wrong)\n"
     "  1    refused: the library showed an error box, the reload event failed, or\n"
@@ -126,7 +126,7 @@ static const char g_szExitCodes[] =
 
 static const CommandHelp* FindCommand(const std::string& name)
 {
-    for (const CommandHelp& c : g_aCommands) {
+    for (const CommandHelp& c : kCommands) {
         if (name == c.name) {
             return &c;
         }
@@ -142,7 +142,7 @@ bool IsCommand(const std::string& word)
 static std::string CommandList()
 {
     std::string list;
-    for (const CommandHelp& c : g_aCommands) {
+    for (const CommandHelp& c : kCommands) {
         list += (list.empty() ? "" : ", ") + std::string(c.name);
     }
     return list;
@@ -152,8 +152,8 @@ void PrintHelp(const std::string& command)
 {
     const CommandHelp* c = FindCommand(command);
     if (c) {
-        printf("usage: rendakctl [OPTIONS] %s\n\n%s\n%s\n%s", c->usage, c->text, g_szOptions,
-               g_szExitCodes);
+        printf("usage: rendakctl [OPTIONS] %s\n\n%s\n%s\n%s", c->usage, c->text, kOptionsHelp,
+               kExitCodesHelp);
         return;
     }
     printf(
@@ -162,15 +162,15 @@ void PrintHelp(const std::string& command)
         "Drives the Wi-Fi library Rendak.dll on a simulated handheld. Run it as\n"
         "tools/wine-run build/bin/rendakctl.exe.\n\n%s\ncommands (rendakctl COMMAND --help tells "
         "more):\n",
-        g_szOptions);
-    for (const CommandHelp& c : g_aCommands) {
+        kOptionsHelp);
+    for (const CommandHelp& c : kCommands) {
         if (strlen(c.usage) > 38) {
             printf("  %s\n  %-38s %s\n", c.usage, "", c.summary);
         } else {
             printf("  %-38s %s\n", c.usage, c.summary);
         }
     }
-    printf("\n%s", g_szExitCodes);
+    printf("\n%s", kExitCodesHelp);
 }
 
 bool ParseWhole(const std::string& text, long long min, long long max, long long* pValue)
@@ -198,7 +198,7 @@ std::string ConsoleCommand(const std::string& action)
     return "handheld-console --device " + DeviceNameUtf8() + " --act " + action;
 }
 
-static const char g_szOptionList[] =
+static const char kOptionList[] =
     "options: --device NAME, --json, --yes, --no, --answer-timeout SECONDS, --default yes|no, "
     "--count N and --for SECONDS (watch), --country COUNTRY (regulatory set), --regdb FILE "
     "(regulatory explain, suggest, set --country), -h/--help";
@@ -311,7 +311,7 @@ int ParseCommandLine(const std::vector<std::string>& words, CommandLine* pLine)
             }
             opt.regdb = value;
         } else {
-            return UsageError("unknown option \"" + w + "\"; " + g_szOptionList);
+            return UsageError("unknown option \"" + w + "\"; " + kOptionList);
         }
     }
     if (!positional.empty()) {

@@ -80,7 +80,7 @@ int CmdSwitch(const Options& opt, const std::string& command, const std::vector<
     if (int rc = NoMoreWords(args, 0, command)) {
         return rc;
     }
-    std::optional<DWORD> stateBefore = DeviceDword(REG_STATE_KEY, L"WiFi");
+    std::optional<DWORD> stateBefore = DeviceDword(REG_STATE_KEY, REG_STATE_VALUE);
     DWORD reloadMs = stateBefore.value_or(0) == 0 ? DRIVER_RELOAD_MS : 0;
     std::vector<std::string> problems;
     std::string done;

@@ -53,7 +53,7 @@ static void AddCardAndDriver(const Device& d, std::vector<Finding>& found)
     // InitWiFi reloads the driver only when the state value is 0 and a domain
     // is stored, and the reload fails while an activation fault is armed.
     bool initWorks = d.state.value_or(0) == 0 && d.domainStored &&
-                     !SimGetSetting(L"FailActivation", 0) && d.faults.empty();
+                     !SimGetSetting(SIM_SETTING_FAIL_ACTIVATION, 0) && d.faults.empty();
     Finding f{"driver_missing",
               "the PC card is in but its driver is not loaded: \"NDL1:\" is missing (device "
               "setting DriverActive=0)",
@@ -79,7 +79,7 @@ static void AddDomain(const Device& d, std::vector<Finding>& found)
     if (d.domainStored) {
         return;
     }
-    std::optional<DWORD> code = DeviceDword(REG_ADAPTER_KEY, L"Domain");
+    std::optional<DWORD> code = DeviceDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE);
     found.push_back({"no_domain",
                      std::string("no regulatory domain is stored (the adapter's \"Domain\" is ") +
                          (code ? "0" : "missing") + "), so the library refuses to switch on",
@@ -89,7 +89,7 @@ static void AddDomain(const Device& d, std::vector<Finding>& found)
 
 static void AddDeviceSettings(const Device& d, std::vector<Finding>& found)
 {
-    std::optional<DWORD> oem = DeviceDword(REG_OEM_KEY, L"WIFI");
+    std::optional<DWORD> oem = DeviceDword(REG_OEM_KEY, REG_WIFI_VALUE);
     if (!oem || *oem == 0) {
         found.push_back({"oem_switch_off",
                          "the OEM Wi-Fi switch (" + Utf8(REG_OEM_KEY) + " \"WIFI\") is " +
@@ -98,7 +98,7 @@ static void AddDeviceSettings(const Device& d, std::vector<Finding>& found)
                          "switch it on",
                          {ConsoleCommand("oem-on")}});
     }
-    if (SimGetSetting(L"FailActivation", 0)) {
+    if (SimGetSetting(SIM_SETTING_FAIL_ACTIVATION, 0)) {
         found.push_back({"activation_fails",
                          "every activation of the PC-card driver fails (device setting "
                          "FailActivation=1): InitWiFi cannot reload the driver",
@@ -115,7 +115,7 @@ static void AddDeviceSettings(const Device& d, std::vector<Finding>& found)
                          "clear them",
                          {ConsoleCommand("clear-faults")}});
     }
-    if (SimGetSetting(L"RefuseColdReset", 0)) {
+    if (SimGetSetting(SIM_SETTING_REFUSE_COLD_RESET, 0)) {
         found.push_back({"cold_reset_refused",
                          "the kernel refuses cold resets (device setting RefuseColdReset=1): "
                          "hard-reset is refused",
@@ -156,7 +156,7 @@ static bool AddRadioAndState(const Device& d, std::vector<Finding>& found)
         }
         found.push_back({"radio_off", what, "switch it on", SwitchOnCommands(d)});
     }
-    bool stuckSetting = SimGetSetting(L"StateStuck", 0) != 0;
+    bool stuckSetting = SimGetSetting(SIM_SETTING_STATE_STUCK, 0) != 0;
     // A new power change publishes the adapter's value again, and settles.
     std::vector<std::string> republish = SwitchOnCommands(d);
     if (d.adapter->on) {
@@ -227,9 +227,9 @@ static Device ReadDevice()
     Device d;
     d.card = CardInserted();
     d.driver = d.card && DriverActive();
-    d.domainStored = DeviceDword(REG_ADAPTER_KEY, L"Domain").value_or(0) != 0;
-    d.state = DeviceDword(REG_STATE_KEY, L"WiFi");
-    if (d.state && (*d.state & SIM_STATE_SWITCHING) && !SimGetSetting(L"StateStuck", 0)) {
+    d.domainStored = DeviceDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE).value_or(0) != 0;
+    d.state = DeviceDword(REG_STATE_KEY, REG_STATE_VALUE);
+    if (d.state && (*d.state & SIM_STATE_SWITCHING) && !SimGetSetting(SIM_SETTING_STATE_STUCK, 0)) {
         // A change under way settles within the slower power change; one that
         // shows longer lost its settling (the process that switched ended).
         DWORD bound = SettleBoundMs();
@@ -261,12 +261,10 @@ int CmdDiagnose(const Options& opt, const std::vector<std::string>& args)
 
     JsonValue list = JsonValue::MakeArray();
     for (const Finding& f : found) {
-        JsonValue j = JsonValue::MakeObject();
-        j.Set("cause", f.cause);
-        j.Set("finding", f.what);
-        j.Set("fix", f.why);
-        j.Set("commands", JsonStrings(f.commands));
-        list.Add(j);
+        list.Add(JsonValue::MakeObject({{"cause", f.cause},
+                                        {"finding", f.what},
+                                        {"fix", f.why},
+                                        {"commands", JsonStrings(f.commands)}}));
     }
     JsonValue& fields = ReportFields();
     fields.Set("wifi_on", on);

@@ -3,6 +3,7 @@
 // strings (UTF-8), arrays and objects whose keys keep their order.
 #pragma once
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -33,6 +34,8 @@ public:
 
     static JsonValue MakeArray();
     static JsonValue MakeObject();
+    // An object of these fields, in this order.
+    static JsonValue MakeObject(std::initializer_list<std::pair<const char*, JsonValue>> fields);
 
     Kind kind() const { return kind_; }
     // Arrays: appends. Objects: sets a key, in place when it is there already.

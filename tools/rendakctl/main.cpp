@@ -23,29 +23,23 @@ static std::string CommandName(const CommandLine& line)
     return "regulatory";
 }
 
+// The commands with a runner of their own; the others switch the radio.
+static const struct {
+    const char* name;
+    int (*run)(const Options& opt, const std::vector<std::string>& args);
+} kRunners[] = {
+    {"regulatory", CmdRegulatory},      {"status", CmdStatus},     {"watch", CmdWatch},
+    {"reload-signal", CmdReloadSignal}, {"diagnose", CmdDiagnose}, {"hard-reset", CmdHardReset},
+};
+
 static int Dispatch(const CommandLine& line)
 {
-    const Options& opt = line.opt;
-    const std::string& command = line.command;
-    if (command == "regulatory") {
-        return CmdRegulatory(opt, line.args);
+    for (const auto& runner : kRunners) {
+        if (line.command == runner.name) {
+            return runner.run(line.opt, line.args);
+        }
     }
-    if (command == "status") {
-        return CmdStatus(opt, line.args);
-    }
-    if (command == "watch") {
-        return CmdWatch(opt, line.args);
-    }
-    if (command == "reload-signal") {
-        return CmdReloadSignal(opt, line.args);
-    }
-    if (command == "diagnose") {
-        return CmdDiagnose(opt, line.args);
-    }
-    if (command == "hard-reset") {
-        return CmdHardReset(opt, line.args);
-    }
-    return CmdSwitch(opt, command, line.args);  // on, off, init, direct-on, close
+    return CmdSwitch(line.opt, line.command, line.args);  // on, off, init, direct-on, close
 }
 
 int main()

@@ -17,6 +17,15 @@ JsonValue JsonValue::MakeObject()
     return v;
 }
 
+JsonValue JsonValue::MakeObject(std::initializer_list<std::pair<const char*, JsonValue>> fields)
+{
+    JsonValue v = MakeObject();
+    for (const auto& field : fields) {
+        v.Set(field.first, field.second);
+    }
+    return v;
+}
+
 JsonValue& JsonValue::Add(JsonValue v)
 {
     items_.push_back(std::move(v));

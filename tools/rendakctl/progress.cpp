@@ -69,7 +69,7 @@ static DWORD WINAPI ProgressThread(void*)
         snprintf(figures, sizeof(figures), ": %.1f s of at most %lu s (device time)",
                  (double)(SimNow() - w.deviceStart) / 1000.0,
                  (unsigned long)((w.boundMs + 999) / 1000));
-        std::optional<DWORD> state = DeviceDword(REG_STATE_KEY, L"WiFi");
+        std::optional<DWORD> state = DeviceDword(REG_STATE_KEY, REG_STATE_VALUE);
         ShowLine("rendakctl: " + w.what + figures +
                  (state ? ", state value " + Hex(*state, 3) : std::string()));
     }

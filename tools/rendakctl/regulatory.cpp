@@ -17,7 +17,7 @@ static bool IsReloadSignal(const handheld::JournalEntry& e)
 }
 static bool IsDomainStore(const handheld::JournalEntry& e)
 {
-    return e.Is(SIM_J_REG_SET) && e.Field(0) == REG_ADAPTER_KEY L"\\Domain";
+    return e.Is(SIM_J_REG_SET) && e.Field(0) == REG_ADAPTER_KEY L"\\" REG_DOMAIN_VALUE;
 }
 
 static void PrintDomain(std::optional<DWORD> code, std::optional<DWORD> mask)
@@ -64,7 +64,7 @@ static int SetDomain(int index)
     // and choosing the stored one again stores and signals nothing.
     GetLastWiFiRegulatoryIndex();
     DWORD signals = JournalCountOf(IsReloadSignal), stores = JournalCountOf(IsDomainStore);
-    bool clearing = row.code == 0 && DeviceDword(REG_OEM_KEY, L"WIFI").value_or(0) != 0;
+    bool clearing = row.code == 0 && DeviceDword(REG_OEM_KEY, REG_WIFI_VALUE).value_or(0) != 0;
     if (clearing) {
         ProgressBegin("ChangeWiFiRegulatory: the library marks the domain cleared",
                       DOMAIN_CLEARED_MS);
@@ -77,8 +77,8 @@ static int SetDomain(int index)
     bool stored = JournalCountOf(IsDomainStore) > stores;
 
     std::vector<std::string> problems;
-    std::optional<DWORD> code = DeviceDword(REG_ADAPTER_KEY, L"Domain");
-    std::optional<DWORD> mask = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain");
+    std::optional<DWORD> code = DeviceDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE);
+    std::optional<DWORD> mask = DeviceDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE);
     if (code.value_or(0) != row.code) {
         problems.push_back("the adapter's \"Domain\" is " +
                            (code ? Hex(*code, 2) : std::string("missing")) + ", not " +
@@ -130,8 +130,8 @@ int CmdRegulatory(const Options& opt, const std::vector<std::string>& args)
         if (int rc = NoMoreWords(args, args.empty() ? 0 : 1, "regulatory")) {
             return rc;
         }
-        std::optional<DWORD> code = DeviceDword(REG_ADAPTER_KEY, L"Domain");
-        std::optional<DWORD> mask = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain");
+        std::optional<DWORD> code = DeviceDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE);
+        std::optional<DWORD> mask = DeviceDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE);
         if (!ReportJson()) {
             PrintDomain(code, mask);
         }

@@ -341,8 +341,8 @@ int CmdSuggest(const std::vector<std::string>& args)
     CountryTable rules = Rules();
     const CountryChannels& country = *FindCountry(rules, s.country);
     // The domain stored now, judged as stored: its own mask, whatever row its code names.
-    std::optional<DWORD> code = DeviceDword(REG_ADAPTER_KEY, L"Domain");
-    std::optional<DWORD> mask = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain");
+    std::optional<DWORD> code = DeviceDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE);
+    std::optional<DWORD> mask = DeviceDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE);
     DomainRow storedRow = StoredDomainRow(code, mask);
     const Domain* stored = storedRow.index >= 0 ? &Row(storedRow.index) : NULL;
     RowInCountry storedThere = JudgeRow(storedRow, s.country, rules);

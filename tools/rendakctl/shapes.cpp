@@ -18,12 +18,13 @@ JsonValue ChannelsJson(DWORD mask)
 // A stored domain: no code stored reads as "None", as the library reads it.
 JsonValue DomainJson(std::optional<DWORD> code, std::optional<DWORD> mask)
 {
+    // The row the stored code names (nulls when none names it), with the code
+    // and mask as stored in place of the row's own.
     int index = code ? DomainIndexOfCode(*code) : 0;
-    const Domain* row = index >= 0 ? &DeviceDomains()[index] : NULL;
-    JsonValue j = JsonValue::MakeObject();
-    j.Set("index", row ? JsonValue(index) : JsonValue());
-    j.Set("name", row ? JsonValue(row->name) : JsonValue());
-    j.Set("alias", row ? JsonValue(row->alias) : JsonValue());
+    JsonValue j =
+        index >= 0
+            ? DomainRowJson(DeviceDomains()[index])
+            : JsonValue::MakeObject({{"index", nullptr}, {"name", nullptr}, {"alias", nullptr}});
     j.Set("code", code);
     j.Set("mask", mask);
     j.Set("channels", ChannelsJson(mask.value_or(0)));
@@ -32,14 +33,12 @@ JsonValue DomainJson(std::optional<DWORD> code, std::optional<DWORD> mask)
 
 JsonValue DomainRowJson(const Domain& d)
 {
-    JsonValue j = JsonValue::MakeObject();
-    j.Set("index", d.index);
-    j.Set("name", d.name);
-    j.Set("alias", d.alias);
-    j.Set("code", d.code);
-    j.Set("mask", d.mask);
-    j.Set("channels", ChannelsJson(d.mask));
-    return j;
+    return JsonValue::MakeObject({{"index", d.index},
+                                  {"name", d.name},
+                                  {"alias", d.alias},
+                                  {"code", d.code},
+                                  {"mask", d.mask},
+                                  {"channels", ChannelsJson(d.mask)}});
 }
 
 std::string DomainText(std::optional<DWORD> code, std::optional<DWORD> mask)
@@ -95,14 +94,14 @@ JsonValue DriverJson()
     bool card = CardInserted();
     j.Set("card_inserted", card);
     j.Set("driver_loaded", card && DriverActive());
-    j.Set("wifi_parameter", DeviceDword(REG_ADAPTER_KEY, L"WIFI"));
+    j.Set("wifi_parameter", DeviceDword(REG_ADAPTER_KEY, REG_WIFI_VALUE));
     return j;
 }
 
 std::string DriverText()
 {
     bool card = CardInserted();
-    std::optional<DWORD> wifi = DeviceDword(REG_ADAPTER_KEY, L"WIFI");
+    std::optional<DWORD> wifi = DeviceDword(REG_ADAPTER_KEY, REG_WIFI_VALUE);
     return std::string(card ? "inserted" : "ejected") + ", driver " +
            (card && DriverActive() ? "loaded" : "not loaded") + ", adapter \"WIFI\" " +
            (wifi ? std::to_string(*wifi) : std::string("missing"));
@@ -110,15 +109,13 @@ std::string DriverText()
 
 JsonValue RadioJson(const SimRadioInfo& r)
 {
-    JsonValue j = JsonValue::MakeObject();
-    j.Set("name", r.name);
-    j.Set("display", r.display);
-    j.Set("type", r.type);
-    j.Set("type_name", RadioTypeName(r.type));
-    j.Set("on", r.on);
-    j.Set("adapter", r.adapter);
-    j.Set("listed", r.listed);
-    return j;
+    return JsonValue::MakeObject({{"name", r.name},
+                                  {"display", r.display},
+                                  {"type", r.type},
+                                  {"type_name", RadioTypeName(r.type)},
+                                  {"on", r.on},
+                                  {"adapter", r.adapter},
+                                  {"listed", r.listed}});
 }
 
 std::string RadioText(const SimRadioInfo& r)
@@ -160,11 +157,11 @@ std::string StatusFileText(const StatusFile& f)
 
 void AddSnapshot(JsonValue& doc)
 {
-    std::optional<DWORD> code = DeviceDword(REG_ADAPTER_KEY, L"Domain");
-    std::optional<DWORD> mask = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain");
+    std::optional<DWORD> code = DeviceDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE);
+    std::optional<DWORD> mask = DeviceDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE);
     doc.Set("domain", DomainJson(code, mask));
     doc.Set("driver", DriverJson());
-    doc.Set("state", StateJson(DeviceDword(REG_STATE_KEY, L"WiFi")));
+    doc.Set("state", StateJson(DeviceDword(REG_STATE_KEY, REG_STATE_VALUE)));
     doc.Set("status_file", StatusFileJson(ReadStatusFile()));
     JsonValue radios = JsonValue::MakeArray();
     for (const SimRadioInfo& r : ModelRadios()) {
@@ -176,11 +173,12 @@ void AddSnapshot(JsonValue& doc)
 void PrintSnapshot(FILE* out)
 {
     fprintf(out, "  domain:      %s\n",
-            DomainText(DeviceDword(REG_ADAPTER_KEY, L"Domain"),
-                       DeviceDword(REG_VENDOR_KEY, L"ChannelDomain"))
+            DomainText(DeviceDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE),
+                       DeviceDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE))
                 .c_str());
     fprintf(out, "  card:        %s\n", DriverText().c_str());
-    fprintf(out, "  state value: %s\n", StateText(DeviceDword(REG_STATE_KEY, L"WiFi")).c_str());
+    fprintf(out, "  state value: %s\n",
+            StateText(DeviceDword(REG_STATE_KEY, REG_STATE_VALUE)).c_str());
     fprintf(out, "  status file: %s\n", StatusFileText(ReadStatusFile()).c_str());
     std::vector<SimRadioInfo> radios = ModelRadios();
     fprintf(out, "  radios:      %s\n", radios.empty() ? "none" : RadioText(radios[0]).c_str());

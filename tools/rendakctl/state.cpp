@@ -93,12 +93,12 @@ const SimRadioInfo* AdapterOf(const std::vector<SimRadioInfo>& radios)
 
 bool CardInserted()
 {
-    return SimGetSetting(L"CardInserted", 1) != 0;
+    return SimGetSetting(SIM_SETTING_CARD_INSERTED, 1) != 0;
 }
 
 bool DriverActive()
 {
-    return SimGetSetting(L"DriverActive", 1) != 0;
+    return SimGetSetting(SIM_SETTING_DRIVER_ACTIVE, 1) != 0;
 }
 
 static const struct {
@@ -185,17 +185,17 @@ void DeviceSleep(DWORD ms)
 
 DWORD SettleBoundMs()
 {
-    DWORD on = SimGetSetting(L"PowerOnMs", SIM_POWER_ON_MS);
-    DWORD off = SimGetSetting(L"PowerOffMs", SIM_POWER_OFF_MS);
+    DWORD on = SimGetSetting(SIM_SETTING_POWER_ON_MS, SIM_POWER_ON_MS);
+    DWORD off = SimGetSetting(SIM_SETTING_POWER_OFF_MS, SIM_POWER_OFF_MS);
     return (on > off ? on : off) + SETTLE_MARGIN_MS;
 }
 
 std::optional<DWORD> WaitForSettledState(DWORD ms)
 {
-    std::optional<DWORD> state = DeviceDword(REG_STATE_KEY, L"WiFi");
+    std::optional<DWORD> state = DeviceDword(REG_STATE_KEY, REG_STATE_VALUE);
     for (DWORD waited = 0; state && (*state & SIM_STATE_SWITCHING) && waited < ms; waited += 100) {
         DeviceSleep(100);
-        state = DeviceDword(REG_STATE_KEY, L"WiFi");
+        state = DeviceDword(REG_STATE_KEY, REG_STATE_VALUE);
     }
     return state;
 }

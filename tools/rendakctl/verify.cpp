@@ -37,7 +37,7 @@ static void CheckStatusFile(bool bOn, std::vector<std::string>& problems)
 
 static void CheckWiFiParameter(DWORD want, std::vector<std::string>& problems)
 {
-    std::optional<DWORD> wifi = DeviceDword(REG_ADAPTER_KEY, L"WIFI");
+    std::optional<DWORD> wifi = DeviceDword(REG_ADAPTER_KEY, REG_WIFI_VALUE);
     if (!wifi || *wifi != want) {
         problems.push_back("the adapter's \"WIFI\" parameter is " +
                            (wifi ? std::to_string(*wifi) : std::string("missing")) + ", not " +
@@ -76,12 +76,12 @@ std::vector<std::string> SwitchShortfalls(bool bOn)
         return problems;  // no adapter, no state value to follow
     }
 
-    std::optional<DWORD> state = DeviceDword(REG_STATE_KEY, L"WiFi");
-    if (state && (*state & SIM_STATE_SWITCHING) && !SimGetSetting(L"StateStuck", 0)) {
+    std::optional<DWORD> state = DeviceDword(REG_STATE_KEY, REG_STATE_VALUE);
+    if (state && (*state & SIM_STATE_SWITCHING) && !SimGetSetting(SIM_SETTING_STATE_STUCK, 0)) {
         // The library's wait normally outlasts a power change; give a slow one
         // its time once more (the settling timer runs in this process).
-        DWORD ms = bOn ? SimGetSetting(L"PowerOnMs", SIM_POWER_ON_MS)
-                       : SimGetSetting(L"PowerOffMs", SIM_POWER_OFF_MS);
+        DWORD ms = bOn ? SimGetSetting(SIM_SETTING_POWER_ON_MS, SIM_POWER_ON_MS)
+                       : SimGetSetting(SIM_SETTING_POWER_OFF_MS, SIM_POWER_OFF_MS);
         ProgressBegin("waiting for the radio's power change to settle", ms);
         state = WaitForSettledState(ms < GRACE_CAP_MS ? ms : GRACE_CAP_MS);
         ProgressEnd();
@@ -92,7 +92,7 @@ std::vector<std::string> SwitchShortfalls(bool bOn)
         problems.push_back(
             "the state value is stuck at " + Hex(*state, 3) + " (" + StateBitsText(*state) +
             "): the switching bit 0x2 did not clear" +
-            (SimGetSetting(L"StateStuck", 0) ? " (device setting StateStuck=1)" : ""));
+            (SimGetSetting(SIM_SETTING_STATE_STUCK, 0) ? " (device setting StateStuck=1)" : ""));
     } else if (((*state & SIM_STATE_POWERED) != 0) != bOn || !(*state & SIM_STATE_ADAPTER)) {
         problems.push_back("the state value " + Hex(*state, 3) + " (" + StateBitsText(*state) +
                            ") does not show the radio " + (bOn ? "powered" : "off"));
@@ -116,11 +116,12 @@ std::vector<std::string> InitShortfalls(std::optional<DWORD> stateBefore)
         } else {
             problems.push_back(
                 std::string("the PC-card driver is not loaded: its activation failed") +
-                (SimGetSetting(L"FailActivation", 0) ? " (device setting FailActivation=1)"
-                                                     : " (a fault may be armed)"));
+                (SimGetSetting(SIM_SETTING_FAIL_ACTIVATION, 0)
+                     ? " (device setting FailActivation=1)"
+                     : " (a fault may be armed)"));
         }
     } else {
-        std::optional<DWORD> state = DeviceDword(REG_STATE_KEY, L"WiFi");
+        std::optional<DWORD> state = DeviceDword(REG_STATE_KEY, REG_STATE_VALUE);
         if (!state || !(*state & SIM_STATE_ADAPTER)) {
             problems.push_back("the state value " +
                                (state ? Hex(*state, 3) : std::string("(missing)")) +
@@ -145,7 +146,7 @@ std::string RefusalNextStep(const std::string& boxText)
                ToolCommand("regulatory list") + " shows them), then run this command again";
     }
     if (boxText.find("IOCTL_OEM_COLDRESET") != std::string::npos) {
-        if (SimGetSetting(L"RefuseColdReset", 0)) {
+        if (SimGetSetting(SIM_SETTING_REFUSE_COLD_RESET, 0)) {
             return "the kernel refuses cold resets (device setting RefuseColdReset=1): " +
                    ConsoleCommand("accept-reset") + ", then " + ToolCommand("--yes hard-reset");
         }

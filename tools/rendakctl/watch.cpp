@@ -120,9 +120,9 @@ static Reading Read()
     r.radios = ModelRadios();
     r.card = CardInserted();
     r.driver = DriverActive();
-    r.driverWiFi = DeviceDword(REG_ADAPTER_KEY, L"WIFI");
-    r.code = DeviceDword(REG_ADAPTER_KEY, L"Domain");
-    r.mask = DeviceDword(REG_VENDOR_KEY, L"ChannelDomain");
+    r.driverWiFi = DeviceDword(REG_ADAPTER_KEY, REG_WIFI_VALUE);
+    r.code = DeviceDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE);
+    r.mask = DeviceDword(REG_VENDOR_KEY, REG_CHANNEL_DOMAIN_VALUE);
     return r;
 }
 
@@ -242,7 +242,8 @@ static HREGNOTIFY Register()
         return NULL;
     }
     HREGNOTIFY hNotify = NULL;
-    if (FAILED(RegistryNotifyCallback(hKey, NULL, L"WiFi", OnStateChanged, 0, NULL, &hNotify))) {
+    if (FAILED(RegistryNotifyCallback(hKey, NULL, REG_STATE_VALUE, OnStateChanged, 0, NULL,
+                                      &hNotify))) {
         hNotify = NULL;
     }
     // The registration keeps what it needs; the key is the caller's to close.
@@ -282,7 +283,7 @@ int CmdWatch(const Options& opt, const std::vector<std::string>& args)
     }
     ReportOnCutShort(CutShort);
     g_changed = CreateEventW(NULL, FALSE, FALSE, NULL);
-    std::optional<DWORD> last = DeviceDword(REG_STATE_KEY, L"WiFi");
+    std::optional<DWORD> last = DeviceDword(REG_STATE_KEY, REG_STATE_VALUE);
     HREGNOTIFY hNotify = Register();
     Reading reading = Read();
     std::wstring journal = JournalLogPath();
@@ -314,7 +315,7 @@ int CmdWatch(const Options& opt, const std::vector<std::string>& args)
             std::lock_guard<std::mutex> lock(g_changesLock);
             values.swap(g_changes);
         } else {
-            values.push_back(DeviceDword(REG_STATE_KEY, L"WiFi"));
+            values.push_back(DeviceDword(REG_STATE_KEY, REG_STATE_VALUE));
         }
         for (const std::optional<DWORD>& v : values) {
             if (v != last && seen < room) {

@@ -114,11 +114,11 @@ static std::vector<std::string> AnswerShortfalls(bool yes)
         problems.push_back("the Wi-Fi radio " + adapter->name + " is " +
                            (adapter->on ? "on" : "off"));
     }
-    std::optional<DWORD> state = DeviceDword(REG_STATE_KEY, L"WiFi");
+    std::optional<DWORD> state = DeviceDword(REG_STATE_KEY, REG_STATE_VALUE);
     if (state && (*state & SIM_STATE_SWITCHING)) {
         problems.push_back("the state value " + Hex(*state, 3) + " still shows switching");
     }
-    std::optional<DWORD> wifi = DeviceDword(REG_ADAPTER_KEY, L"WIFI");
+    std::optional<DWORD> wifi = DeviceDword(REG_ADAPTER_KEY, REG_WIFI_VALUE);
     if (wifi.value_or(0) != (yes ? 1u : 0u)) {
         problems.push_back("the adapter's \"WIFI\" is " +
                            (wifi ? std::to_string(*wifi) : std::string("missing")) + ", not " +
@@ -132,7 +132,7 @@ static std::vector<std::string> AnswerShortfalls(bool yes)
 // this process), and the settling runs in the process that switched.
 static void WaitForPassesToSettle()
 {
-    if (SimGetSetting(L"StateStuck", 0)) {
+    if (SimGetSetting(SIM_SETTING_STATE_STUCK, 0)) {
         return;  // it never settles: the shortfalls say so
     }
     DWORD bound = SettleBoundMs();
