@@ -265,6 +265,27 @@ public:
         return true;
     }
 
+    // Starts n children in ROLE and waits until each says it is ready.
+    bool StartReady(const wchar_t* role, int n)
+    {
+        for (int i = 0; i < n; i++) {
+            if (!Start(role, i)) {
+                return false;
+            }
+        }
+        return WaitUntil([&] { return Read(&shared_->ready) == n; });
+    }
+
+    // Forgets the last sample's callbacks or wakes, before the next one.
+    void NewSample(int n)
+    {
+        for (int c = 0; c < n; c++) {
+            InterlockedExchange(&shared_->child[c].seenUs, kNotYet);
+        }
+        InterlockedExchange(&shared_->seen, 0);
+        ResetEvent(g_roundDone);
+    }
+
     // Waits (host time) until the condition holds; false after timeoutMs.
     template <typename F>
     bool WaitUntil(F condition, DWORD timeoutMs = 60000)
@@ -371,18 +392,10 @@ Latencies NotifyRound(const wchar_t* self, const wchar_t* role, int n, HKEY hKey
     Latencies result;
     Children children(self);
     Shared* s = children.shared();
-    int started = 0;
-    while (started < n && children.Start(role, started)) {
-        started++;
-    }
-    if (started == n && children.WaitUntil([&] { return Read(&s->ready) == n; })) {
+    if (children.StartReady(role, n)) {
         InterlockedExchange(&s->expected, n);
         for (int i = 0; i < kSamples; i++) {
-            for (int c = 0; c < n; c++) {
-                InterlockedExchange(&s->child[c].seenUs, kNotYet);
-            }
-            InterlockedExchange(&s->seen, 0);
-            ResetEvent(g_roundDone);
+            children.NewSample(n);
             // The adapter powered, and every other time switching as well.
             DWORD state = SIM_STATE_ADAPTER | SIM_STATE_POWERED | (i % 2 ? 0 : SIM_STATE_SWITCHING);
             LONG changed = (LONG)(NowUs() - s->baseUs);
@@ -462,10 +475,6 @@ Wakes ReloadRound(const wchar_t* self, const wchar_t* role, int n, HANDLE hEvent
     Wakes result;
     Children children(self);
     Shared* s = children.shared();
-    int started = 0;
-    while (started < n && children.Start(role, started)) {
-        started++;
-    }
     auto sum = [&](LONG ChildSlot::*field) {
         LONG total = 0;
         for (int c = 0; c < n; c++) {
@@ -473,8 +482,7 @@ Wakes ReloadRound(const wchar_t* self, const wchar_t* role, int n, HANDLE hEvent
         }
         return total;
     };
-    if (hEvent == NULL || started < n ||
-        !children.WaitUntil([&] { return Read(&s->ready) == n; })) {
+    if (hEvent == NULL || !children.StartReady(role, n)) {
         return result;
     }
     InterlockedExchange(&s->expected, 1);
@@ -484,11 +492,7 @@ Wakes ReloadRound(const wchar_t* self, const wchar_t* role, int n, HANDLE hEvent
             break;
         }
         LONG wokenBefore = sum(&ChildSlot::woken);
-        for (int c = 0; c < n; c++) {
-            InterlockedExchange(&s->child[c].seenUs, kNotYet);
-        }
-        InterlockedExchange(&s->seen, 0);
-        ResetEvent(g_roundDone);
+        children.NewSample(n);
         LONG signalled = (LONG)(NowUs() - s->baseUs);
         EventModify(hEvent, EVENT_SET);
         if (WaitForSingleObject(g_roundDone, 5000) != WAIT_OBJECT_0) {
