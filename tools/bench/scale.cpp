@@ -667,6 +667,13 @@ void OpenSeries(const wchar_t* self)
 
 int ScaleRole(int argc, LPWSTR* argv)
 {
+    // The recorded times alone, of this checkout or of the one named.
+    if (argc > 1 && wcscmp(argv[1], L"--suite-times") == 0) {
+        wchar_t self[MAX_PATH];
+        GetModuleFileNameW(NULL, self, MAX_PATH);
+        SuiteTimes(argc > 2 ? std::wstring(argv[2]) : CheckoutOf(self));
+        return 0;
+    }
     if (argc < 5 || wcscmp(argv[1], L"--scale") != 0) {
         return -1;
     }
@@ -717,5 +724,5 @@ void ScaleSeries(const wchar_t* self)
     fflush(stdout);
     CloseHandle(g_quit);
     CloseHandle(g_roundDone);
-    SuiteTimes(self);
+    SuiteTimes(CheckoutOf(self));
 }

@@ -1,6 +1,6 @@
 // suite.cpp - the suite's own time: how long ./test.sh last took to build and to
 // run the tests of each architecture, as it recorded them in BUILD/times.json
-// (one flat JSON object of its own making; see docs/performance-scale.md).
+// (one flat JSON object that tools/bench/record-times writes; docs/building.md).
 #include "bench.h"
 #include "scale.h"
 
@@ -19,7 +19,7 @@ struct Times {
     std::string finished;
 };
 
-// The text of FIELD in a flat object: a number, or a string without escapes.
+// The text of FIELD in a flat object: a number, or a string.
 std::string Field(const std::string& json, const char* field)
 {
     size_t at = json.find(std::string("\"") + field + "\":");
@@ -31,8 +31,13 @@ std::string Field(const std::string& json, const char* field)
         return "";
     }
     if (json[at] == '"') {
-        size_t end = json.find('"', at + 1);
-        return end == std::string::npos ? "" : json.substr(at + 1, end - at - 1);
+        // A backslash keeps the next character (record-times escapes quotes and backslashes).
+        std::string text;
+        for (size_t i = at + 1; i < json.size() && json[i] != '"'; i++) {
+            i += json[i] == '\\' && i + 1 < json.size();
+            text += json[i];
+        }
+        return text;
     }
     return json.substr(at, json.find_first_of(",}\n", at) - at);
 }
@@ -81,11 +86,15 @@ std::string Text(const char* format, double value)
 
 }  // namespace
 
-void SuiteTimes(const wchar_t* self)
+std::wstring CheckoutOf(const wchar_t* self)
 {
     // self is BUILD\bin\rendak-bench.exe; the other builds are BUILD's siblings.
     auto parent = [](const std::wstring& p) { return p.substr(0, p.find_last_of(L"\\/")); };
-    std::wstring root = parent(parent(parent(self)));
+    return parent(parent(parent(self)));
+}
+
+void SuiteTimes(const std::wstring& root)
+{
     std::vector<Times> found;
     WIN32_FIND_DATAW fd;
     HANDLE hFind = FindFirstFileW((root + L"\\*").c_str(), &fd);
