@@ -209,7 +209,7 @@ int OpenRole(int index)
     return 0;
 }
 
-// Makes the devices FROM to TO (bench-scale-NNNN) from the factory image.
+// Makes the devices FROM to TO (bench-scale-N) from the factory image.
 int MakeRole(int from, int to)
 {
     for (int i = from; i <= to; i++) {
