@@ -7,7 +7,7 @@
 #
 # The other arguments go to ctest, for example ./test.sh --arch i686 -R radio.
 # Each architecture's build and test times are recorded in its build folder's
-# times.json, which rendak-bench reports (docs/performance-scale.md).
+# times.json (tools/bench/record-times), which rendak-bench reports.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 arch=both
@@ -23,9 +23,6 @@ esac
 cd "$root"
 
 now() { date +%s.%N; }
-seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'; }
-# A JSON string of the text (quotes and backslashes escaped).
-json_string() { local s=${1//\\/\\\\}; printf '"%s"' "${s//\"/\\\"}"; }
 
 status=0
 for a in "${archs[@]}"; do
@@ -40,13 +37,6 @@ for a in "${archs[@]}"; do
   ctest --preset "$preset" "$@" | tee "$log" || code=$?
   [ "$code" = 0 ] || status=$code
   tested=$(now)
-  # From ctest's summary: "N% tests passed, F tests failed out of T".
-  summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1 || true)
-  tests=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"${summary:-out of -1}")
-  failed=$(sed -E 's/.* ([0-9]+) tests? failed.*/\1/' <<<"${summary:-, -1 tests failed}")
-  ubsan=$(sed -nE 's/.*reliability\.ubsan\.build \.+.* ([0-9.]+) sec$/\1/p' "$log" | tail -1)
-  cat >"$build/times.json" <<JSON
-{"arch": "$a", "build_seconds": $(seconds "$start" "$built"), "test_seconds": $(seconds "$built" "$tested"), "ubsan_build_seconds": ${ubsan:--1}, "tests": $tests, "failed": $failed, "ctest_arguments": $(json_string "$*"), "finished": "$(date -u +%Y-%m-%dT%H:%M:%SZ)"}
-JSON
+  "$root/tools/bench/record-times" "$build" "$a" "$start" "$built" "$tested" "$log" "$@"
 done
 exit $status
