@@ -8,10 +8,14 @@
 #include <handheld_radio.h>
 
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <random>
 #include <set>
 
 namespace {
+
+const int kBurstLines = 400;  // per process
 
 class Device : public DeviceTest {};
 
@@ -432,6 +436,42 @@ TEST_F(Device, ADeviceDeletedUnderAWritingProcessStaysDeleted)
     EXPECT_EQ(GetFileAttributesW(otherFolder.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+// Processes of one device write its logs at the same moment: every line of
+// each is there, whole (a tester counts journal lines across processes).
+TEST_F(Device, LinesThatProcessesWriteAtOnceAreAllInTheLogsWhole)
+{
+    const std::wstring folder = DeviceFolder();
+    DeleteFileW((folder + L"\\debug.log").c_str());
+    DeleteFileW((folder + L"\\journal.log").c_str());
+    PROCESS_INFORMATION children[4];
+    for (auto& c : children) {
+        c = StartSelf(L"DeviceChild.WritesABurstOfLines");
+    }
+    for (auto& c : children) {
+        EXPECT_EQ(WaitAndClose(c), 0u);
+    }
+    for (const wchar_t* log : {L"\\debug.log", L"\\journal.log"}) {
+        std::ifstream in(Narrow(folder + log), std::ios::binary);
+        std::map<std::string, int> perProcess;
+        int whole = 0;
+        for (std::string line; std::getline(in, line);) {
+            size_t at = line.find("burst|");
+            if (at == std::string::npos) {
+                continue;
+            }
+            std::istringstream fields(line.substr(at + 6));
+            std::string pid, index, end;
+            std::getline(fields, pid, '|');
+            std::getline(fields, index, '|');
+            std::getline(fields, end);
+            whole += end == "end";
+            perProcess[pid]++;
+        }
+        EXPECT_EQ(perProcess.size(), 4u) << Narrow(log);
+        EXPECT_EQ(whole, 4 * kBurstLines) << Narrow(log);
+    }
+}
+
 // --- Second processes --------------------------------------------------------------------
 
 TEST(DeviceChild, SwitchesOnAndWaits)
@@ -501,6 +541,15 @@ TEST(DeviceChild, WritesUntilItsDeviceIsGone)
     SimSetClock(SIM_CLOCK_VIRTUAL, 1);
     CoreFunction<void(WINAPI*)(DWORD)>("Sleep")(1000);  // the virtual clock's kernel record
     EXPECT_FALSE(SimSetSetting(L"Scratch", 0));
+}
+
+TEST(DeviceChild, WritesABurstOfLines)
+{
+    auto print = CoreFunction<void(WINAPI*)(LPCWSTR)>("OutputDebugStringW");
+    const std::wstring pid = std::to_wstring(GetCurrentProcessId());
+    for (int i = 0; i < kBurstLines; i++) {
+        print((L"burst|" + pid + L"|" + std::to_wstring(i) + L"|end").c_str());
+    }
 }
 
 TEST(DeviceChild, WaitsForTheEventCase)

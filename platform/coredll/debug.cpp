@@ -5,14 +5,58 @@
 // older one goes) and starts anew.
 #include "sim.h"
 
+#include <atomic>
+#include <mutex>
 #include <stdarg.h>
 #include <stdio.h>
 
-static int g_toStderr = -1;
+static std::atomic<int> g_toStderr{-1};
 
-FILE* OpenDeviceLog(const wchar_t* pszName)
+// The device's lock on its logs: processes of the device append one at a time.
+// Appending is a seek to the end and a write, which the host does not make one
+// step even for append-only handles: lines of processes writing at once
+// overwrote each other. Abandoned by a killed writer, it is simply taken.
+class LogLock {
+public:
+    LogLock()
+    {
+        std::wstring name = DeviceObjectName(L"Handheld.Logs");
+        std::lock_guard<std::mutex> hold(s_lock);
+        if (s_name != name) {
+            if (s_handle) {
+                CloseHandle(s_handle);
+            }
+            s_handle = CreateMutexW(NULL, FALSE, name.c_str());
+            s_name = name;
+        }
+        h_ = s_handle;
+        if (h_) {
+            WaitForSingleObject(h_, INFINITE);
+        }
+    }
+    ~LogLock()
+    {
+        if (h_) {
+            ReleaseMutex(h_);
+        }
+    }
+    LogLock(const LogLock&) = delete;
+    LogLock& operator=(const LogLock&) = delete;
+
+private:
+    HANDLE h_ = NULL;
+    static std::mutex s_lock;  // guards the cached handle
+    static std::wstring s_name;
+    static HANDLE s_handle;
+};
+std::mutex LogLock::s_lock;
+std::wstring LogLock::s_name;
+HANDLE LogLock::s_handle = NULL;
+
+void AppendDeviceLog(const wchar_t* pszName, const char* pLine, size_t cb)
 {
     std::wstring path = DeviceFolder() + L"\\" + pszName;
+    LogLock lock;
     WIN32_FILE_ATTRIBUTE_DATA info;
     if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info) &&
         (info.nFileSizeHigh != 0 || info.nFileSizeLow >= SIM_LOG_ROTATE_BYTES)) {
@@ -20,7 +64,14 @@ FILE* OpenDeviceLog(const wchar_t* pszName)
         // fails and the next line tries again.
         MoveFileExW(path.c_str(), (path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING);
     }
-    return _wfopen(path.c_str(), L"ab");
+    HANDLE h = CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(h, pLine, (DWORD)cb, &written, NULL);
+        CloseHandle(h);
+    }
 }
 
 void DebugLine(const wchar_t* pszText)
@@ -28,19 +79,15 @@ void DebugLine(const wchar_t* pszText)
     Journal(SIM_J_DEBUG L"|%ls", pszText);
     ::OutputDebugStringW(pszText);
 
-    FILE* f = OpenDeviceLog(L"debug.log");
-    if (f) {
-        char line[1200];
-        int n = snprintf(line, 64, "[%llu] ", (unsigned long long)SimNow());
-        n += WideCharToMultiByte(CP_UTF8, 0, pszText, -1, line + n, (int)sizeof(line) - n - 2, NULL,
-                                 NULL) -
-             1;
-        if (n > 0 && line[n - 1] != '\n') {
-            line[n++] = '\n';
-        }
-        fwrite(line, 1, (size_t)n, f);
-        fclose(f);
+    char line[1200];
+    int n = snprintf(line, 64, "[%llu] ", (unsigned long long)SimNow());
+    n += WideCharToMultiByte(CP_UTF8, 0, pszText, -1, line + n, (int)sizeof(line) - n - 2, NULL,
+                             NULL) -
+         1;
+    if (n > 0 && line[n - 1] != '\n') {
+        line[n++] = '\n';
     }
+    AppendDeviceLog(L"debug.log", line, (size_t)n);
     if (g_toStderr < 0) {
         wchar_t v[16] = L"";
         GetEnvironmentVariableW(L"HANDHELD_DEBUG", v, 16);

@@ -3,6 +3,7 @@
 // program (the panel, a watch) would otherwise grow with every call it makes.
 #include "sim.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -18,7 +19,7 @@ static std::mutex g_journalLock;
 static std::condition_variable g_journalGrew;
 static std::deque<JournalEntry> g_journal;  // the newest entries, oldest first
 static DWORD g_dropped = 0;                 // entries dropped since the last clear
-static int g_mirror = -1;                   // -1: not yet decided; 1: mirror to journal.log
+static std::atomic<int> g_mirror{-1};       // -1: not yet decided; 1: mirror to journal.log
 
 // Appends to the device's journal.log too, so another process can follow.
 static void MirrorToFile(const std::wstring& line)
@@ -30,16 +31,11 @@ static void MirrorToFile(const std::wstring& line)
     if (!g_mirror) {
         return;
     }
-    FILE* f = OpenDeviceLog(L"journal.log");
-    if (!f) {
-        return;
-    }
     char buffer[2048];
     int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), (int)line.size(), buffer,
                                 sizeof(buffer) - 2, NULL, NULL);
     buffer[n] = '\n';
-    fwrite(buffer, 1, (size_t)n + 1, f);
-    fclose(f);
+    AppendDeviceLog(L"journal.log", buffer, (size_t)n + 1);
 }
 
 std::wstring FormatV(const wchar_t* pszFormat, va_list args)

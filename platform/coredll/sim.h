@@ -84,9 +84,10 @@ DWORD FaultFor(const wchar_t* pszOperation, const std::wstring& target);
 
 // debug.cpp
 void DebugLine(const wchar_t* pszText);
-// Opens the device's log pszName (debug.log, journal.log) to append a line,
-// rotating it first when it has grown to SIM_LOG_ROTATE_BYTES.
-FILE* OpenDeviceLog(const wchar_t* pszName);
+// Appends one line (UTF-8, with its newline) to the device's log pszName
+// (debug.log, journal.log), rotating it first when it has grown to
+// SIM_LOG_ROTATE_BYTES.
+void AppendDeviceLog(const wchar_t* pszName, const char* pLine, size_t cb);
 
 // clock.cpp
 void ClockAttach();  // the process starts: when, on the host
