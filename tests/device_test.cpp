@@ -392,23 +392,26 @@ TEST_F(Device, TheDebugLogRotatesAtItsSize)
 
 // A process ends while its files in the device's folder are still open (a
 // thread cut short by the exit, in the middle of a commit or a write): its
-// device goes all the same, folder and host keys, leaving nothing behind.
-TEST_F(Device, AProcessOwnDeviceGoesWithItEvenWithFilesLeftOpen)
+// device's keys go with it, and what the open files kept of its folder goes
+// when the next process makes its own device.
+TEST_F(Device, AProcessOwnDeviceGoesEvenWithFilesLeftOpen)
 {
     SetEnvironmentVariableW(L"HANDHELD_DEVICE", L"@process");
     PROCESS_INFORMATION pi = StartSelf(L"DeviceChild.EndsWithFilesOpenAndACommitUnderWay");
-    SetEnvironmentVariableW(L"HANDHELD_DEVICE", SimDeviceName());
     const std::wstring child = L"p" + std::to_wstring(pi.dwProcessId);
     EXPECT_EQ(WaitAndClose(pi), 0u);
-    const std::wstring folder = DeviceFolder();
-    const std::wstring childFolder = folder.substr(0, folder.rfind(L'\\') + 1) + child;
-    EXPECT_EQ(GetFileAttributesW(childFolder.c_str()), INVALID_FILE_ATTRIBUTES)
-        << Narrow(childFolder) << " is left";
     HKEY hKey;
     EXPECT_NE(
         RegOpenKeyExW(HKEY_CURRENT_USER, (std::wstring(SIM_DEVICES_KEY) + L"\\" + child).c_str(), 0,
                       KEY_READ, &hKey),
         ERROR_SUCCESS);
+    pi = StartSelf(L"DeviceChild.MakesItsOwnDevice");
+    SetEnvironmentVariableW(L"HANDHELD_DEVICE", SimDeviceName());
+    EXPECT_EQ(WaitAndClose(pi), 0u);
+    const std::wstring folder = DeviceFolder();
+    const std::wstring childFolder = folder.substr(0, folder.rfind(L'\\') + 1) + child;
+    EXPECT_EQ(GetFileAttributesW(childFolder.c_str()), INVALID_FILE_ATTRIBUTES)
+        << Narrow(childFolder) << " is left";
 }
 
 // A device deleted while a process of it still writes its settings, its
@@ -511,6 +514,11 @@ DWORD WINAPI CommitForEver(void*)
         SimSetSetting(L"Scratch", i);
         g_commits++;
     }
+}
+
+TEST(DeviceChild, MakesItsOwnDevice)
+{
+    EXPECT_EQ(SimDeviceName(), L"p" + std::to_wstring(GetCurrentProcessId()));
 }
 
 TEST(DeviceChild, EndsWithFilesOpenAndACommitUnderWay)

@@ -366,60 +366,40 @@ static bool DeleteLocked(const std::wstring& name)
     return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
 }
 
-// The host's list of open handles (ntdll's extended handle information).
-struct HostHandleEntry {
-    void* object;
-    ULONG_PTR pid;
-    ULONG_PTR handle;
-    ULONG access;
-    USHORT creatorBackTrace;
-    USHORT typeIndex;
-    ULONG attributes;
-    ULONG reserved;
-};
-struct HostHandleList {
-    ULONG_PTR count;
-    ULONG_PTR reserved;
-    HostHandleEntry entries[1];
-};
-const ULONG kExtendedHandleInformation = 64;
-
-// Closes this process's handles on files inside folder. Only for a process
-// that ends: its threads were cut short by the exit, and what they had open
-// (a commit's temporary image, a log line, a store file) would keep the
-// folder of its own device from going.
-static void CloseOwnFilesUnder(const std::wstring& folder)
+// "p" and a process id: the name "@process" gives a process's own device.
+static bool IsOwnDeviceName(const std::wstring& name)
 {
-    typedef LONG(NTAPI * QUERY)(ULONG, void*, ULONG, ULONG*);
-    QUERY query =
-        (QUERY)(void*)GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation");
-    if (query == NULL) {
+    return name.size() > 1 && name[0] == L'p' &&
+           name.find_first_not_of(L"0123456789", 1) == std::wstring::npos;
+}
+
+// Removes what is left of processes' own devices that are gone: a folder
+// whose device's keys were deleted. A process deletes its own device as it
+// ends, but a thread the exit cut short may still hold a file of it open
+// (a commit's temporary image, a store file), and then the folder stays;
+// the next process to make or leave an own device finishes the job.
+static void SweepOwnDeviceLeftovers()
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = FindFirstFileW(HOST_ROOT L"\\p*", &fd);
+    if (hFind == INVALID_HANDLE_VALUE) {
         return;
     }
-    std::vector<BYTE> buffer(1 << 16);
-    ULONG needed = 0;
-    LONG status;
-    while ((status = query(kExtendedHandleInformation, buffer.data(), (ULONG)buffer.size(),
-                           &needed)) == (LONG)0xC0000004 /* STATUS_INFO_LENGTH_MISMATCH */) {
-        buffer.resize(std::max<size_t>(buffer.size() * 2, needed + 4096));
-    }
-    if (status < 0) {
-        return;
-    }
-    const HostHandleList* list = (const HostHandleList*)buffer.data();
-    const std::wstring prefix = L"\\\\?\\" + folder + L"\\";
-    wchar_t path[MAX_PATH + 8];
-    for (ULONG_PTR i = 0; i < list->count; i++) {
-        HANDLE h = (HANDLE)list->entries[i].handle;
-        if (list->entries[i].pid != GetCurrentProcessId() || GetFileType(h) != FILE_TYPE_DISK) {
+    std::vector<std::wstring> names;
+    do {
+        if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && IsOwnDeviceName(fd.cFileName)) {
+            names.push_back(fd.cFileName);
+        }
+    } while (FindNextFileW(hFind, &fd));
+    FindClose(hFind);
+    for (const std::wstring& name : names) {
+        DeviceLock lock(name);
+        HKEY hDevice = OpenExistingDeviceKey(name);
+        if (hDevice != NULL) {
+            RegCloseKey(hDevice);  // a device: someone's, running or not
             continue;
         }
-        DWORD n = GetFinalPathNameByHandleW(h, path, MAX_PATH + 8, VOLUME_NAME_DOS);
-        if (n > prefix.size() && n < MAX_PATH + 8 &&
-            CompareStringOrdinal(path, (int)prefix.size(), prefix.c_str(), (int)prefix.size(),
-                                 TRUE) == CSTR_EQUAL) {
-            CloseHandle(h);
-        }
+        RemoveFolderTree(FolderOf(name));
     }
 }
 
@@ -485,6 +465,7 @@ void EnsureDevice()
         // A device of this process's own (test programs run side by side). It
         // is new with the process: whatever an earlier process of the same id
         // left on a device of that name is gone.
+        SweepOwnDeviceLeftovers();
         name = L"p" + std::to_wstring(GetCurrentProcessId());
         DeviceLock lock(name);
         DeleteLocked(name);
@@ -523,12 +504,11 @@ void DeviceProcessEnds()
         own = g_ownDevice;
     }
     if (!own.empty()) {
-        DeviceLock lock(own);
-        DeleteLocked(own);
-        if (GetFileAttributesW(FolderOf(own).c_str()) != INVALID_FILE_ATTRIBUTES) {
-            CloseOwnFilesUnder(FolderOf(own));
+        {
+            DeviceLock lock(own);
             DeleteLocked(own);
         }
+        SweepOwnDeviceLeftovers();
     }
 }
 
