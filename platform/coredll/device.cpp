@@ -374,10 +374,11 @@ static bool IsOwnDeviceName(const std::wstring& name)
 }
 
 // Removes what is left of processes' own devices that are gone: a folder
-// whose device's keys were deleted. A process deletes its own device as it
-// ends, but a thread the exit cut short may still hold a file of it open
-// (a commit's temporary image, a store file), and then the folder stays;
-// the next process to make or leave an own device finishes the job.
+// with neither the device's keys nor its image (a device exists while its
+// image does; the host may have lost its keys). A process deletes its own
+// device as it ends, but a thread the exit cut short may still hold a file of
+// it open (a commit's temporary image, a store file), and then the folder
+// stays; the next process to make or leave an own device finishes the job.
 static void SweepOwnDeviceLeftovers()
 {
     WIN32_FIND_DATAW fd;
@@ -399,7 +400,11 @@ static void SweepOwnDeviceLeftovers()
             RegCloseKey(hDevice);  // a device: someone's, running or not
             continue;
         }
-        RemoveFolderTree(FolderOf(name));
+        std::wstring folder = FolderOf(name);
+        if (GetFileAttributesW(ImagePath(folder).c_str()) == INVALID_FILE_ATTRIBUTES &&
+            GetFileAttributesW((folder + RESET_INTENT).c_str()) == INVALID_FILE_ATTRIBUTES) {
+            RemoveFolderTree(folder);
+        }
     }
 }
 
