@@ -146,15 +146,16 @@ DWORD AdapterStateValue()
 
 void AdapterPublishState()
 {
+    static const wchar_t kStateKey[] = L"System\\State\\Hardware";
     DWORD value = AdapterStateValue();
     HKEY hKey;
-    if (RegCreateKeyExW(DeviceRegistryRoot(), L"System\\State\\Hardware", 0, NULL, 0,
-                        KEY_ALL_ACCESS, NULL, &hKey, NULL) == ERROR_SUCCESS) {
+    if (RegCreateKeyExW(DeviceRegistryRoot(), kStateKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &hKey,
+                        NULL) == ERROR_SUCCESS) {
         RegSetValueExW(hKey, L"WiFi", 0, REG_DWORD, (const BYTE*)&value, sizeof(value));
         RegCloseKey(hKey);
     }
     Journal(SIM_J_DEVICE L"|state|0x%lX", value);
-    NotifyPoke();
+    NotifyPoke(kStateKey);
 }
 
 void AdapterSetDriverActive(bool active)
