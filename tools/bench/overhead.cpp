@@ -478,7 +478,7 @@ void NotificationFloor(const wchar_t* self)
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
     const int kSamples = 3 * 41;  // of each kind
-    std::vector<double> library, platform, floor;
+    std::vector<double> library, platform, floor, floorRead;
     int missed = 0;
     const std::wstring callbackLine = std::wstring(SIM_J_DEBUG) + L"|g_lWiFiState=";
     // One change and its delivery, in ms; -1 when it was not seen in 5 s.
@@ -500,6 +500,10 @@ void NotificationFloor(const wchar_t* self)
         } else {
             seen = d.wait(hChanged, 5000) == WAIT_OBJECT_0;
             deliveredUs = NowUs();
+            // What a waiter does next to learn the value a callback is given.
+            DWORD data = 0, cb = sizeof(data);
+            d.regQuery(hFloor, BENCH_VALUE, NULL, NULL, (LPBYTE)&data, &cb);
+            floorRead.push_back((NowUs() - shared->changedUs) / 1000.0);
         }
         double latencyMs = (deliveredUs - shared->changedUs) / 1000.0;
         d.setEvent(hSeen);
@@ -534,11 +538,13 @@ void NotificationFloor(const wchar_t* self)
            Format("%zu of %d changes seen, slowest %.2f ms; %s", library.size(), kSamples,
                   Percentile(library, 1.0), SpreadText(l).c_str()));
     Spread r = RatioOf(platform, floor, BENCH_BLOCK);
-    Report("notify.floor-ratio", r.median, "ratio", "<= 1.5",
-           Format("%.3f ms to a RegistryNotifyCallback callback against %.3f ms for Wine's own "
-                  "RegNotifyChangeKeyValue, across processes; %d pairs not seen; %s",
-                  Median(BlockMinima(platform, BENCH_BLOCK)),
-                  Median(BlockMinima(floor, BENCH_BLOCK)), missed, SpreadText(r).c_str()));
+    Report(
+        "notify.floor-ratio", r.median, "ratio", "<= 1.5",
+        Format("%.3f ms to a RegistryNotifyCallback callback against %.3f ms for Wine's own "
+               "RegNotifyChangeKeyValue, across processes (%.3f ms with the value then read, "
+               "as a callback is given it); %d pairs not seen; %s",
+               Median(BlockMinima(platform, BENCH_BLOCK)), Median(BlockMinima(floor, BENCH_BLOCK)),
+               Median(BlockMinima(floorRead, BENCH_BLOCK)), missed, SpreadText(r).c_str()));
     UnmapViewOfFile(shared);
     CloseHandle(hMap);
     CloseHandle(hSeen);
