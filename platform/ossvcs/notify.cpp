@@ -281,19 +281,30 @@ DWORD WINAPI NotifyThread(LPVOID)
             serving = g_requested;
             scan = scan || serving > g_completed;
         }
-        // Deliver first and arm after, so that the host's notification is not
-        // on the way to the callback; a change made between the scan and the
-        // arming is caught by a second scan.
+        // Under the real clock: deliver first and arm after, so that arming
+        // the host's notification is not on the way to the callback; a change
+        // made between the scan and the arming is caught by a second scan.
+        // Under the virtual clock a change of this process (a callback's own)
+        // waits for the clock, so no second scan: arm first, as the order of
+        // events is what counts there, not the latency.
+        bool deliverFirst = SimClockMode() != SIM_CLOCK_VIRTUAL;
+        if (!deliverFirst) {
+            for (const RegistrationPtr& reg : snapshot) {
+                Arm(*reg);
+            }
+        }
         if (scan) {
             pokesAtScan = g_pokes.load();
             Scan(snapshot);
         }
-        bool armed = false;
-        for (const RegistrationPtr& reg : snapshot) {
-            armed = Arm(*reg) || armed;
-        }
-        if (scan && armed) {
-            Scan(snapshot);
+        if (deliverFirst) {
+            bool armed = false;
+            for (const RegistrationPtr& reg : snapshot) {
+                armed = Arm(*reg) || armed;
+            }
+            if (scan && armed) {
+                Scan(snapshot);
+            }
         }
         scan = false;
         {
