@@ -336,7 +336,9 @@ DWORD WINAPI NotifyThread(LPVOID)
                 // A change of our own waits for our clock; only another
                 // process's change is delivered on its own. A request to
                 // deliver now ends the grace at once (it is served above).
-                WaitForSingleObject(g_wake, LOCAL_WRITE_GRACE_MS);
+                if (WaitForSingleObject(g_wake, LOCAL_WRITE_GRACE_MS) == WAIT_OBJECT_0) {
+                    g_wakePending = false;  // a wake taken here is taken all the same
+                }
                 scan = g_pokes.load() == pokesAtScan;
             }
         } else {
