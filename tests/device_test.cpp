@@ -322,6 +322,20 @@ TEST_F(Device, AFaultArmedElsewhereIsSeenAtTheNextCallAndAOnceFaultFiresOnce)
     RegCloseKey(hKey);
 }
 
+// Faults this process has read go with a reset that another process makes:
+// the factory's settings have none.
+TEST_F(Device, AResetByAnotherProcessTakesTheFaultsAwayAtTheNextCall)
+{
+    auto open = CoreFunction<decltype(&RegOpenKeyExW)>("RegOpenKeyExW");
+    HKEY hKey;
+    ASSERT_TRUE(SimSetFault(L"RegOpenKeyExW", L"Nls", ERROR_ACCESS_DENIED, FALSE));
+    ASSERT_EQ(open(HKEY_LOCAL_MACHINE, L"Nls", 0, KEY_READ, &hKey), ERROR_ACCESS_DENIED);
+    PROCESS_INFORMATION pi = StartSelf(L"DeviceChild.ResetsTheDevice");
+    ASSERT_EQ(WaitAndClose(pi), 0u);
+    EXPECT_EQ(open(HKEY_LOCAL_MACHINE, L"Nls", 0, KEY_READ, &hKey), ERROR_SUCCESS);
+    RegCloseKey(hKey);
+}
+
 // --- Waits, counted without reading the journal ------------------------------------
 
 // A program learns where its own reload worker stands from the platform, not
@@ -497,6 +511,11 @@ TEST(DeviceChild, SeesTheRadioSettledOn)
 TEST(DeviceChild, ArmsAFault)
 {
     ASSERT_TRUE(SimSetFault(L"RegOpenKeyExW", L"Nls", ERROR_ACCESS_DENIED, FALSE));
+}
+
+TEST(DeviceChild, ResetsTheDevice)
+{
+    ASSERT_TRUE(SimResetDevice());
 }
 
 TEST(DeviceChild, MeetsTheOnceFault)

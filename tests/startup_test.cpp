@@ -589,6 +589,36 @@ TEST_F(Notifications, ConditionFiltersDeliveriesAndBadArgumentsAreRefused)
     EXPECT_EQ(SimOpenNotifications(), 0u);
 }
 
+// Under the real clock a write of this process is delivered at once, also
+// to a registration whose key was deleted and made again, which the host's
+// notification on the old key no longer reports.
+TEST_F(Notifications, OnTheRealClockAKeyMadeAgainIsDeliveredAtOnce)
+{
+    SimSetClock(SIM_CLOCK_REAL, 1);
+    auto waitFor = [](size_t count) {
+        std::vector<Delivery> got;
+        for (int i = 0; i < 1000 && got.size() < count; i++) {
+            std::vector<Delivery> more = TakeDeliveries();
+            got.insert(got.end(), more.begin(), more.end());
+            ::Sleep(10);
+        }
+        return got;
+    };
+    HREGNOTIFY h = NULL;
+    ASSERT_EQ(
+        SimRegistryNotifyCallback(HKEY_LOCAL_MACHINE, REG_STATE_KEY, L"WiFi", Record, 0, NULL, &h),
+        S_OK);
+    SimRegDeleteKey(REG_STATE_KEY);
+    std::vector<Delivery> got = waitFor(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_FALSE(got[0].hasData);
+    SetRegDword(REG_STATE_KEY, L"WiFi", 0x103);
+    got = waitFor(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].data, DwordBytes(0x103));
+    SimRegistryCloseNotification(h);
+}
+
 TEST_F(Notifications, KeyDeletedAndMadeAgainIsStillWatched)
 {
     HREGNOTIFY h = NULL;

@@ -156,7 +156,7 @@ void AdapterPublishState()
         RegCloseKey(hKey);
     }
     Journal(SIM_J_DEVICE L"|state|0x%lX", value);
-    NotifyPoke();
+    NotifyPoke(REG_STATE_KEY);
 }
 
 void AdapterSetDriverActive(bool active)

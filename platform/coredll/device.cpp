@@ -128,7 +128,7 @@ static std::wstring FolderOf(const std::wstring& name)
 // --- The device's lock -----------------------------------------------------------------
 
 DeviceLock::DeviceLock(const std::wstring& name)
-    : h_(CreateMutexW(NULL, FALSE, (L"Handheld.Lock." + name).c_str()))
+    : name_(name), h_(CreateMutexW(NULL, FALSE, (L"Handheld.Lock." + name).c_str()))
 {
     // An abandoned lock (its holder was killed) is ours now; what it was
     // writing is either whole or not yet in place.
@@ -139,6 +139,7 @@ DeviceLock::DeviceLock(const std::wstring& name)
 
 DeviceLock::~DeviceLock()
 {
+    FaultsMayHaveChanged(name_);
     if (h_) {
         ReleaseMutex(h_);
         CloseHandle(h_);
@@ -766,7 +767,7 @@ SIM_API BOOL WINAPI SimRegSetRaw(LPCWSTR pszKey, LPCWSTR pszValue, DWORD dwType,
     }
     LONG r = RegSetValueExW(hKey, pszValue, 0, dwType, (const BYTE*)pData, cbData);
     RegCloseKey(hKey);
-    NotifyPoke();
+    NotifyPoke(pszKey);
     return r == ERROR_SUCCESS && DeviceCommit();
 }
 
@@ -783,14 +784,14 @@ SIM_API BOOL WINAPI SimRegDeleteValue(LPCWSTR pszKey, LPCWSTR pszValue)
     }
     LONG r = RegDeleteValueW(hKey, pszValue);
     RegCloseKey(hKey);
-    NotifyPoke();
+    NotifyPoke(pszKey);
     return r == ERROR_SUCCESS && DeviceCommit();
 }
 
 SIM_API BOOL WINAPI SimRegDeleteKey(LPCWSTR pszKey)
 {
     BOOL ok = SHDeleteKeyW(DeviceRegistryRoot(), pszKey) == ERROR_SUCCESS;
-    NotifyPoke();
+    NotifyPoke(pszKey);
     return ok && DeviceCommit();
 }
 

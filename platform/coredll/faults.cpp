@@ -3,10 +3,13 @@
 // Settings\Faults key, so that every process on the device sees them.
 //
 // Every platform call asks whether it must fail, so each process keeps the
-// device's faults in memory and reads them again only when the host says the
-// device's settings changed (a change notification on the Settings key and
-// its subkeys, and one on the device's key for Settings itself being made
-// anew by a reset).
+// device's faults in memory and reads them again only when the device's
+// faults generation moved: a counter in memory shared by the processes of the
+// prefix, one per device, that every change of the faults moves (setting,
+// clearing, taking one marked once) and so does every release of the
+// device's lock (a reset, a restore, a start or a deletion replaces the
+// Settings key under it). Reading it is a plain load: asking costs no
+// round trip to the wineserver, which a platform call would pay otherwise.
 #include "sim.h"
 
 #include <map>
@@ -25,51 +28,53 @@ struct NoCase {
 struct FaultCache {
     std::mutex lock;
     std::wstring device;  // whose faults these are; empty: nothing read yet
-    HANDLE hChanged = NULL;
-    HKEY hSettings = NULL;  // watched, with its subkeys
-    HKEY hDevice = NULL;    // watched for Settings being deleted and made again
+    LONG generation = 0;  // the device's faults generation they were read at
     std::map<std::wstring, DWORD, NoCase> faults;  // value name -> error
 };
 FaultCache g_cache;
+
+std::mutex g_generationLock;
+std::map<std::wstring, volatile LONG*> g_generations;  // by device; views stay mapped
 
 std::wstring FaultsPath()
 {
     return DeviceKeyPath() + L"\\" FAULTS_SUBKEY;
 }
 
-void CloseWatched()
+// The device's faults generation, shared by every process of the prefix.
+// Without the shared memory (out of resources) a counter of this process
+// stands in that never moves, and only this process's changes are seen.
+volatile LONG* Generation(const std::wstring& device)
 {
-    if (g_cache.hSettings) {
-        RegCloseKey(g_cache.hSettings);
-        g_cache.hSettings = NULL;
+    static volatile LONG s_fallback = 0;
+    std::lock_guard<std::mutex> lock(g_generationLock);
+    auto it = g_generations.find(device);
+    if (it != g_generations.end()) {
+        return it->second;
     }
-    if (g_cache.hDevice) {
-        RegCloseKey(g_cache.hDevice);
-        g_cache.hDevice = NULL;
+    HANDLE h = CreateFileMappingW(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, sizeof(LONG),
+                                  (L"Handheld.Faults." + device).c_str());
+    volatile LONG* p = h ? (volatile LONG*)MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0) : NULL;
+    if (p == NULL) {
+        if (h) {
+            CloseHandle(h);
+        }
+        return &s_fallback;
     }
+    g_generations[device] = p;  // the mapping lives as long as the process
+    return p;
 }
 
-// With the cache's lock held: watches the device's settings first, then
-// reads its faults, so that no change made after the read goes unseen.
+LONG ReadGeneration(const std::wstring& device)
+{
+    return InterlockedCompareExchange(Generation(device), 0, 0);
+}
+
+// With the cache's lock held: notes the generation first, then reads the
+// faults, so that no change made after the read goes unseen.
 void Refresh(const std::wstring& device)
 {
-    if (g_cache.hChanged == NULL) {
-        g_cache.hChanged = CreateEventW(NULL, TRUE, FALSE, NULL);
-    }
-    ResetEvent(g_cache.hChanged);
-    CloseWatched();
-    std::wstring keyPath = DeviceKeyPath();
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_NOTIFY, &g_cache.hDevice) ==
-        ERROR_SUCCESS) {
-        RegNotifyChangeKeyValue(g_cache.hDevice, FALSE, REG_NOTIFY_CHANGE_NAME, g_cache.hChanged,
-                                TRUE);
-    }
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, (keyPath + L"\\Settings").c_str(), 0, KEY_NOTIFY,
-                      &g_cache.hSettings) == ERROR_SUCCESS) {
-        RegNotifyChangeKeyValue(g_cache.hSettings, TRUE,
-                                REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
-                                g_cache.hChanged, TRUE);
-    }
+    g_cache.generation = ReadGeneration(device);
     g_cache.faults.clear();
     HKEY hFaults;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, FaultsPath().c_str(), 0, KEY_READ, &hFaults) ==
@@ -92,8 +97,7 @@ void Refresh(const std::wstring& device)
 
 bool Stale(const std::wstring& device)
 {
-    return g_cache.device != device || g_cache.hSettings == NULL ||
-           WaitForSingleObject(g_cache.hChanged, 0) == WAIT_OBJECT_0;
+    return g_cache.device != device || ReadGeneration(device) != g_cache.generation;
 }
 
 // A fault marked once fires in the process that removes it: when two
@@ -107,10 +111,18 @@ bool TakeOnce(const std::wstring& name)
     }
     bool taken = RegDeleteValueW(hFaults, name.c_str()) == ERROR_SUCCESS;
     RegCloseKey(hFaults);
+    if (taken) {
+        FaultsMayHaveChanged(DeviceName());
+    }
     return taken;
 }
 
 }  // namespace
+
+void FaultsMayHaveChanged(const std::wstring& device)
+{
+    InterlockedIncrement(Generation(device));
+}
 
 // Looks for "op|target", then "op|*"; a fault marked once is removed as it fires.
 DWORD FaultFor(const wchar_t* pszOperation, const std::wstring& target)

@@ -9,11 +9,11 @@
 
 static std::atomic<const SIMNOTIFYSERVICE*> g_service{NULL};  // NULL until ossvcs loads
 
-void NotifyPoke()
+void NotifyPoke(const wchar_t* pszKeyPath)
 {
     const SIMNOTIFYSERVICE* p = g_service.load();
     if (p) {
-        p->pfnPoke();
+        p->pfnPoke(pszKeyPath);
     }
 }
 

@@ -40,6 +40,12 @@ static std::wstring PathOf(HKEY hKey)
     return it != g_keyPaths.end() ? it->second : L"?";
 }
 
+// A path for the notification service: NULL for a key this layer did not open.
+static const wchar_t* KnownPath(const std::wstring& path)
+{
+    return path == L"?" ? NULL : path.c_str();
+}
+
 static void Track(HKEY hKey, const std::wstring& path)
 {
     std::lock_guard<std::mutex> lock(g_keyLock);
@@ -117,7 +123,8 @@ LONG WINAPI CeRegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserve
 LONG WINAPI CeRegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
                              const BYTE* lpData, DWORD cbData)
 {
-    std::wstring target = Join(PathOf(hKey), lpValueName ? lpValueName : L"");
+    std::wstring keyPath = PathOf(hKey);
+    std::wstring target = Join(keyPath, lpValueName ? lpValueName : L"");
     LONG r = (LONG)FaultFor(L"RegSetValueExW", target);
     if (r == 0) {
         r = RegSetValueExW(hKey, lpValueName, Reserved, dwType, lpData, cbData);
@@ -128,21 +135,22 @@ LONG WINAPI CeRegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWO
         Journal(SIM_J_REG_SET L"|%ls|type %lu, %lu bytes|%ld", target.c_str(), dwType, cbData, r);
     }
     if (r == ERROR_SUCCESS) {
-        NotifyPoke();
+        NotifyPoke(KnownPath(keyPath));
     }
     return r;
 }
 
 LONG WINAPI CeRegDeleteValueW(HKEY hKey, LPCWSTR lpValueName)
 {
-    std::wstring target = Join(PathOf(hKey), lpValueName ? lpValueName : L"");
+    std::wstring keyPath = PathOf(hKey);
+    std::wstring target = Join(keyPath, lpValueName ? lpValueName : L"");
     LONG r = (LONG)FaultFor(L"RegDeleteValueW", target);
     if (r == 0) {
         r = RegDeleteValueW(hKey, lpValueName);
     }
     Journal(SIM_J_REG_DELETE L"|%ls|%ld", target.c_str(), r);
     if (r == ERROR_SUCCESS) {
-        NotifyPoke();
+        NotifyPoke(KnownPath(keyPath));
     }
     return r;
 }

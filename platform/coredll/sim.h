@@ -36,7 +36,8 @@ bool DeviceRestoreCommitted(const std::wstring& name);
 // driver loaded): written, not committed; a power cut resets it anyway.
 void SetSetting(const wchar_t* pszName, DWORD dwValue);
 // The device's lock, shared by every process of the prefix: making,
-// committing, resetting, starting and cutting the power hold it.
+// committing, resetting, starting and cutting the power hold it. What was
+// done under it may have replaced the device's faults: its release says so.
 class DeviceLock {
 public:
     explicit DeviceLock(const std::wstring& name);
@@ -45,6 +46,7 @@ public:
     DeviceLock& operator=(const DeviceLock&) = delete;
 
 private:
+    std::wstring name_;
     HANDLE h_;
 };
 
@@ -81,6 +83,8 @@ void Journal(const wchar_t* pszFormat, ...);
 
 // faults.cpp: the error to fail with, or 0 to go on.
 DWORD FaultFor(const wchar_t* pszOperation, const std::wstring& target);
+// Every process of the prefix reads the device's faults again at its next call.
+void FaultsMayHaveChanged(const std::wstring& device);
 
 // debug.cpp
 void DebugLine(const wchar_t* pszText);
@@ -98,7 +102,7 @@ DWORD ClockScale();  // how much faster than host time device time runs (1: real
 // watched value may have changed in this process (poke), that every change
 // so far must be delivered before going on (deliver now), that a handle is
 // being closed (forget).
-void NotifyPoke();
+void NotifyPoke(const wchar_t* pszKeyPath);  // NULL: which key is not known
 void NotifyDeliverNow();
 void NotifyForgetHandle(HANDLE h);
 

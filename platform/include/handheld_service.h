@@ -11,11 +11,12 @@ extern "C" {
 #endif
 
 // The notification service's hooks: the core library calls them when this
-// process wrote the device's registry (pfnPoke), when device time moved and
+// process wrote the device's registry (pfnPoke: the key written or deleted,
+// its path below the device's HKLM, or NULL when that is not known), when device time moved and
 // what changed must be delivered before going on (pfnDeliverNow), and when a
 // handle is closed, which ends a registration it stands for (pfnForgetHandle).
 typedef struct SIMNOTIFYSERVICE {
-    void(WINAPI* pfnPoke)(void);
+    void(WINAPI* pfnPoke)(LPCWSTR pszKeyPath);
     void(WINAPI* pfnDeliverNow)(void);
     void(WINAPI* pfnForgetHandle)(HANDLE h);
 } SIMNOTIFYSERVICE;

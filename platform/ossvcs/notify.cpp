@@ -79,6 +79,9 @@ HANDLE g_wake = NULL;                          // wakes the notification thread
 DWORD g_threadId = 0;
 std::atomic<ULONG> g_pokes{0};   // writes of the device registry by this process
 std::atomic<bool> g_any{false};  // some registration is open
+// A poke's wake of the notification thread not yet taken: further pokes
+// need not wake it again, as its coming scan reads what they wrote.
+std::atomic<bool> g_wakePending{false};
 
 #define DELIVER_NOW_LIMIT_MS 30000  // a callback that never returns must not hang Sleep
 #define LOCAL_WRITE_GRACE_MS 50     // time for a local writer's poke to follow its write
@@ -116,31 +119,33 @@ std::wstring DevicePathOf(HKEY hKey)
 }
 
 // Reads the watched value. A key deleted under us is looked up again by its
-// path, so a key that is made anew is watched again.
+// path, so a key that is made anew is watched again. One query reads a value
+// of the usual size (a DWORD): each query is a round trip to the wineserver
+// on the way to the callback.
 Contents ReadContents(Registration& reg)
 {
     Contents c;
     for (int attempt = 0; attempt < 2; attempt++) {
-        DWORD type = 0, cb = 0;
+        DWORD type = 0;
+        BYTE small[64];
+        DWORD cb = sizeof(small);
         LONG r = reg.hKey
-                     ? RegQueryValueExW(reg.hKey, reg.valueName.c_str(), NULL, &type, NULL, &cb)
+                     ? RegQueryValueExW(reg.hKey, reg.valueName.c_str(), NULL, &type, small, &cb)
                      : ERROR_KEY_DELETED;
-        while (r == ERROR_SUCCESS) {
+        if (r == ERROR_SUCCESS) {
+            c.data.assign(small, small + cb);
+        }
+        while (r == ERROR_MORE_DATA) {
             c.data.resize(cb);
-            DWORD cbRead = cb;
-            r = RegQueryValueExW(reg.hKey, reg.valueName.c_str(), NULL, &type,
-                                 cb ? c.data.data() : NULL, &cbRead);
-            if (r == ERROR_MORE_DATA) {
-                cb = cbRead;
-                r = ERROR_SUCCESS;
-                continue;
-            }
+            r = RegQueryValueExW(reg.hKey, reg.valueName.c_str(), NULL, &type, c.data.data(), &cb);
             if (r == ERROR_SUCCESS) {
-                c.data.resize(cbRead);
-                c.present = true;
-                c.type = type;
-                return c;
+                c.data.resize(cb);
             }
+        }
+        if (r == ERROR_SUCCESS) {
+            c.present = true;
+            c.type = type;
+            return c;
         }
         if (r != ERROR_KEY_DELETED && r != ERROR_INVALID_HANDLE) {
             break;
@@ -192,17 +197,20 @@ bool ConditionHolds(const Registration& reg, const Contents& c)
     }
 }
 
-void Arm(Registration& reg)
+// Asks the host to signal the registration's next change; true when it asked
+// anew (a change since the last scan may then have gone unsignalled).
+bool Arm(Registration& reg)
 {
     if (reg.closed.load() || reg.hKey == NULL) {
-        return;
+        return false;
     }
     if (reg.armed && WaitForSingleObject(reg.hChanged, 0) != WAIT_OBJECT_0) {
-        return;
+        return false;
     }
     reg.armed = RegNotifyChangeKeyValue(reg.hKey, FALSE,
                                         REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_NAME,
                                         reg.hChanged, TRUE) == ERROR_SUCCESS;
+    return true;
 }
 
 std::wstring Describe(const Contents& c)
@@ -220,8 +228,12 @@ std::wstring Describe(const Contents& c)
 }
 
 // Calls back for every registration whose value differs from what it last got.
-void Scan(const std::vector<RegistrationPtr>& snapshot)
+// Those whose host notification fired (no longer armed) are read first: their
+// change is the one known to wait, and each read is a round trip.
+void Scan(std::vector<RegistrationPtr> snapshot)
 {
+    std::stable_partition(snapshot.begin(), snapshot.end(),
+                          [](const RegistrationPtr& reg) { return !reg->armed; });
     for (const RegistrationPtr& reg : snapshot) {
         if (reg->closed.load()) {
             continue;
@@ -269,12 +281,30 @@ DWORD WINAPI NotifyThread(LPVOID)
             serving = g_requested;
             scan = scan || serving > g_completed;
         }
-        for (const RegistrationPtr& reg : snapshot) {
-            Arm(*reg);
+        // Under the real clock: deliver first and arm after, so that arming
+        // the host's notification is not on the way to the callback; a change
+        // made between the scan and the arming is caught by a second scan.
+        // Under the virtual clock a change of this process (a callback's own)
+        // waits for the clock, so no second scan: arm first, as the order of
+        // events is what counts there, not the latency.
+        bool deliverFirst = SimClockMode() != SIM_CLOCK_VIRTUAL;
+        if (!deliverFirst) {
+            for (const RegistrationPtr& reg : snapshot) {
+                Arm(*reg);
+            }
         }
         if (scan) {
             pokesAtScan = g_pokes.load();
             Scan(snapshot);
+        }
+        if (deliverFirst) {
+            bool armed = false;
+            for (const RegistrationPtr& reg : snapshot) {
+                armed = Arm(*reg) || armed;
+            }
+            if (scan && armed) {
+                Scan(snapshot);
+            }
         }
         scan = false;
         {
@@ -296,6 +326,7 @@ DWORD WINAPI NotifyThread(LPVOID)
         }
         DWORD r = WaitForMultipleObjects((DWORD)handles.size(), handles.data(), FALSE, INFINITE);
         if (r == WAIT_OBJECT_0) {
+            g_wakePending = false;
             // Requests are seen at the top; under the real clock so are pokes.
             scan = !(SimClockMode() == SIM_CLOCK_VIRTUAL);
         } else if (r > WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + handles.size()) {
@@ -305,7 +336,9 @@ DWORD WINAPI NotifyThread(LPVOID)
                 // A change of our own waits for our clock; only another
                 // process's change is delivered on its own. A request to
                 // deliver now ends the grace at once (it is served above).
-                WaitForSingleObject(g_wake, LOCAL_WRITE_GRACE_MS);
+                if (WaitForSingleObject(g_wake, LOCAL_WRITE_GRACE_MS) == WAIT_OBJECT_0) {
+                    g_wakePending = false;  // a wake taken here is taken all the same
+                }
                 scan = g_pokes.load() == pokesAtScan;
             }
         } else {
@@ -336,10 +369,36 @@ RegistrationPtr Withdraw(HANDLE h)
     return reg;
 }
 
-void WINAPI NotifyPoke()
+// Whether a write of the key at pszKeyPath (NULL: not known) may change what
+// a registration watches: its own key, or a key above it (deleted with its
+// subtree). A registration whose path is not known is always concerned.
+bool Concerns(LPCWSTR pszKeyPath)
+{
+    if (pszKeyPath == NULL) {
+        return true;
+    }
+    size_t n = wcslen(pszKeyPath);
+    std::lock_guard<std::mutex> lock(g_lock);
+    for (const RegistrationPtr& reg : g_registrations) {
+        const std::wstring& path = reg->devicePath;
+        if (path.empty() || n == 0 ||
+            (path.size() >= n && _wcsnicmp(path.c_str(), pszKeyPath, n) == 0 &&
+             (path.size() == n || path[n] == L'\\'))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Under the real clock a write of this process is delivered at once: the
+// thread is woken, unless a wake is pending already or no registration
+// watches the key written (the host signals the keys that are watched; the
+// wake covers a watched key made anew, whose host handle no longer sees it).
+void WINAPI NotifyPoke(LPCWSTR pszKeyPath)
 {
     g_pokes++;
-    if (g_any.load() && !(SimClockMode() == SIM_CLOCK_VIRTUAL)) {
+    if (g_any.load() && !(SimClockMode() == SIM_CLOCK_VIRTUAL) && Concerns(pszKeyPath) &&
+        !g_wakePending.exchange(true)) {
         SetEvent(g_wake);
     }
 }

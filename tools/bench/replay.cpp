@@ -20,11 +20,70 @@ static F Core(const char* name)
 
 static void NoteChange(HREGNOTIFY, DWORD, const PBYTE, const UINT) {}
 
-size_t Replay(const std::vector<handheld::JournalEntry>& entries)
+// A registration of the value PATH\VALUE, made as the library makes one.
+static HREGNOTIFY OpenNotification(const std::wstring& target)
+{
+    std::wstring key, value;
+    SplitValue(target, &key, &value);
+    HKEY h = NULL;
+    HREGNOTIFY hNotify = NULL;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, 0, &h) == ERROR_SUCCESS) {
+        RegistryNotifyCallback(h, NULL, value.c_str(), NoteChange, 0, NULL, &hNotify);
+        RegCloseKey(h);
+    }
+    return hNotify;
+}
+
+static void CloseNotification(HREGNOTIFY h)
+{
+    RegistryCloseNotification(h);
+    CloseHandle((HANDLE)h);
+}
+
+std::vector<handheld::JournalEntry> EntriesOfThread(
+    const std::vector<handheld::JournalEntry>& entries, DWORD thread)
+{
+    std::vector<handheld::JournalEntry> own;
+    for (const handheld::JournalEntry& e : entries) {
+        if (e.thread == thread) {
+            own.push_back(e);
+        }
+    }
+    return own;
+}
+
+std::vector<HREGNOTIFY> PrepareReplay(const std::vector<handheld::JournalEntry>& entries)
+{
+    std::vector<HREGNOTIFY> prepared;
+    int open = 0;
+    for (const handheld::JournalEntry& e : entries) {
+        if (e.Is(SIM_J_NOTIFY_OPEN) && e.Field(2) == L"ok") {
+            open++;
+        } else if (e.Is(SIM_J_NOTIFY_CLOSE) && e.Field(2) == L"ok" && open-- <= 0) {
+            open = 0;
+            HREGNOTIFY h = OpenNotification(e.Field(0));
+            if (h) {
+                prepared.insert(prepared.begin(), h);
+            }
+        }
+    }
+    return prepared;
+}
+
+void FinishReplay(std::vector<HREGNOTIFY>* pNotifications)
+{
+    for (HREGNOTIFY h : *pNotifications) {
+        CloseNotification(h);
+    }
+    pNotifications->clear();
+}
+
+size_t Replay(const std::vector<handheld::JournalEntry>& entries,
+              std::vector<HREGNOTIFY>* pNotifications)
 {
     std::multimap<std::wstring, HKEY> keys;  // open keys by path
     RDD* pList = NULL;
-    std::vector<HREGNOTIFY> notifications;
+    std::vector<HREGNOTIFY>& notifications = *pNotifications;
     size_t done = 0;
     auto keyOf = [&](const std::wstring& path) {
         auto it = keys.find(path);
@@ -103,26 +162,22 @@ size_t Replay(const std::vector<handheld::JournalEntry>& entries)
             void* input = size == sizeof(DWORD) ? (void*)&request : size ? (void*)&st : NULL;
             KernelIoControl(code, input, size, NULL, 0, NULL);
         } else if (e.Is(SIM_J_NOTIFY_OPEN) && f.size() >= 3 && f[2] == L"ok") {
-            SplitValue(f[0], &key, &value);
-            HKEY h = NULL;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, 0, &h) == ERROR_SUCCESS) {
-                HREGNOTIFY hNotify = NULL;
-                RegistryNotifyCallback(h, NULL, value.c_str(), NoteChange, 0, NULL, &hNotify);
-                RegCloseKey(h);
-                if (hNotify) {
-                    notifications.push_back(hNotify);
-                }
+            HREGNOTIFY hNotify = OpenNotification(f[0]);
+            if (hNotify) {
+                notifications.push_back(hNotify);
             }
         } else if (e.Is(SIM_J_NOTIFY_CLOSE) && !notifications.empty()) {
-            RegistryCloseNotification(notifications.back());
-            CloseHandle((HANDLE)notifications.back());
-            notifications.pop_back();
-        } else if (e.Is(SIM_J_LOAD_LIBRARY) && f.size() >= 2 && f[1] == L"loaded") {
+            CloseNotification(notifications.front());
+            notifications.erase(notifications.begin());
+        } else if (e.Is(SIM_J_LOAD_LIBRARY) && f.size() >= 2) {
+            // A library that is not there is looked for all the same.
             HMODULE h = LoadLibraryW(f[0].c_str());
-            WCHAR text[50];
-            LoadStringW(h, 15, text, 50);
-            LoadStringW(h, 16, text, 10);
-            FreeLibrary(h);
+            if (h) {
+                WCHAR text[50];
+                LoadStringW(h, 15, text, 50);
+                LoadStringW(h, 16, text, 10);
+                FreeLibrary(h);
+            }
         } else if (e.Is(SIM_J_DEBUG)) {
             // The library's diagnostic lines are required output too.
             OutputDebugStringW(e.Field(0).c_str());
@@ -133,10 +188,6 @@ size_t Replay(const std::vector<handheld::JournalEntry>& entries)
     }
     for (auto& k : keys) {
         RegCloseKey(k.second);
-    }
-    for (HREGNOTIFY h : notifications) {
-        RegistryCloseNotification(h);
-        CloseHandle((HANDLE)h);
     }
     return done;
 }
