@@ -166,13 +166,19 @@ bool ProcessIsOnDevice(DWORD pid, const std::wstring& name)
     return on;
 }
 
-// The device's own processes other than this one (observers not counted).
+// Whether the entry is one of the device's own processes other than this
+// one (observers not counted).
+static bool OtherOfDevice(const Entry& e, const std::wstring& name, bool includeVirtualClock)
+{
+    return SameName(e.device, name) && !e.observer && e.pid != GetCurrentProcessId() &&
+           (includeVirtualClock || !e.virtualClock);
+}
+
 std::vector<DWORD> DeviceProcesses(const std::wstring& name, bool includeVirtualClock)
 {
     std::vector<DWORD> pids;
     for (const Entry& e : LiveEntries()) {
-        if (SameName(e.device, name) && !e.observer && e.pid != GetCurrentProcessId() &&
-            (includeVirtualClock || !e.virtualClock)) {
+        if (OtherOfDevice(e, name, includeVirtualClock)) {
             pids.push_back(e.pid);
         }
     }
@@ -182,9 +188,17 @@ std::vector<DWORD> DeviceProcesses(const std::wstring& name, bool includeVirtual
 DWORD EndDeviceProcesses(const std::wstring& name, UINT exitCode, bool includeVirtualClock)
 {
     DWORD ended = 0;
-    for (DWORD pid : DeviceProcesses(name, includeVirtualClock)) {
-        HANDLE h = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
-        if (h && TerminateProcess(h, exitCode)) {
+    for (const Entry& e : LiveEntries()) {
+        if (!OtherOfDevice(e, name, includeVirtualClock)) {
+            continue;
+        }
+        // The process is ended through a handle that is checked to be the
+        // recorded one: the host gives a freed id to the next new process at
+        // once, and a process of the device that ended a moment ago must not
+        // take some other program's starting process with it.
+        HANDLE h = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
+                               FALSE, e.pid);
+        if (h && CreationTime(h) == e.created && TerminateProcess(h, exitCode)) {
             WaitForSingleObject(h, 10000);
             ended++;
         }
