@@ -58,7 +58,7 @@ Spread RatioOf(const std::vector<double>& mine, const std::vector<double>& their
 std::string SpreadText(const Spread& s);
 // The least of each block of `block` samples in turn; a trailing part block is left out.
 std::vector<double> BlockMinima(const std::vector<double>& v, size_t block);
-std::string Format(const char* pszFormat, ...);
+std::string Format(const char* pszFormat, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 struct Figure {
     std::string name;

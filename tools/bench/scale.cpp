@@ -335,13 +335,6 @@ double Ms(LONG us)
     return us / 1000.0;
 }
 
-std::string Format(const char* format, double a, double b = 0, double c = 0)
-{
-    char buffer[160];
-    snprintf(buffer, sizeof(buffer), format, a, b, c);
-    return buffer;
-}
-
 // One series: each point as a figure, then the largest against the smallest.
 // A point that could not be measured (0 samples) makes the series n/a.
 struct Point {
@@ -441,13 +434,13 @@ void NotifySeries(const wchar_t* self)
         const Latencies& p = platform[k];
         const Latencies& h = host[k];
         std::string detail =
-            Format("median of %.0f changes; %.0f processes of %.0f ended cleanly",
-                   (double)p.toFirst.size(), p.clean, kPasses * kSizes[k]) +
+            Format("median of %zu changes; %d processes of %d ended cleanly", p.toFirst.size(),
+                   p.clean, kPasses * kSizes[k]) +
             Format("; the host's own notification %.2f ms to the first, %.2f ms to the last",
                    Median(h.toFirst), Median(h.toLast));
         first.push_back({kSizes[k], Median(p.toFirst), detail});
         last.push_back({kSizes[k], Median(p.toLast), detail});
-        std::string hostDetail = Format("median of %.0f changes", (double)h.toFirst.size());
+        std::string hostDetail = Format("median of %zu changes", h.toFirst.size());
         floorFirst.push_back({kSizes[k], Median(h.toFirst), hostDetail});
         floorLast.push_back({kSizes[k], Median(h.toLast), hostDetail});
     }
@@ -540,11 +533,11 @@ void ReloadSeries(const wchar_t* self)
         LONG most = woken.empty() ? 0 : *std::max_element(woken.begin(), woken.end());
         points.push_back(
             {n, Median(reload[k].latencies),
-             Format("median of %.0f signals, the event set to the worker's question; a thread "
+             Format("median of %zu signals, the event set to the worker's question; a thread "
                     "waiting on a plain event %.2f ms",
-                    (double)reload[k].latencies.size(), Median(host[k].latencies))});
+                    reload[k].latencies.size(), Median(host[k].latencies))});
         floor.push_back({n, Median(host[k].latencies),
-                         Format("median of %.0f signals", (double)host[k].latencies.size())});
+                         Format("median of %zu signals", host[k].latencies.size())});
         wokenDetail += (wokenDetail.empty() ? "" : ", ") + std::to_string(n) + ": " +
                        std::to_string(ones) + " of " + std::to_string(woken.size()) + " (most " +
                        std::to_string(most) + ")";
@@ -622,7 +615,7 @@ void OpenSeries(const wchar_t* self)
             children.Start(L"make", 0, L" " + Wide(made + 1) + L" " + Wide(want));
             children.End();
             making += (making.empty() ? "" : ", ") +
-                      Format("%.0f made in %.1f s", want - made, (NowUs() - t0) / 1e6);
+                      Format("%d made in %.1f s", want - made, (NowUs() - t0) / 1e6);
         }
         for (; made > want; made--) {
             SimDeleteDevice((SCALE_DEVICE_PREFIX + Wide(made)).c_str());
@@ -652,7 +645,7 @@ void OpenSeries(const wchar_t* self)
     std::vector<Point> open, whole;
     for (int target : kTargets) {
         std::string detail = counts[target] + " devices in the prefix; " +
-                             Format("median of %.0f processes", (double)inProcess[target].size());
+                             Format("median of %zu processes", inProcess[target].size());
         open.push_back({target, Median(inProcess[target]), detail});
         whole.push_back({target, Median(fromStart[target]), detail});
     }
