@@ -404,6 +404,24 @@ TEST_F(Device, TheDebugLogRotatesAtItsSize)
 
 // --- A device of the process's own goes with it -------------------------------------
 
+bool HasHostKeys(const std::wstring& device)
+{
+    HKEY hKey;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, HostKey(device).c_str(), 0, KEY_READ, &hKey) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(hKey);
+    return true;
+}
+
+// Another device's host folder, beside this test's device's.
+std::wstring FolderOfDevice(const std::wstring& device)
+{
+    const std::wstring folder = DeviceFolder();
+    return folder.substr(0, folder.rfind(L'\\') + 1) + device;
+}
+
 // A process ends while its files in the device's folder are still open (a
 // thread cut short by the exit, in the middle of a commit or a write): its
 // device's keys go with it, and what the open files kept of its folder goes
@@ -414,18 +432,12 @@ TEST_F(Device, AProcessOwnDeviceGoesEvenWithFilesLeftOpen)
     PROCESS_INFORMATION pi = StartSelf(L"DeviceChild.EndsWithFilesOpenAndACommitUnderWay");
     const std::wstring child = L"p" + std::to_wstring(pi.dwProcessId);
     EXPECT_EQ(WaitAndClose(pi), 0u);
-    HKEY hKey;
-    EXPECT_NE(
-        RegOpenKeyExW(HKEY_CURRENT_USER, (std::wstring(SIM_DEVICES_KEY) + L"\\" + child).c_str(), 0,
-                      KEY_READ, &hKey),
-        ERROR_SUCCESS);
+    EXPECT_FALSE(HasHostKeys(child));
     pi = StartSelf(L"DeviceChild.MakesItsOwnDevice");
     SetEnvironmentVariableW(L"HANDHELD_DEVICE", SimDeviceName());
     EXPECT_EQ(WaitAndClose(pi), 0u);
-    const std::wstring folder = DeviceFolder();
-    const std::wstring childFolder = folder.substr(0, folder.rfind(L'\\') + 1) + child;
-    EXPECT_EQ(GetFileAttributesW(childFolder.c_str()), INVALID_FILE_ATTRIBUTES)
-        << Narrow(childFolder) << " is left";
+    EXPECT_EQ(GetFileAttributesW(FolderOfDevice(child).c_str()), INVALID_FILE_ATTRIBUTES)
+        << Narrow(FolderOfDevice(child)) << " is left";
 }
 
 // A device deleted while a process of it still writes its settings, its
@@ -433,7 +445,7 @@ TEST_F(Device, AProcessOwnDeviceGoesEvenWithFilesLeftOpen)
 TEST_F(Device, ADeviceDeletedUnderAWritingProcessStaysDeleted)
 {
     const std::wstring other = L"gone-" + std::to_wstring(GetCurrentProcessId());
-    const std::wstring key = std::wstring(SIM_DEVICES_KEY) + L"\\" + other;
+    const std::wstring key = HostKey(other);
     SetEnvironmentVariableW(L"HANDHELD_DEVICE", other.c_str());
     PROCESS_INFORMATION pi = StartSelf(L"DeviceChild.WritesUntilItsDeviceIsGone");
     SetEnvironmentVariableW(L"HANDHELD_DEVICE", SimDeviceName());
@@ -446,11 +458,8 @@ TEST_F(Device, ADeviceDeletedUnderAWritingProcessStaysDeleted)
     ASSERT_TRUE(written());
     EXPECT_TRUE(SimDeleteDevice(other.c_str()));
     EXPECT_EQ(WaitAndClose(pi), 0u);
-    HKEY hKey;
-    EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &hKey), ERROR_SUCCESS);
-    const std::wstring folder = DeviceFolder();
-    const std::wstring otherFolder = folder.substr(0, folder.rfind(L'\\') + 1) + other;
-    EXPECT_EQ(GetFileAttributesW(otherFolder.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(HasHostKeys(other));
+    EXPECT_EQ(GetFileAttributesW(FolderOfDevice(other).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // Processes of one device write its logs at the same moment: every line of

@@ -420,7 +420,12 @@ std::wstring DeviceFolder()
 
 std::wstring HostKey()
 {
-    return std::wstring(SIM_DEVICES_KEY) + L"\\" + SimDeviceName();
+    return HostKey(SimDeviceName());
+}
+
+std::wstring HostKey(const std::wstring& device)
+{
+    return std::wstring(SIM_DEVICES_KEY) + L"\\" + device;
 }
 
 std::string DeviceJournalLog()

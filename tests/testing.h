@@ -113,6 +113,7 @@ bool WaitForThreadEnd(DWORD threadId, DWORD timeoutMs = 30000);
 std::wstring DeviceFolder();
 // Its key in the host registry, below HKEY_CURRENT_USER (NAME\HKLM is its registry).
 std::wstring HostKey();
+std::wstring HostKey(const std::wstring& device);  // another device's
 
 std::optional<DWORD> RegDword(const wchar_t* key, const wchar_t* value);
 // Arranges a value; a failure is reported at the caller's line.
