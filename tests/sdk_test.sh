@@ -59,6 +59,7 @@ bin/aygshell.dll
 bin/coredll.dll
 bin/handheld-console.exe
 bin/ossvcs.dll
+bin/wine-probe
 bin/wine-run
 include/handheld.h
 lib/cmake/Rendak/RendakHandheldTargets-relwithdebinfo.cmake
@@ -124,7 +125,9 @@ check_install() {
   # Nothing installed may name where it was built or installed.
   listing=$(grep -rlaF -e "$src" -e "$build" -e "$stage" "$p" 2>/dev/null)
   [ -z "$listing" ] || fail "installed files that hold a path of this machine: $listing"
-  [ -x "$p/handheld/bin/wine-run" ] || fail "bin/wine-run is not executable"
+  for tool in wine-run wine-probe; do
+    [ -x "$p/handheld/bin/$tool" ] || fail "bin/$tool is not executable"
+  done
 
   if ! listing=$(cpack --config "$build/CPackConfig.cmake" -B "$stage/packages" 2>&1); then
     fail "cpack failed:"
