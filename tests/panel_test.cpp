@@ -755,16 +755,17 @@ std::wstring HostPath(const std::string& unixPath)
     return path;
 }
 
-bool HostHasFile(const char* unixPath)
+std::string HostFileText(const std::string& unixPath)
 {
-    return GetFileAttributesW(HostPath(unixPath).c_str()) != INVALID_FILE_ATTRIBUTES;
+    std::ifstream in(HostPath(unixPath).c_str(), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 TEST(PanelScreenshot, TheDialogIsDrawnOnAVirtualDisplay)
 {
-    if (!HostHasFile("/usr/bin/Xvfb") || !HostHasFile("/usr/bin/import")) {
-        GTEST_SKIP() << "no Xvfb or ImageMagick on this machine";
-    }
+    // tools/screenshot names whatever it lacks (Xvfb, ImageMagick) in its log.
     // The picture is made on the host by tools/screenshot, in a prefix of its
     // own with a real window driver; this prefix stays headless.
     std::string bin = BUILD_BIN_DIR;
@@ -789,7 +790,7 @@ TEST(PanelScreenshot, TheDialogIsDrawnOnAVirtualDisplay)
         std::ifstream in(done.c_str());
         std::getline(in, rc);
     }
-    ASSERT_EQ(rc, "0") << "see " << out << ".log";
+    ASSERT_EQ(rc, "0") << "tools/screenshot said:\n" << HostFileText(out + ".log");
 
     std::ifstream in(HostPath(out + ".ppm").c_str(), std::ios::binary);
     std::string magic;
