@@ -3,6 +3,10 @@
 // the names our DLLs export and Quenta imports, and the layout of the records
 // that cross between the library and the platform. The 32-bit build has the
 // device's layout; the 64-bit build shows where a 64-bit one differs.
+//
+// The binaries' checks read files only, so each runs on this build's binaries
+// and on the other architecture's build too: a machine that cannot run the
+// other build's programs still checks its PE files here.
 #include "pe_image.h"
 #include "testing.h"
 
@@ -17,16 +21,54 @@ namespace {
 
 const bool k32Bit = sizeof(void*) == 4;
 
-std::wstring Bin(const wchar_t* name)
+// A build whose binaries are read: this one, or the other architecture's.
+struct Build {
+    const char* arch;  // i686 or x86_64
+    std::wstring bin;
+    bool is32Bit;
+    bool own;  // this test program's build: its binaries can also be loaded
+};
+
+const Build kBuilds[] = {
+    {k32Bit ? "i686" : "x86_64", Widen(BUILD_BIN_DIR), k32Bit, true},
+    {k32Bit ? "x86_64" : "i686", Widen(OTHER_BUILD_BIN_DIR), !k32Bit, false},
+};
+
+// The binaries' checks, one instance per build ("Build/Binding.X/i686").
+class Binaries : public ::testing::TestWithParam<Build> {
+protected:
+    void SetUp() override
+    {
+        const Build& b = GetParam();
+        if (!b.own && GetFileAttributesW((b.bin + L"/coredll.dll").c_str()) ==
+                          INVALID_FILE_ATTRIBUTES) {
+            GTEST_SKIP() << "the " << b.arch << " build is not built (" << Narrow(b.bin)
+                         << "): tools/setup builds both";
+        }
+    }
+
+    std::wstring Bin(const std::wstring& name) const { return GetParam().bin + L"/" + name; }
+
+    PeImage Read(const std::wstring& name) const
+    {
+        PeImage pe = ReadPeImage(Bin(name));
+        EXPECT_TRUE(pe.valid) << Narrow(Bin(name)) << " could not be read";
+        return pe;
+    }
+};
+class Images : public Binaries {};
+class Binding : public Binaries {};
+class Exports : public Binaries {};
+
+std::string BuildName(const ::testing::TestParamInfo<Build>& info)
 {
-    return Widen(BUILD_BIN_DIR) + L"/" + name;
+    return info.param.arch;
 }
 
-PeImage Read(const wchar_t* name)
+// A build as test names and messages show it.
+void PrintTo(const Build& build, std::ostream* os)
 {
-    PeImage pe = ReadPeImage(Bin(name));
-    EXPECT_TRUE(pe.valid) << Narrow(name) << " could not be read";
-    return pe;
+    *os << build.arch << " build";
 }
 
 const char* const kPlatformLibraries[] = {"coredll.dll", "ossvcs.dll", "aygshell.dll"};
@@ -43,7 +85,7 @@ bool IsPlatformLibrary(const std::string& module)
 
 // --- The binaries ------------------------------------------------------------------
 
-TEST(Images, EveryBinaryIsOfThisBuildsArchitecture)
+TEST_P(Images, EveryBinaryIsOfItsBuildsArchitecture)
 {
     WIN32_FIND_DATAW found;
     HANDLE hFind = FindFirstFileW(Bin(L"*").c_str(), &found);
@@ -56,10 +98,11 @@ TEST(Images, EveryBinaryIsOfThisBuildsArchitecture)
         if (ext != L".dll" && ext != L".exe") {
             continue;
         }
-        PeImage pe = Read(name.c_str());
-        EXPECT_EQ(pe.machine, k32Bit ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64)
+        PeImage pe = Read(name);
+        bool is32Bit = GetParam().is32Bit;
+        EXPECT_EQ(pe.machine, is32Bit ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64)
             << Narrow(name);
-        EXPECT_EQ(pe.pe32plus, !k32Bit) << Narrow(name);
+        EXPECT_EQ(pe.pe32plus, !is32Bit) << Narrow(name);
         checked++;
     } while (FindNextFileW(hFind, &found));
     FindClose(hFind);
@@ -68,7 +111,7 @@ TEST(Images, EveryBinaryIsOfThisBuildsArchitecture)
 
 // --- Binding --------------------------------------------------------------------------
 
-TEST(Binding, LibraryBindsItsPlatformCallsToThePlatformLibraries)
+TEST_P(Binding, LibraryBindsItsPlatformCallsToThePlatformLibraries)
 {
     PeImage pe = Read(L"Rendak.dll");
     for (const char* name : {"RegOpenKeyExW",
@@ -130,11 +173,11 @@ const char* const kCRuntimeOwn[] = {"DeleteCriticalSection",
 // deliverables and the benchmark, which replays their platform calls) reaches
 // the layer with each platform call it makes: no name that the platform
 // libraries export is bound to another DLL, but for the C runtime's own.
-TEST(Binding, NoPlatformCallIsBoundElsewhere)
+TEST_P(Binding, NoPlatformCallIsBoundElsewhere)
 {
     std::map<std::string, std::string> platform;  // export -> its forwarder, or ""
     for (const char* library : kPlatformLibraries) {
-        PeImage pe = Read(Widen(library).c_str());
+        PeImage pe = Read(Widen(library));
         for (const PeExport& e : pe.exports) {
             platform[e.name] = e.forwarder;
         }
@@ -169,15 +212,16 @@ TEST(Binding, NoPlatformCallIsBoundElsewhere)
 // 32-bit ones: the device has no SetWindowLongPtrW. Quenta imports the form of
 // its architecture, from the core library, and eight of the library's exports
 // by name (InitWiFi and ChangeWiFiRegulatory it looks up when it uses them).
-TEST(Binding, PanelImportsTheFormsOfItsArchitecture)
+TEST_P(Binding, PanelImportsTheFormsOfItsArchitecture)
 {
     PeImage pe = Read(L"Quenta.exe");
-    const char* own = k32Bit ? "SetWindowLongW" : "SetWindowLongPtrW";
-    const char* other = k32Bit ? "SetWindowLongPtrW" : "SetWindowLongW";
+    bool is32Bit = GetParam().is32Bit;
+    const char* own = is32Bit ? "SetWindowLongW" : "SetWindowLongPtrW";
+    const char* other = is32Bit ? "SetWindowLongPtrW" : "SetWindowLongW";
     EXPECT_EQ(pe.imports["coredll.dll"].count(own), 1u) << own;
     for (const auto& [module, names] : pe.imports) {
         EXPECT_EQ(names.count(other), 0u) << other << " from " << module;
-        if (k32Bit) {
+        if (is32Bit) {
             for (const std::string& name : names) {
                 EXPECT_EQ(name.find("LongPtr"), std::string::npos) << name << " from " << module;
             }
@@ -192,7 +236,7 @@ TEST(Binding, PanelImportsTheFormsOfItsArchitecture)
 
 // --- Exports --------------------------------------------------------------------------
 
-TEST(Exports, LibraryExportsExactlyTheTenPlainNamesAtOrdinalsOneToTen)
+TEST_P(Exports, LibraryExportsExactlyTheTenPlainNamesAtOrdinalsOneToTen)
 {
     PeImage pe = Read(L"Rendak.dll");
     std::vector<std::pair<DWORD, std::string>> exports;
@@ -215,13 +259,14 @@ TEST(Exports, LibraryExportsExactlyTheTenPlainNamesAtOrdinalsOneToTen)
 
 // Platform calls and the Sim functions alike go by their plain C names (the
 // libraries' own forwarders name them so), and every export, forwarders
-// included, leads to a function of this architecture's desktop or our own.
-TEST(Exports, PlatformLibrariesExportPlainNamesThatAllResolve)
+// included, leads to a function of this architecture's desktop or our own (a
+// look-up only this build's program can make).
+TEST_P(Exports, PlatformLibrariesExportPlainNamesThatAllResolve)
 {
     for (const char* library : kPlatformLibraries) {
-        PeImage pe = Read(Widen(library).c_str());
-        HMODULE hModule = LoadLibraryA(library);
-        ASSERT_NE(hModule, nullptr) << library;
+        PeImage pe = Read(Widen(library));
+        HMODULE hModule = GetParam().own ? LoadLibraryA(library) : NULL;
+        ASSERT_TRUE(hModule != NULL || !GetParam().own) << library;
         EXPECT_GT(pe.exports.size(), 2u) << library;
         for (const PeExport& e : pe.exports) {
             ASSERT_FALSE(e.name.empty()) << library << " #" << e.ordinal;
@@ -231,11 +276,17 @@ TEST(Exports, PlatformLibrariesExportPlainNamesThatAllResolve)
                 std::string::npos)
                 << library << ": " << e.name;
             EXPECT_NE(e.name.rfind("_Z", 0), 0u) << library << ": " << e.name;
-            EXPECT_NE(GetProcAddress(hModule, e.name.c_str()), nullptr)
-                << library << ": " << e.name << " -> " << e.forwarder;
+            if (hModule != NULL) {
+                EXPECT_NE(GetProcAddress(hModule, e.name.c_str()), nullptr)
+                    << library << ": " << e.name << " -> " << e.forwarder;
+            }
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Build, Images, ::testing::ValuesIn(kBuilds), BuildName);
+INSTANTIATE_TEST_SUITE_P(Build, Binding, ::testing::ValuesIn(kBuilds), BuildName);
+INSTANTIATE_TEST_SUITE_P(Build, Exports, ::testing::ValuesIn(kBuilds), BuildName);
 
 // --- Layout ---------------------------------------------------------------------------
 

@@ -168,4 +168,22 @@ CE_IMPORT BOOL WINAPI SHHandleWMSettingChange(HWND hwnd, WPARAM wParam, LPARAM l
 
 #ifdef __cplusplus
 }
+
+// The records that cross between the library and the platform have the
+// device's layout in every 32-bit build, or the build fails here (on 64-bit
+// they are wider, as a 64-bit Windows has them).
+#ifdef _WIN64
+#define CE_RECORD_SIZE(size32, size64) (size64)
+#else
+#define CE_RECORD_SIZE(size32, size64) (size32)
+#endif
+static_assert(sizeof(DEVMGR_DEVICE_INFORMATION) == CE_RECORD_SIZE(1584, 1600),
+              "DEVMGR_DEVICE_INFORMATION does not have the device's size");
+static_assert(sizeof(RDD) == CE_RECORD_SIZE(24, 40), "RDD does not have the device's size");
+static_assert(sizeof(REGINI) == CE_RECORD_SIZE(16, 24), "REGINI does not have the device's size");
+static_assert(sizeof(NOTIFICATIONCONDITION) == CE_RECORD_SIZE(12, 16),
+              "NOTIFICATIONCONDITION does not have the device's size");
+static_assert(sizeof(SHACTIVATEINFO) == CE_RECORD_SIZE(12, 24),
+              "SHACTIVATEINFO does not have the device's size");
+#undef CE_RECORD_SIZE
 #endif
