@@ -8,18 +8,34 @@
 #
 # The 32-bit build (i686, build-i686/), which has the device's own data layout,
 # runs by default; --arch x86_64 runs the 64-bit build (build/) instead. Each
-# build keeps its own Wine prefix and so its own devices.
+# build keeps its own Wine prefix and so its own devices. On a machine that
+# cannot run 32-bit programs (tools/wine-probe says why), the 64-bit build runs
+# instead, and says so; --arch i686 is refused there.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-arch=i686
+arch=
 if [ "${1:-}" = --arch ]; then
   arch=${2:-}
   shift 2 || true
 fi
 case $arch in
+  "" | i686 | x86_64) ;;
+  *) echo "usage: ./run.sh [--arch i686|x86_64]" >&2; exit 2 ;;
+esac
+# Installed first, so that the probe can say why 32-bit Wine cannot run.
+"$root/tools/setup" --arch "${arch:-i686}" --no-build
+if [ "${arch:-i686}" = i686 ] && ! reason=$("$root/tools/wine-probe" i686); then
+  if [ "$arch" = i686 ]; then
+    echo "run.sh: cannot run the i686 build here: $reason (./run.sh runs the x86_64 build)" >&2
+    exit 2
+  fi
+  echo "run.sh: running the x86_64 build (build/): $reason; on a machine that runs 32-bit programs, ./run.sh runs the i686 build, with the device's own data layout" >&2
+  arch=x86_64
+fi
+arch=${arch:-i686}
+case $arch in
   i686) build=$root/build-i686 ;;
   x86_64) build=$root/build ;;
-  *) echo "usage: ./run.sh [--arch i686|x86_64]" >&2; exit 2 ;;
 esac
 "$root/tools/setup" --arch "$arch" >/dev/null
 if [ -n "${DISPLAY:-}" ]; then

@@ -8,8 +8,8 @@
 #
 # Runs in the build's test prefix, on a device of its own, on the real clock
 # (a state value stuck at switching makes "on" wait its whole 40 s, so the
-# signal always lands inside the wait). The terminal checks need tmux; without
-# it they are skipped and said so.
+# signal always lands inside the wait). The terminal checks need tmux
+# (tools/setup installs it); without it the test fails and says so.
 set -uo pipefail
 src=$(cd "$1" && pwd)
 build=$(cd "$2" && pwd)
@@ -92,7 +92,7 @@ grep -q '"state":{"value":259' "$work/term.out" || fail "SIGTERM: the state left
 
 # --- on a terminal ----------------------------------------------------------------
 if ! command -v tmux >/dev/null; then
-  echo "cli_signals_test: tmux is not installed: the terminal checks are skipped"
+  fail "tmux is not installed (Debian package tmux; tools/setup installs it): the terminal checks cannot run"
 else
   term() {  # runs a command line in a new tmux window of our own server
     tmux -L "$socket" new-session -d -s "$1" -x 200 -y 40 \

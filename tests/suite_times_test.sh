@@ -51,5 +51,13 @@ expect "suite.test-seconds: 626.00 s (goal none set; $archs)"
 report=$("$src/tools/wine-run" --test "$build" "$build/bin/rendak-bench.exe" --suite-times \
   "Z:${checkout//\//\\}\\docs" | tr -d '\r')
 expect "suite.build-seconds: 0.00 n/a (goal none set; no times.json: ./test.sh records them in each build folder)"
+# A suite that this machine could not run: what ran instead, and why.
+mkdir -p "$checkout/elsewhere/build-i686"
+echo "100% tests passed, 0 tests failed out of 8" >"$checkout/elsewhere/build-i686/ctest.log"
+"$record" --not-run "the i686 Wine cannot run here" "$checkout/elsewhere/build-i686" i686 0 50 52 \
+  "$checkout/elsewhere/build-i686/ctest.log"
+report=$("$src/tools/wine-run" --test "$build" "$build/bin/rendak-bench.exe" --suite-times \
+  "Z:${checkout//\//\\}\\elsewhere" | tr -d '\r')
+expect "suite.i686.test-seconds: 2.00 s (goal none set; its PE checks only (the i686 Wine cannot run here), 8 tests, 0 failed)"
 [ "$failures" = 0 ] || { printf '%s\n' "$report" >&2; exit 1; }
 echo "suite_times_test: ok"

@@ -16,6 +16,7 @@ struct Times {
     double tests = -1;
     double failed = -1;
     std::string ctestArguments;
+    std::string notRun;  // why the suite could not run on that machine ("" when it ran)
     std::string finished;
 };
 
@@ -73,6 +74,7 @@ bool ReadTimes(const std::wstring& path, Times* times)
     times->tests = Number(json, "tests");
     times->failed = Number(json, "failed");
     times->ctestArguments = Field(json, "ctest_arguments");
+    times->notRun = Field(json, "not_run");
     times->finished = Field(json, "finished");
     return !times->arch.empty() && times->buildSeconds >= 0;
 }
@@ -120,8 +122,9 @@ void SuiteTimes(const std::wstring& root)
         Report(name + ".build-seconds", t.buildSeconds, "s", "none set",
                "./test.sh's build, finished " + t.finished);
         if (t.testSeconds >= 0) {
-            std::string what =
-                t.ctestArguments.empty() ? "the whole suite" : "ctest " + t.ctestArguments;
+            std::string what = !t.notRun.empty()          ? "its PE checks only (" + t.notRun + ")"
+                               : t.ctestArguments.empty() ? "the whole suite"
+                                                          : "ctest " + t.ctestArguments;
             std::string detail =
                 what + ", " + Text("%.0f tests", t.tests) + Text(", %.0f failed", t.failed);
             if (t.ubsanSeconds >= 0) {
