@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 void DeviceTest::SetUp()
@@ -217,6 +218,13 @@ HANDLE DeviceEvent(const std::wstring& name)
     return CreateEventW(NULL, TRUE, FALSE, (name + L"." + SimDeviceName()).c_str());
 }
 
+int CountFromEnvironment(const wchar_t* name, int suiteCount)
+{
+    wchar_t text[16] = L"";
+    int count = GetEnvironmentVariableW(name, text, 16) ? _wtoi(text) : 0;
+    return count > 0 ? count : suiteCount;
+}
+
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs)
 {
     ULONGLONG until = GetTickCount64() + timeoutMs;
@@ -352,11 +360,16 @@ static DWORD WINAPI DrainPipe(LPVOID p)
     }
 }
 
-PROCESS_INFORMATION StartProgramWith(const std::wstring& name, const std::wstring& args, HANDLE hIn,
-                                     HANDLE hOut, HANDLE hErr, Caller at)
+// One start at a time in this process: a child inherits every inheritable
+// handle there is as it starts, and would keep another start's pipe open.
+static std::mutex g_startLock;
+
+// Starts the program at path with these standard handles, which it inherits;
+// the process's error when it could not start.
+static PROCESS_INFORMATION StartWith(const std::wstring& path, const std::wstring& args, HANDLE hIn,
+                                     HANDLE hOut, HANDLE hErr, DWORD* pError)
 {
-    std::wstring exe = Widen(BUILD_BIN_DIR) + L"/" + name;
-    std::wstring command = L"\"" + exe + L"\" " + args;
+    std::wstring command = L"\"" + path + L"\" " + args;
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     si.dwFlags = STARTF_USESTDHANDLES;
@@ -364,51 +377,222 @@ PROCESS_INFORMATION StartProgramWith(const std::wstring& name, const std::wstrin
     si.hStdOutput = hOut;
     si.hStdError = hErr;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(exe.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
-        DWORD error = GetLastError();  // before anything else can change it
-        FAIL_AT(at) << "cannot start " << Narrow(exe) << " (error " << error << ")";
+    *pError = 0;
+    if (!CreateProcessW(path.c_str(), command.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
+        *pError = GetLastError();  // before anything else can change it
         pi = {};
     }
     return pi;
 }
 
-RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD timeoutMs, Caller at)
+std::wstring BuiltProgram(const std::wstring& name)
 {
-    RunResult result{(DWORD)-1, "", ""};
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
-    HANDLE outRead, outWrite, errRead, errWrite;
-    CreatePipe(&outRead, &outWrite, &sa, 0);
-    CreatePipe(&errRead, &errWrite, &sa, 0);
-    SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
-    PROCESS_INFORMATION pi =
-        StartProgramWith(name, args, GetStdHandle(STD_INPUT_HANDLE), outWrite, errWrite, at);
-    CloseHandle(outWrite);
-    CloseHandle(errWrite);
+    return Widen(BUILD_BIN_DIR) + L"/" + name;
+}
+
+PROCESS_INFORMATION StartProgramWith(const std::wstring& name, const std::wstring& args, HANDLE hIn,
+                                     HANDLE hOut, HANDLE hErr, Caller at)
+{
+    DWORD error;
+    std::lock_guard<std::mutex> lock(g_startLock);
+    PROCESS_INFORMATION pi = StartWith(BuiltProgram(name), args, hIn, hOut, hErr, &error);
     if (pi.hProcess == NULL) {
-        CloseHandle(outRead);
-        CloseHandle(errRead);
-        return result;
+        FAIL_AT(at) << "cannot start " << Narrow(BuiltProgram(name)) << " (error " << error << ")";
     }
-    PipeReader outReader{outRead, &result.out}, errReader{errRead, &result.err};
-    HANDLE readers[2] = {CreateThread(NULL, 0, DrainPipe, &outReader, 0, NULL),
-                         CreateThread(NULL, 0, DrainPipe, &errReader, 0, NULL)};
-    if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(pi.hProcess, 99);
-        WaitForSingleObject(pi.hProcess, 10000);
+    return pi;
+}
+
+// Whatever a pipe holds now, without waiting for more.
+static std::string PipeContents(HANDLE hPipe)
+{
+    std::string text;
+    char buffer[4096];
+    DWORD available = 0, n = 0;
+    while (PeekNamedPipe(hPipe, NULL, 0, NULL, &available, NULL) && available > 0 &&
+           ReadFile(hPipe, buffer, std::min<DWORD>(available, sizeof(buffer)), &n, NULL) && n > 0) {
+        text.append(buffer, n);
+    }
+    return text;
+}
+
+std::string LastLines(const std::string& text, size_t lines)
+{
+    size_t at = text.size();
+    for (size_t n = 0; n <= lines && at > 0; n++) {
+        at = text.rfind('\n', at - 1);
+        if (at == std::string::npos) {
+            return text;
+        }
+    }
+    return text.substr(at + (at < text.size()));
+}
+
+bool IsCrash(DWORD exitCode)
+{
+    return exitCode >= 0x80000000u;
+}
+
+std::string DescribeExit(DWORD exitCode)
+{
+    struct Known {
+        DWORD code;
+        const char* meaning;
+    };
+    static const Known kKnown[] = {
+        {0xC0000005, "an access violation"},
+        {0xC00000FD, "a stack overflow"},
+        {0xC000001D, "an illegal instruction (an undefined-behaviour trap)"},
+        {0xC0000409, "a fast fail (a detected buffer overrun or terminate)"},
+        {0x80000101, "an abort: an assertion failed in Wine"},
+        {0xC0000374, "a corrupted heap"},
+    };
+    char text[64];
+    snprintf(text, sizeof(text), "exit code %lu (0x%08lX)", (unsigned long)exitCode,
+             (unsigned long)exitCode);
+    std::string said = text;
+    for (const Known& k : kKnown) {
+        if (k.code == exitCode) {
+            said += std::string(", ") + k.meaning;
+        }
+    }
+    return said;
+}
+
+struct RunningProgram::Readers {
+    PipeReader out, err;
+    HANDLE threads[2] = {NULL, NULL};
+};
+
+// The value of an environment variable; unset when it has none.
+static std::optional<std::wstring> Variable(const std::wstring& name)
+{
+    DWORD n = GetEnvironmentVariableW(name.c_str(), NULL, 0);
+    if (n == 0) {
+        return std::nullopt;
+    }
+    std::wstring value(n, L'\0');
+    value.resize(GetEnvironmentVariableW(name.c_str(), value.data(), n));
+    return value;
+}
+
+RunningProgram::RunningProgram(const std::wstring& path, const std::wstring& args,
+                               const Environment& environment)
+    : readers_(new Readers{{NULL, &out_}, {NULL, &err_}})
+{
+    {
+        std::lock_guard<std::mutex> lock(g_startLock);
+        // The child's variables, set for the moment of its start (starts are
+        // one at a time) and put back after.
+        std::vector<std::pair<std::wstring, std::optional<std::wstring>>> before;
+        for (const auto& [name, value] : environment) {
+            before.emplace_back(name, Variable(name));
+            SetEnvironmentVariableW(name.c_str(), value.c_str());
+        }
+        SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
+        HANDLE outWrite = NULL, errWrite = NULL;
+        CreatePipe(&readers_->out.hPipe, &outWrite, &sa, 0);
+        CreatePipe(&readers_->err.hPipe, &errWrite, &sa, 0);
+        SetHandleInformation(readers_->out.hPipe, HANDLE_FLAG_INHERIT, 0);
+        SetHandleInformation(readers_->err.hPipe, HANDLE_FLAG_INHERIT, 0);
+        pi_ = StartWith(path, args, GetStdHandle(STD_INPUT_HANDLE), outWrite, errWrite, &error_);
+        CloseHandle(outWrite);
+        CloseHandle(errWrite);
+        for (const auto& [name, value] : before) {
+            SetEnvironmentVariableW(name.c_str(), value ? value->c_str() : NULL);
+        }
+    }
+    if (pi_.hProcess == NULL) {
+        // A program that ended while it started may have said why.
+        err_ = PipeContents(readers_->err.hPipe);
+        out_ = PipeContents(readers_->out.hPipe);
+        return;
+    }
+    readers_->threads[0] = CreateThread(NULL, 0, DrainPipe, &readers_->out, 0, NULL);
+    readers_->threads[1] = CreateThread(NULL, 0, DrainPipe, &readers_->err, 0, NULL);
+}
+
+RunningProgram::~RunningProgram()
+{
+    if (pi_.hProcess != NULL && !Wait(0)) {
+        TerminateProcess(pi_.hProcess, 99);
+        Wait(10000);
+    }
+    if (pi_.hProcess != NULL) {
+        CloseHandle(pi_.hProcess);
+        CloseHandle(pi_.hThread);
+    }
+    for (HANDLE h : readers_->threads) {
+        if (h) {
+            CloseHandle(h);
+        }
+    }
+    CloseHandle(readers_->out.hPipe);
+    CloseHandle(readers_->err.hPipe);
+}
+
+bool RunningProgram::Wait(DWORD timeoutMs)
+{
+    if (pi_.hProcess == NULL || WaitForSingleObject(pi_.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        return false;
+    }
+    if (!ended_) {
+        readers_->out.programEnded = true;
+        readers_->err.programEnded = true;
+        WaitForMultipleObjects(2, readers_->threads, TRUE, INFINITE);
+        GetExitCodeProcess(pi_.hProcess, &exitCode_);
+        ended_ = true;
+    }
+    return true;
+}
+
+// Waits for a program RunProgram or RunPrograms started, and says what it
+// did; one that will not end is ended.
+static RunResult Finish(RunningProgram& program, const std::wstring& name, const std::wstring& args,
+                        DWORD timeoutMs, Caller at)
+{
+    if (!program.started()) {
+        FAIL_AT(at) << "cannot start " << Narrow(BuiltProgram(name)) << " (error "
+                    << program.error() << "); it printed before it ended: "
+                    << (program.err().empty() && program.out().empty()
+                            ? "nothing"
+                            : program.err() + program.out());
+        return {(DWORD)-1, "", ""};
+    }
+    if (!program.Wait(timeoutMs)) {
+        TerminateProcess(program.process(), 99);
+        program.Wait(10000);
         FAIL_AT(at) << Narrow(name) << " did not end within " << timeoutMs << " ms";
     }
-    outReader.programEnded = true;
-    errReader.programEnded = true;
-    WaitForMultipleObjects(2, readers, TRUE, INFINITE);
-    GetExitCodeProcess(pi.hProcess, &result.exitCode);
-    CloseHandle(readers[0]);
-    CloseHandle(readers[1]);
-    CloseHandle(outRead);
-    CloseHandle(errRead);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    return result;
+    if (IsCrash(program.exitCode())) {
+        FAIL_AT(at) << Narrow(name) << " " << Narrow(args)
+                    << " crashed: " << DescribeExit(program.exitCode())
+                    << "; its standard error ended:\n"
+                    << LastLines(program.err());
+    }
+    return {program.exitCode(), program.out(), program.err()};
+}
+
+RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD timeoutMs, Caller at)
+{
+    RunningProgram program(BuiltProgram(name), args);
+    return Finish(program, name, args, timeoutMs, at);
+}
+
+std::vector<RunResult> RunPrograms(const std::wstring& name, const std::vector<std::wstring>& args,
+                                   DWORD timeoutMs, Caller at)
+{
+    const size_t kAtOnce = 8;  // a process's start is mostly waiting: more at once cost no more
+    std::vector<RunResult> results;
+    for (size_t first = 0; first < args.size(); first += kAtOnce) {
+        std::vector<std::unique_ptr<RunningProgram>> running;
+        for (size_t i = first; i < args.size() && i < first + kAtOnce; i++) {
+            running.push_back(std::make_unique<RunningProgram>(BuiltProgram(name), args[i]));
+        }
+        for (size_t i = 0; i < running.size(); i++) {
+            results.push_back(Finish(*running[i], name, args[first + i], timeoutMs, at));
+        }
+    }
+    return results;
 }
 
 std::wstring DeviceFolder()
@@ -416,6 +600,23 @@ std::wstring DeviceFolder()
     std::wstring folder(SimDeviceFolder(NULL, 0), L'\0');
     SimDeviceFolder(folder.data(), (DWORD)folder.size() + 1);
     return folder;
+}
+
+std::wstring DeviceFolderOf(const std::wstring& device)
+{
+    const std::wstring folder = DeviceFolder();
+    return folder.substr(0, folder.rfind(L'\\') + 1) + device;
+}
+
+bool DeviceHasHostKeys(const std::wstring& device)
+{
+    HKEY hKey;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, HostKey(device).c_str(), 0, KEY_READ, &hKey) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(hKey);
+    return true;
 }
 
 std::wstring HostKey()
@@ -473,7 +674,7 @@ PROCESS_INFORMATION StartSelf(const std::wstring& filter, Caller at)
     return pi;
 }
 
-DWORD WaitAndClose(PROCESS_INFORMATION& pi, DWORD timeoutMs)
+DWORD WaitAndClose(PROCESS_INFORMATION& pi, DWORD timeoutMs, Caller at)
 {
     DWORD code = 99;
     if (pi.hProcess == NULL) {
@@ -484,6 +685,10 @@ DWORD WaitAndClose(PROCESS_INFORMATION& pi, DWORD timeoutMs)
         WaitForSingleObject(pi.hProcess, 10000);
     }
     GetExitCodeProcess(pi.hProcess, &code);
+    if (IsCrash(code)) {
+        // Its own output went to the test's: the lines above say the rest.
+        FAIL_AT(at) << "process " << pi.dwProcessId << " crashed: " << DescribeExit(code);
+    }
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
     pi = {};
@@ -507,4 +712,64 @@ PROCESS_INFORMATION StartProgram(const std::wstring& name, const std::wstring& a
     }
     CloseHandle(hNul);
     return pi;
+}
+
+// --- A process ended in the midst of its work -----------------------------------------
+
+void HoldFilesOpen(Caller at)
+{
+    HANDLE hHost = CreateFileW((DeviceFolder() + L"\\held.tmp").c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                               OPEN_ALWAYS, 0, NULL);
+    HANDLE hStore = CoreFunction<decltype(&CreateFileW)>("CreateFileW", at)(
+        L"\\Application Data\\held.txt", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+        OPEN_ALWAYS, 0, NULL);
+    if (hHost == INVALID_HANDLE_VALUE || hStore == INVALID_HANDLE_VALUE) {
+        FAIL_AT(at) << "cannot open the files to hold";
+    }
+}
+
+static std::atomic<int> g_busyRounds[3];
+
+static DWORD WINAPI CommitForEver(LPVOID)
+{
+    for (DWORD i = 0;; i++) {
+        SimSetSetting(L"Scratch", i);
+        g_busyRounds[0]++;
+    }
+}
+
+static DWORD WINAPI NameTheDeviceForEver(LPVOID)
+{
+    for (;;) {
+        SimDeviceName();
+        g_busyRounds[1]++;
+    }
+}
+
+static DWORD WINAPI UseAFileForEver(LPVOID)
+{
+    const std::wstring path = DeviceFolder() + L"\\busy." + std::to_wstring(GetCurrentThreadId());
+    for (char buffer[64];;) {
+        HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                               OPEN_ALWAYS, 0, NULL);
+        DWORD n = 0;
+        WriteFile(h, "busy", 4, &n, NULL);
+        SetFilePointer(h, 0, NULL, FILE_BEGIN);
+        ReadFile(h, buffer, sizeof(buffer), &n, NULL);
+        CloseHandle(h);
+        g_busyRounds[2]++;
+    }
+}
+
+void KeepThePlatformBusy()
+{
+    for (LPTHREAD_START_ROUTINE work : {CommitForEver, NameTheDeviceForEver, NameTheDeviceForEver,
+                                        UseAFileForEver, UseAFileForEver}) {
+        CloseHandle(CreateThread(NULL, 0, work, NULL, 0, NULL));
+    }
+    while (g_busyRounds[0] == 0 || g_busyRounds[1] == 0 || g_busyRounds[2] == 0) {
+        ::Sleep(1);
+    }
 }

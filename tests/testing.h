@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -111,6 +112,9 @@ bool WaitForThreadEnd(DWORD threadId, DWORD timeoutMs = 30000);
 // --- The device ---------------------------------------------------------------------
 // The host folder of this test's device.
 std::wstring DeviceFolder();
+// Another device's host folder, and whether its keys are in the host registry.
+std::wstring DeviceFolderOf(const std::wstring& device);
+bool DeviceHasHostKeys(const std::wstring& device);
 // Its key in the host registry, below HKEY_CURRENT_USER (NAME\HKLM is its registry).
 std::wstring HostKey();
 std::wstring HostKey(const std::wstring& device);  // another device's
@@ -130,6 +134,10 @@ void DeleteDeviceFile(const wchar_t* devicePath);
 // between a test and the processes it starts.
 HANDLE DeviceEvent(const std::wstring& name);
 
+// A count a long run sets by hand through the environment (HANDHELD_CYCLES,
+// HANDHELD_LIFECYCLES), or the suite's own.
+int CountFromEnvironment(const wchar_t* name, int suiteCount);
+
 // Waits (host time, polling) until done() holds; false if it never did.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000);
 
@@ -140,8 +148,57 @@ struct RunResult {
     std::string err;
 };
 // Runs a built program (BUILD_BIN_DIR\name) on this test's device, waits for it.
+// One that cannot start, or that crashes, is reported at the caller's line
+// with what it printed.
 RunResult RunProgram(const std::wstring& name, const std::wstring& args, DWORD timeoutMs = 60000,
                      Caller at = Caller());
+
+// The path of a built program (BUILD_BIN_DIR\name).
+std::wstring BuiltProgram(const std::wstring& name);
+
+// A program running beside the test on this test's device, its standard
+// output and error read into memory as they come (neither pipe can fill up);
+// its standard input is the test's, and its environment too but for the
+// variables given. Ended, if still running, when it goes.
+class RunningProgram {
+public:
+    typedef std::vector<std::pair<std::wstring, std::wstring>> Environment;
+    RunningProgram(const std::wstring& path, const std::wstring& args,
+                   const Environment& environment = {});
+    ~RunningProgram();
+    RunningProgram(const RunningProgram&) = delete;
+    RunningProgram& operator=(const RunningProgram&) = delete;
+
+    bool started() const { return pi_.hProcess != NULL; }
+    DWORD error() const { return error_; }  // why it could not start
+    HANDLE process() const { return pi_.hProcess; }
+    DWORD pid() const { return pi_.dwProcessId; }
+    // Waits up to timeoutMs for it to end; once it has, its output is whole.
+    bool Wait(DWORD timeoutMs);
+    DWORD exitCode() const { return exitCode_; }
+    // What it printed: whole once it ended, or, when it could not start,
+    // what it said before it did.
+    const std::string& out() const { return out_; }
+    const std::string& err() const { return err_; }
+
+private:
+    struct Readers;
+    PROCESS_INFORMATION pi_ = {};
+    DWORD error_ = 0;
+    DWORD exitCode_ = STILL_ACTIVE;
+    bool ended_ = false;
+    std::string out_, err_;
+    std::unique_ptr<Readers> readers_;
+};
+
+// The last lines of a program's output, for a failure to quote.
+std::string LastLines(const std::string& text, size_t lines = 8);
+
+// Runs a built program once for each of these argument lines, several at
+// once, and returns their results in the same order; as RunProgram reports
+// a start that failed and a crash.
+std::vector<RunResult> RunPrograms(const std::wstring& name, const std::vector<std::wstring>& args,
+                                   DWORD timeoutMs = 60000, Caller at = Caller());
 
 // Starts a built program on this test's device with these standard handles,
 // which it inherits; one that cannot start is reported at the caller's line
@@ -155,8 +212,24 @@ PROCESS_INFORMATION StartProgramWith(const std::wstring& name, const std::wstrin
 PROCESS_INFORMATION StartSelf(const std::wstring& filter, Caller at = Caller());
 PROCESS_INFORMATION StartProgram(const std::wstring& name, const std::wstring& args,
                                  bool journal = false, Caller at = Caller());
-// Waits for it (killing it after timeoutMs) and returns its exit code.
-DWORD WaitAndClose(PROCESS_INFORMATION& pi, DWORD timeoutMs = 60000);
+// Waits for it (killing it after timeoutMs) and returns its exit code; a
+// crash or an abort is reported at the caller's line with what it means.
+DWORD WaitAndClose(PROCESS_INFORMATION& pi, DWORD timeoutMs = 60000, Caller at = Caller());
+// An exit code that only a crash or an abort gives (an exception code, Wine's
+// abort), never one a program chooses; and what it means, said for a person.
+bool IsCrash(DWORD exitCode);
+std::string DescribeExit(DWORD exitCode);
+
+// --- A process ended in the midst of its work ----------------------------------------
+// Opens a host file in the device's folder and a store file through the
+// device, and never closes them.
+void HoldFilesOpen(Caller at = Caller());
+// Starts threads that keep the platform busy until the process ends, which
+// cuts them short wherever they are: committing the device (its lock, a new
+// image half written), naming the device (a lock of the platform's that every
+// call takes) and using a file (Wine's file handles). Returns once each has
+// done its work at least once.
+void KeepThePlatformBusy();
 
 // Top-level windows of this class and title whose process is on this test's
 // device (the prefix's windows are every device's).
