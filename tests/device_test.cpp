@@ -404,24 +404,6 @@ TEST_F(Device, TheDebugLogRotatesAtItsSize)
 
 // --- A device of the process's own goes with it -------------------------------------
 
-bool HasHostKeys(const std::wstring& device)
-{
-    HKEY hKey;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, HostKey(device).c_str(), 0, KEY_READ, &hKey) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(hKey);
-    return true;
-}
-
-// Another device's host folder, beside this test's device's.
-std::wstring FolderOfDevice(const std::wstring& device)
-{
-    const std::wstring folder = DeviceFolder();
-    return folder.substr(0, folder.rfind(L'\\') + 1) + device;
-}
-
 // A process ends while its files in the device's folder are still open (a
 // thread cut short by the exit, in the middle of a commit or a write): its
 // device's keys go with it, and what the open files kept of its folder goes
@@ -432,12 +414,39 @@ TEST_F(Device, AProcessOwnDeviceGoesEvenWithFilesLeftOpen)
     PROCESS_INFORMATION pi = StartSelf(L"DeviceChild.EndsWithFilesOpenAndACommitUnderWay");
     const std::wstring child = L"p" + std::to_wstring(pi.dwProcessId);
     EXPECT_EQ(WaitAndClose(pi), 0u);
-    EXPECT_FALSE(HasHostKeys(child));
+    EXPECT_FALSE(DeviceHasHostKeys(child));
     pi = StartSelf(L"DeviceChild.MakesItsOwnDevice");
     SetEnvironmentVariableW(L"HANDHELD_DEVICE", SimDeviceName());
     EXPECT_EQ(WaitAndClose(pi), 0u);
-    EXPECT_EQ(GetFileAttributesW(FolderOfDevice(child).c_str()), INVALID_FILE_ATTRIBUTES)
-        << Narrow(FolderOfDevice(child)) << " is left";
+    EXPECT_EQ(GetFileAttributesW(DeviceFolderOf(child).c_str()), INVALID_FILE_ATTRIBUTES)
+        << Narrow(DeviceFolderOf(child)) << " is left";
+}
+
+// A process ends while its threads are in the midst of the platform's work:
+// holding its lock on the current device (every call names the device), and
+// using files (Wine's file handles). The end cuts them short wherever they
+// are, and must neither wait for them nor trip over what they left half done:
+// every such process ends at once, whole, and its own device goes.
+TEST_F(Device, AProcessEndsAtOnceWhateverItsThreadsAreDoing)
+{
+    const int kProcesses = 12;
+    std::vector<std::unique_ptr<RunningProgram>> children;
+    for (int i = 0; i < kProcesses; i++) {
+        children.push_back(std::make_unique<RunningProgram>(
+            BuiltProgram(L"device_tests.exe"),
+            L"--gtest_filter=DeviceChild.EndsWithFilesOpenAndACommitUnderWay",
+            RunningProgram::Environment{{L"HANDHELD_DEVICE", L"@process"}}));
+    }
+    for (auto& child : children) {
+        ASSERT_TRUE(child->started()) << "error " << child->error() << ": " << child->err();
+        if (!child->Wait(20000)) {
+            ADD_FAILURE() << "process " << child->pid() << " did not end within 20 s";
+            continue;
+        }
+        EXPECT_EQ(child->exitCode(), 0u) << DescribeExit(child->exitCode()) << "\n"
+                                         << LastLines(child->err());
+        EXPECT_FALSE(DeviceHasHostKeys(L"p" + std::to_wstring(child->pid())));
+    }
 }
 
 // A device deleted while a process of it still writes its settings, its
@@ -458,8 +467,8 @@ TEST_F(Device, ADeviceDeletedUnderAWritingProcessStaysDeleted)
     ASSERT_TRUE(written());
     EXPECT_TRUE(SimDeleteDevice(other.c_str()));
     EXPECT_EQ(WaitAndClose(pi), 0u);
-    EXPECT_FALSE(HasHostKeys(other));
-    EXPECT_EQ(GetFileAttributesW(FolderOfDevice(other).c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(DeviceHasHostKeys(other));
+    EXPECT_EQ(GetFileAttributesW(DeviceFolderOf(other).c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 // Processes of one device write its logs at the same moment: every line of
@@ -535,15 +544,6 @@ TEST(DeviceChild, MeetsTheOnceFault)
               ERROR_BUSY);
 }
 
-std::atomic<DWORD> g_commits{0};
-DWORD WINAPI CommitForEver(void*)
-{
-    for (DWORD i = 0;; i++) {
-        SimSetSetting(L"Scratch", i);
-        g_commits++;
-    }
-}
-
 TEST(DeviceChild, MakesItsOwnDevice)
 {
     EXPECT_EQ(SimDeviceName(), L"p" + std::to_wstring(GetCurrentProcessId()));
@@ -552,20 +552,8 @@ TEST(DeviceChild, MakesItsOwnDevice)
 TEST(DeviceChild, EndsWithFilesOpenAndACommitUnderWay)
 {
     ASSERT_EQ(SimDeviceName()[0], L'p');
-    // A host file in the folder, and a store file through the device, never closed.
-    HANDLE hHost = CreateFileW((DeviceFolder() + L"\\held.tmp").c_str(), GENERIC_WRITE, 0, NULL,
-                               CREATE_ALWAYS, 0, NULL);
-    ASSERT_NE(hHost, INVALID_HANDLE_VALUE);
-    auto create = CoreFunction<decltype(&CreateFileW)>("CreateFileW");
-    HANDLE hStore =
-        create(L"\\Application Data\\held.txt", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    ASSERT_NE(hStore, INVALID_HANDLE_VALUE);
-    // A thread committing the device for ever: the exit cuts it short,
-    // possibly inside a commit.
-    CloseHandle(CreateThread(NULL, 0, CommitForEver, NULL, 0, NULL));
-    while (g_commits < 5) {
-        Sleep(1);
-    }
+    HoldFilesOpen();
+    KeepThePlatformBusy();
 }
 
 TEST(DeviceChild, WritesUntilItsDeviceIsGone)

@@ -12,6 +12,7 @@
 #include "image.h"
 #include "sim.h"
 
+#include <atomic>
 #include <mutex>
 #include <shlwapi.h>
 #include <stdio.h>
@@ -19,16 +20,19 @@
 // Lock order: g_openLock, then a device's lock, then g_deviceLock. Nothing
 // that holds a device's lock may open a device.
 static std::mutex g_openLock;        // one open or select at a time in this process
-static std::mutex g_deviceLock;      // guards the two below
+static std::mutex g_deviceLock;      // guards the three below
 static std::wstring g_device;        // canonical name of the current device
 static HKEY g_deviceHklm = NULL;     // its HKLM root, opened once
-static std::wstring g_ownDevice;     // the device made for this process alone ("@process")
 static std::wstring g_objectPrefix;  // names of the device's kernel objects begin so
+// A device was made for this process alone ("@process"): read without a lock
+// as the process ends.
+static std::atomic<bool> g_hasOwnDevice{false};
 
 #define HOST_ROOT L"C:\\Handheld"
 #define GENERATION_VALUE L"Generation"
 #define INCARNATION_VALUE L"Incarnation"
 #define RESET_INTENT L"\\reset.pending"
+#define OWNER_MARK L"\\owner"  // an own device's folder: "PID CREATED" of its process
 
 struct FactoryValue {
     const wchar_t* key;   // below the device's HKLM
@@ -127,15 +131,18 @@ static std::wstring FolderOf(const std::wstring& name)
 
 // --- The device's lock -----------------------------------------------------------------
 
-DeviceLock::DeviceLock(const std::wstring& name)
-    : name_(name), h_(CreateMutexW(NULL, FALSE, (L"Handheld.Lock." + name).c_str()))
+// An abandoned lock (its holder was killed) is ours now; what it was writing
+// is either whole or not yet in place.
+static HANDLE TakeDeviceLock(const std::wstring& name)
 {
-    // An abandoned lock (its holder was killed) is ours now; what it was
-    // writing is either whole or not yet in place.
-    if (h_) {
-        WaitForSingleObject(h_, INFINITE);
+    HANDLE h = CreateMutexW(NULL, FALSE, (L"Handheld.Lock." + name).c_str());
+    if (h) {
+        WaitForSingleObject(h, INFINITE);
     }
+    return h;
 }
+
+DeviceLock::DeviceLock(const std::wstring& name) : name_(name), h_(TakeDeviceLock(name)) {}
 
 DeviceLock::~DeviceLock()
 {
@@ -343,6 +350,7 @@ static HKEY StartLocked(const std::wstring& name)
     if (GetFileAttributesW((folder + RESET_INTENT).c_str()) != INVALID_FILE_ATTRIBUTES) {
         FinishResetLocked(name, hDevice);
     }
+    ImageRemoveUnfinished(folder);
     ImageStamp image = ImageStampOf(folder);
     ImageStamp live = LiveStamp(hDevice);
     if (image.generation == 0 && (live.generation > 0 || HasOldMarker(hDevice))) {
@@ -374,12 +382,54 @@ static bool IsOwnDeviceName(const std::wstring& name)
            name.find_first_not_of(L"0123456789", 1) == std::wstring::npos;
 }
 
-// Removes what is left of processes' own devices that are gone: a folder
-// with neither the device's keys nor its image (a device exists while its
-// image does; the host may have lost its keys). A process deletes its own
-// device as it ends, but a thread the exit cut short may still hold a file of
-// it open (a commit's temporary image, a store file), and then the folder
-// stays; the next process to make or leave an own device finishes the job.
+static std::wstring OwnDeviceName()
+{
+    return L"p" + std::to_wstring(GetCurrentProcessId());
+}
+
+// Marks an own device's folder with the process it belongs to: the device
+// lives exactly as long as that process runs.
+static void WriteOwnerMark(const std::wstring& folder)
+{
+    char mark[64];
+    int n = snprintf(mark, sizeof(mark), "%lu %llu\n", (unsigned long)GetCurrentProcessId(),
+                     (unsigned long long)ProcessCreationTime(GetCurrentProcess()));
+    HANDLE h = CreateFileW((folder + OWNER_MARK).c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+    if (h != INVALID_HANDLE_VALUE) {
+        DWORD written;
+        WriteFile(h, mark, (DWORD)n, &written, NULL);
+        CloseHandle(h);
+    }
+}
+
+// Whether a folder is an own device's whose process has ended; false for a
+// folder without a mark.
+static bool OwnerEnded(const std::wstring& folder)
+{
+    HANDLE h = CreateFileW((folder + OWNER_MARK).c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    char mark[64] = "";
+    DWORD n = 0;
+    ReadFile(h, mark, sizeof(mark) - 1, &n, NULL);
+    CloseHandle(h);
+    mark[n] = '\0';
+    unsigned long pid = 0;
+    unsigned long long created = 0;
+    return sscanf(mark, "%lu %llu", &pid, &created) == 2 && !ProcessRuns(pid, created);
+}
+
+// Removes what is left of processes' own devices that are gone. An own
+// device goes with its process: its keys as the process ends; its folder,
+// which the end leaves alone (a thread the end cut short may still hold a
+// file of it), here, once the process named in its mark no longer runs. A
+// folder without a mark (an own device made before marks, or a device a user
+// named so) goes only with neither the device's keys nor its image: a device
+// exists while its image does, and the host may have lost its keys.
 static void SweepOwnDeviceLeftovers()
 {
     WIN32_FIND_DATAW fd;
@@ -396,13 +446,18 @@ static void SweepOwnDeviceLeftovers()
     FindClose(hFind);
     for (const std::wstring& name : names) {
         DeviceLock lock(name);
+        std::wstring folder = FolderOf(name);
+        if (OwnerEnded(folder)) {
+            DeleteLocked(name);
+            continue;
+        }
         HKEY hDevice = OpenExistingDeviceKey(name);
         if (hDevice != NULL) {
             RegCloseKey(hDevice);  // a device: someone's, running or not
             continue;
         }
-        std::wstring folder = FolderOf(name);
-        if (GetFileAttributesW(ImagePath(folder).c_str()) == INVALID_FILE_ATTRIBUTES &&
+        if (GetFileAttributesW((folder + OWNER_MARK).c_str()) == INVALID_FILE_ATTRIBUTES &&
+            GetFileAttributesW(ImagePath(folder).c_str()) == INVALID_FILE_ATTRIBUTES &&
             GetFileAttributesW((folder + RESET_INTENT).c_str()) == INVALID_FILE_ATTRIBUTES) {
             RemoveFolderTree(folder);
         }
@@ -472,11 +527,12 @@ void EnsureDevice()
         // is new with the process: whatever an earlier process of the same id
         // left on a device of that name is gone.
         SweepOwnDeviceLeftovers();
-        name = L"p" + std::to_wstring(GetCurrentProcessId());
+        name = OwnDeviceName();
         DeviceLock lock(name);
         DeleteLocked(name);
-        std::lock_guard<std::mutex> own(g_deviceLock);
-        g_ownDevice = name;
+        MakeFolders(FolderOf(name));
+        WriteOwnerMark(FolderOf(name));
+        g_hasOwnDevice = true;
     } else if (n > 0) {
         std::wstring given(szName, n <= SIM_MAX_DEVICE_NAME ? n : SIM_MAX_DEVICE_NAME + 1);
         const wchar_t* problem = n > SIM_MAX_DEVICE_NAME
@@ -499,22 +555,22 @@ void EnsureDevice()
     ProcessJoinDevice(name);
 }
 
-// A device made for this process alone goes with it; every process's record
-// of itself goes too.
+// The process is ending: its record goes, and so do the keys of a device
+// made for it alone (its folder is swept by the next process that makes
+// one). Only registry calls here, and no lock another thread of this process
+// may hold: the end has cut those threads short wherever they were, a lock
+// of theirs held for ever, a file of theirs half-used under Wine.
 void DeviceProcessEnds()
 {
     ProcessLeaveDevice();
-    std::wstring own;
-    {
-        std::lock_guard<std::mutex> lock(g_deviceLock);
-        own = g_ownDevice;
-    }
-    if (!own.empty()) {
-        {
-            DeviceLock lock(own);
-            DeleteLocked(own);
+    if (g_hasOwnDevice.load()) {
+        std::wstring own = OwnDeviceName();
+        HANDLE hLock = TakeDeviceLock(own);
+        SHDeleteKeyW(HKEY_CURRENT_USER, KeyPathOf(own).c_str());
+        if (hLock) {
+            ReleaseMutex(hLock);
+            CloseHandle(hLock);
         }
-        SweepOwnDeviceLeftovers();
     }
 }
 

@@ -138,11 +138,17 @@ std::wstring ImagePath(const std::wstring& folder)
     return folder + L"\\registry.img";
 }
 
+// The new image a commit writes before it takes the old one's place.
+static std::wstring UnfinishedImagePath(const std::wstring& folder, const std::wstring& writer)
+{
+    return ImagePath(folder) + L"." + writer + L".new";
+}
+
 bool ImageWrite(const std::wstring& folder, HKEY hDevice)
 {
     EnablePrivileges();
     std::wstring target = ImagePath(folder);
-    std::wstring temp = target + L"." + std::to_wstring(GetCurrentProcessId()) + L".new";
+    std::wstring temp = UnfinishedImagePath(folder, std::to_wstring(GetCurrentProcessId()));
     DeleteFileW(temp.c_str());
     if (RegSaveKeyW(hDevice, temp.c_str(), NULL) != ERROR_SUCCESS) {
         DeleteFileW(temp.c_str());
@@ -167,6 +173,19 @@ bool ImageWrite(const std::wstring& folder, HKEY hDevice)
         DeleteFileW(temp.c_str());
     }
     return ok;
+}
+
+void ImageRemoveUnfinished(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE hFind = FindFirstFileW(UnfinishedImagePath(folder, L"*").c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        DeleteFileW((folder + L"\\" + fd.cFileName).c_str());
+    } while (FindNextFileW(hFind, &fd));
+    FindClose(hFind);
 }
 
 ImageStamp ImageStampOf(const std::wstring& folder)

@@ -16,6 +16,10 @@ struct ImageStamp {
 // Writes a snapshot of the device's host key hDevice (its HKLM, Settings and
 // Kernel, and its stamp), durably, replacing the old image in one step.
 bool ImageWrite(const std::wstring& folder, HKEY hDevice);
+// Removes the new images that commits cut short left (a process killed, or
+// whose end cut its committing thread short). With the device's lock held:
+// no commit is under way then.
+void ImageRemoveUnfinished(const std::wstring& folder);
 // The stamp of the committed image.
 ImageStamp ImageStampOf(const std::wstring& folder);
 // Replaces the device's host key hDevice by the committed image.

@@ -26,26 +26,9 @@ struct Entry {
     bool virtualClock;  // on the virtual clock when it last said so
 };
 
-ULONGLONG CreationTime(HANDLE hProcess)
-{
-    FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(hProcess, &created, &exited, &kernel, &user)) {
-        return 0;
-    }
-    return ((ULONGLONG)created.dwHighDateTime << 32) | created.dwLowDateTime;
-}
-
 bool Alive(const Entry& e)
 {
-    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, e.pid);
-    if (h == NULL) {
-        return false;
-    }
-    DWORD code = 0;
-    bool alive =
-        CreationTime(h) == e.created && GetExitCodeProcess(h, &code) && code == STILL_ACTIVE;
-    CloseHandle(h);
-    return alive;
+    return ProcessRuns(e.pid, e.created);
 }
 
 HKEY OpenProcessesKey()
@@ -111,6 +94,30 @@ std::vector<Entry> LiveEntries()
 
 }  // namespace
 
+ULONGLONG ProcessCreationTime(HANDLE hProcess)
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(hProcess, &created, &exited, &kernel, &user)) {
+        return 0;
+    }
+    return ((ULONGLONG)created.dwHighDateTime << 32) | created.dwLowDateTime;
+}
+
+// The host gives a freed id to the next new process at once: a process is
+// known by its id and its creation time together.
+bool ProcessRuns(DWORD pid, ULONGLONG created)
+{
+    HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (h == NULL) {
+        return false;
+    }
+    DWORD code = 0;
+    bool runs =
+        ProcessCreationTime(h) == created && GetExitCodeProcess(h, &code) && code == STILL_ACTIVE;
+    CloseHandle(h);
+    return runs;
+}
+
 void ProcessesAttach()
 {
     g_observer = GetProcAddress(GetModuleHandleW(NULL), "HandheldObserver") != NULL;
@@ -130,7 +137,7 @@ void ProcessJoinDevice(const std::wstring& name)
     HKEY hEntry;
     if (RegCreateKeyExW(hProcesses, key, 0, NULL, REG_OPTION_VOLATILE, KEY_ALL_ACCESS, NULL,
                         &hEntry, NULL) == ERROR_SUCCESS) {
-        ULONGLONG created = CreationTime(GetCurrentProcess());
+        ULONGLONG created = ProcessCreationTime(GetCurrentProcess());
         DWORD observer = g_observer.load() ? 1 : 0;
         DWORD virtualClock = ClockIsVirtual() ? 1 : 0;
         RegSetValueExW(hEntry, L"Device", 0, REG_SZ, (const BYTE*)name.c_str(),
@@ -198,7 +205,7 @@ DWORD EndDeviceProcesses(const std::wstring& name, UINT exitCode, bool includeVi
         // take some other program's starting process with it.
         HANDLE h = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
                                FALSE, e.pid);
-        if (h && CreationTime(h) == e.created && TerminateProcess(h, exitCode)) {
+        if (h && ProcessCreationTime(h) == e.created && TerminateProcess(h, exitCode)) {
             WaitForSingleObject(h, 10000);
             ended++;
         }

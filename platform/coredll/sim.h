@@ -62,9 +62,14 @@ bool ProcessIsOnDevice(DWORD pid, const std::wstring& name);
 std::vector<DWORD> DeviceProcesses(const std::wstring& name, bool includeVirtualClock);
 DWORD EndDeviceProcesses(const std::wstring& name, UINT exitCode, bool includeVirtualClock);
 void ProcessesAttach();  // the process starts: is it an observer?
+ULONGLONG ProcessCreationTime(HANDLE hProcess);
+bool ProcessRuns(DWORD pid, ULONGLONG created);  // that process, not one given its id since
 
 // sync.cpp
 void SyncAttach();  // the process starts: are its waits held from the start?
+
+// crash.cpp: a crash that nothing handled is said on standard error.
+void CrashReportAttach();
 
 // kernel.cpp
 std::wstring KernelKeyPath();  // HKCU path of the device's kernel record
