@@ -10,6 +10,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID lpRes
         ClockAttach();
         SyncAttach();
         ProcessesAttach();
+        CrashReportAttach();
     } else if (dwReason == DLL_PROCESS_DETACH && lpReserved != NULL) {
         // Only at the process's end (lpReserved set), not when a program unloads us.
         DeviceProcessEnds();
