@@ -179,4 +179,26 @@ TEST_F(Platform, DebugOutputReachesTheJournalAndTheDevicesLog)
     EXPECT_NE(content.find("value=17 text=wide"), std::string::npos);
 }
 
+// A program of the handheld that crashes says which, how and where, and
+// ends with the exception's code, as it would have without a word.
+TEST_F(Platform, AProgramThatCrashesSaysHowAndEndsWithItsCode)
+{
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(NULL, self, MAX_PATH);
+    RunningProgram child(self, L"--gtest_filter=PlatformChild.Crashes");
+    ASSERT_TRUE(child.started());
+    ASSERT_TRUE(child.Wait(30000));
+    EXPECT_EQ(child.exitCode(), (DWORD)EXCEPTION_ACCESS_VIOLATION);
+    EXPECT_NE(child.err().find("handheld: platform_tests.exe crashed: exception 0xC0000005 (an "
+                               "access violation) at "),
+              std::string::npos)
+        << child.err();
+    EXPECT_NE(child.err().find("(platform_tests.exe+0x"), std::string::npos) << child.err();
+}
+
+TEST(PlatformChild, Crashes)
+{
+    *static_cast<volatile int*>(nullptr) = 1;
+}
+
 }  // namespace

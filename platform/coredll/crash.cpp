@@ -52,7 +52,12 @@ static LONG WINAPI ReportCrash(EXCEPTION_POINTERS* pInfo)
     DWORD written;
     n = n < 0 ? 0 : n < (int)sizeof(line) ? n : (int)sizeof(line) - 1;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, (DWORD)n, &written, NULL);
-    return EXCEPTION_CONTINUE_SEARCH;
+    // Ends the process here with the exception's code. Searching on would
+    // start Wine's debugger, which a prefix without one answers by waiting;
+    // handing back to the thread's last handler unwinds through the program's
+    // frames first, whose cleanups can end it with another code (0 was seen).
+    TerminateProcess(GetCurrentProcess(), record->ExceptionCode);
+    return EXCEPTION_EXECUTE_HANDLER;
 }
 
 void CrashReportAttach()
