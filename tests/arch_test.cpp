@@ -40,8 +40,8 @@ protected:
     void SetUp() override
     {
         const Build& b = GetParam();
-        if (!b.own && GetFileAttributesW((b.bin + L"/coredll.dll").c_str()) ==
-                          INVALID_FILE_ATTRIBUTES) {
+        if (!b.own &&
+            GetFileAttributesW((b.bin + L"/coredll.dll").c_str()) == INVALID_FILE_ATTRIBUTES) {
             GTEST_SKIP() << "the " << b.arch << " build is not built (" << Narrow(b.bin)
                          << "): tools/setup builds both";
         }

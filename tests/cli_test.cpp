@@ -145,13 +145,18 @@ public:
     Json Doc(const std::string& args, DWORD* pExit = NULL)
     {
         RunResult r = Run("--json " + args);
+        if (pExit) {
+            *pExit = r.exitCode;
+        }
+        return DocOf(r, args);
+    }
+    // The one document a run with --json printed, as Doc checks it.
+    static Json DocOf(const RunResult& r, const std::string& args)
+    {
         std::vector<std::string> lines = Lines(r.out);
         EXPECT_EQ(lines.size(), 1u) << args << ":\n" << r.out << r.err;
         Json doc = Conforming(lines.empty() ? "" : lines[0]);
         EXPECT_EQ(doc["exit_code"].n, (double)r.exitCode) << args;
-        if (pExit) {
-            *pExit = r.exitCode;
-        }
         return doc;
     }
     std::string device_;
@@ -204,18 +209,24 @@ TEST_F(Cli, HelpForTheToolAndForEachCommandWhereverItIsAsked)
         HAS(r.out, word);
     }
     EXPECT_EQ(Run("-h").out, r.out);
-    for (const char* command : {"regulatory", "status", "on", "off", "init", "direct-on", "close",
-                                "hard-reset", "diagnose", "watch", "reload-signal"}) {
-        SCOPED_TRACE(command);
-        std::string usage = std::string("usage: rendakctl [OPTIONS] ") + command;
+    // Each command's own help, asked for in each way, all at once.
+    std::vector<std::string> commands = {"regulatory", "status",    "on",           "off",
+                                         "init",       "direct-on", "close",        "hard-reset",
+                                         "diagnose",   "watch",     "reload-signal"};
+    std::vector<std::wstring> lines;
+    for (const std::string& command : commands) {
         for (const std::string& line :
-             {std::string(command) + " --help", "--help " + std::string(command),
-              std::string(command) + " -h"}) {
-            RunResult own = Run(line);
-            EXPECT_EQ(own.exitCode, 0u);
-            EXPECT_EQ(own.out.compare(0, usage.size(), usage), 0) << own.out;
-            HAS(own.out, "exit codes");
+             {command + " --help", "--help " + command, command + " -h"}) {
+            lines.push_back(Widen(line));
         }
+    }
+    std::vector<RunResult> helps = RunPrograms(L"rendakctl.exe", lines);
+    for (size_t i = 0; i < lines.size(); i++) {
+        SCOPED_TRACE(Narrow(lines[i]));
+        std::string usage = "usage: rendakctl [OPTIONS] " + commands[i / 3];
+        EXPECT_EQ(helps[i].exitCode, 0u);
+        EXPECT_EQ(helps[i].out.compare(0, usage.size(), usage), 0) << helps[i].out;
+        HAS(helps[i].out, "exit codes");
     }
     HAS(Run("regulatory set -h").out, "regulatory set DOMAIN | --country COUNTRY");
     HAS(Run("regulatory suggest -h").out, "802.11b");
@@ -291,17 +302,31 @@ TEST_F(Cli, BadInputExitsTwoNamesWhatIsValidAndChangesNothing)
         {"--regdb x.db regulatory set fr", "--regdb goes with"},
         {"--regdb no-such.db regulatory suggest fr", "no-such.db"},
     };
-    for (const Case& c : cases) {
+    // Every line at once. With --json, anywhere on the line, the refusal is
+    // one document too: that is one path for every usage error, so every
+    // third line shows it.
+    const size_t n = sizeof(cases) / sizeof(cases[0]);
+    std::vector<std::wstring> plain, json;
+    for (size_t i = 0; i < n; i++) {
+        plain.push_back(Widen(cases[i].args));
+        if (i % 3 == 0) {
+            json.push_back(L"--json " + Widen(cases[i].args));
+        }
+    }
+    std::vector<RunResult> refused = RunPrograms(L"rendakctl.exe", plain);
+    std::vector<RunResult> documents = RunPrograms(L"rendakctl.exe", json);
+    for (size_t i = 0; i < n; i++) {
+        const Case& c = cases[i];
         SCOPED_TRACE(c.args);
-        RunResult r = Run(c.args);
-        EXPECT_EQ(r.exitCode, 2u);
-        HAS(r.err, c.hint);
-        EXPECT_EQ(r.out, "");
-        // With --json, anywhere on the line, the refusal is one document too.
-        Json doc = Doc(std::string(c.args));
-        EXPECT_EQ(doc["error"]["kind"].s, "usage");
-        HAS(doc["error"]["message"].s, c.hint);
-        EXPECT_FALSE(doc["error"]["next_step"].s.empty());
+        EXPECT_EQ(refused[i].exitCode, 2u);
+        HAS(refused[i].err, c.hint);
+        EXPECT_EQ(refused[i].out, "");
+        if (i % 3 == 0) {
+            Json doc = DocOf(documents[i / 3], c.args);
+            EXPECT_EQ(doc["error"]["kind"].s, "usage");
+            HAS(doc["error"]["message"].s, c.hint);
+            EXPECT_FALSE(doc["error"]["next_step"].s.empty());
+        }
     }
     EXPECT_EQ(RegDword(REG_ADAPTER_KEY, REG_DOMAIN_VALUE), std::nullopt);
     EXPECT_FALSE(SimRegKeyExists(REG_VENDOR_KEY));

@@ -531,8 +531,7 @@ SIZE_T PrivateBytes(HANDLE hProcess)
 // sets the number of cycles (the reliability run uses 10,000).
 TEST_F(PanelTest, ALongLivedPanelAndAWatchStayFlat)
 {
-    wchar_t text[16] = L"";
-    int cycles = GetEnvironmentVariableW(L"HANDHELD_CYCLES", text, 16) ? _wtoi(text) : 200;
+    int cycles = CountFromEnvironment(L"HANDHELD_CYCLES", 200);
     const int warmup = std::min(std::max(cycles / 4, 100), cycles - 1);  // the journals fill up
     Panel panel;
     ASSERT_NE(panel.dialog(), nullptr);
