@@ -1126,12 +1126,16 @@ BOOL CALLBACK CollectStatic(HWND hChild, LPARAM lParam)
     return TRUE;
 }
 
+// A message box is found once it is shown: its caption is set before its
+// text while it is made, and a box caught in between reads as one without
+// text.
 BOOL CALLBACK FindErrorBox(HWND hWnd, LPARAM lParam)
 {
     wchar_t cls[16] = L"", caption[64] = L"";
     GetClassNameW(hWnd, cls, 16);
     GetWindowTextW(hWnd, caption, 64);
-    if (wcscmp(cls, L"#32770") == 0 && wcscmp(caption, L"Error !") == 0) {
+    if (wcscmp(cls, L"#32770") == 0 && wcscmp(caption, L"Error !") == 0 &&
+        IsWindowVisible(hWnd)) {
         FoundBox* box = reinterpret_cast<FoundBox*>(lParam);
         box->hWnd = hWnd;
         box->caption = caption;
