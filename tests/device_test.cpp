@@ -558,7 +558,14 @@ TEST(DeviceChild, EndsWithFilesOpenAndACommitUnderWay)
 
 TEST(DeviceChild, WritesUntilItsDeviceIsGone)
 {
+    // Its logs too: a line appended while the device goes must not leave
+    // the device's folder behind.
+    auto print = CoreFunction<void(WINAPI*)(LPCWSTR)>("OutputDebugStringW");
     for (DWORD i = 0; SimSetSetting(L"Scratch", i); i++) {
+        print(L"writing");
+    }
+    for (int i = 0; i < 20; i++) {
+        print(L"written");
     }
     // Each kind of write once more, on the device deleted under it.
     EXPECT_FALSE(SimSetFault(L"RegOpenKeyExW", L"Nls", ERROR_ACCESS_DENIED, FALSE));

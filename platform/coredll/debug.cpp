@@ -67,11 +67,20 @@ void AppendDeviceLog(const wchar_t* pszName, const char* pLine, size_t cb)
     HANDLE h = CreateFileW(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, NULL);
-    if (h != INVALID_HANDLE_VALUE) {
-        DWORD written = 0;
-        WriteFile(h, pLine, (DWORD)cb, &written, NULL);
-        CloseHandle(h);
+    if (h == INVALID_HANDLE_VALUE) {
+        return;
     }
+    // A log made anew (the first line, or one after a rotation) in the folder
+    // of a device deleted a moment ago would keep the folder: it goes again.
+    if (GetLastError() != ERROR_ALREADY_EXISTS && !DeviceKeysExist()) {
+        CloseHandle(h);
+        DeleteFileW(path.c_str());
+        RemoveDirectoryW(DeviceFolder().c_str());
+        return;
+    }
+    DWORD written = 0;
+    WriteFile(h, pLine, (DWORD)cb, &written, NULL);
+    CloseHandle(h);
 }
 
 void DebugLine(const wchar_t* pszText)

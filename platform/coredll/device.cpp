@@ -184,7 +184,7 @@ static void MakeFolders(const std::wstring& folder)
     CreateDirectoryW((folder + L"\\Store\\Windows").c_str(), NULL);
 }
 
-static void RemoveFolderTree(const std::wstring& folder)
+static void RemoveFolderTreeOnce(const std::wstring& folder)
 {
     WIN32_FIND_DATAW fd;
     HANDLE hFind = FindFirstFileW((folder + L"\\*").c_str(), &fd);
@@ -196,7 +196,7 @@ static void RemoveFolderTree(const std::wstring& folder)
             }
             std::wstring path = folder + L"\\" + name;
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveFolderTree(path);
+                RemoveFolderTreeOnce(path);
             } else {
                 SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
                 DeleteFileW(path.c_str());
@@ -205,6 +205,19 @@ static void RemoveFolderTree(const std::wstring& folder)
         FindClose(hFind);
     }
     RemoveDirectoryW(folder.c_str());
+}
+
+// A process of the device may append a log line while its folder goes (the
+// logs are not under the device's lock): a file made between the walk and the
+// folder's removal is taken on the next walk.
+static void RemoveFolderTree(const std::wstring& folder)
+{
+    for (int pass = 0; pass < 5; pass++) {
+        RemoveFolderTreeOnce(folder);
+        if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            return;
+        }
+    }
 }
 
 // The live device's stamp, kept beside its keys in the host registry.
@@ -596,6 +609,15 @@ std::wstring DeviceKeyPath()
 std::wstring DeviceFolder()
 {
     return FolderOf(DeviceName());
+}
+
+bool DeviceKeysExist()
+{
+    HKEY hDevice = OpenExistingDeviceKey(DeviceName());
+    if (hDevice != NULL) {
+        RegCloseKey(hDevice);
+    }
+    return hDevice != NULL;
 }
 
 HKEY DeviceRegistryRoot()

@@ -17,6 +17,7 @@
 std::wstring DeviceName();          // canonical: lower case
 std::wstring DeviceKeyPath();       // HKCU path of the device
 std::wstring DeviceFolder();        // C:\Handheld\NAME
+bool DeviceKeysExist();             // false once the device was deleted under this process
 HKEY DeviceRegistryRoot();          // the device's HKLM (host key, cached; do not close)
 HKEY DeviceReopenRoot();            // after ERROR_KEY_DELETED: another process reset the device
 HKEY OpenSettingsKey(BOOL create);  // caller closes
