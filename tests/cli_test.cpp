@@ -1134,8 +1134,7 @@ BOOL CALLBACK FindErrorBox(HWND hWnd, LPARAM lParam)
     wchar_t cls[16] = L"", caption[64] = L"";
     GetClassNameW(hWnd, cls, 16);
     GetWindowTextW(hWnd, caption, 64);
-    if (wcscmp(cls, L"#32770") == 0 && wcscmp(caption, L"Error !") == 0 &&
-        IsWindowVisible(hWnd)) {
+    if (wcscmp(cls, L"#32770") == 0 && wcscmp(caption, L"Error !") == 0 && IsWindowVisible(hWnd)) {
         FoundBox* box = reinterpret_cast<FoundBox*>(lParam);
         box->hWnd = hWnd;
         box->caption = caption;
